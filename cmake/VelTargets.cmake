@@ -1,0 +1,26 @@
+# Shared compile settings for the project's own targets.
+
+add_library(vel_options INTERFACE)
+target_include_directories(vel_options INTERFACE ${PROJECT_SOURCE_DIR})
+target_compile_options(vel_options INTERFACE
+  -Wall -Wextra -Werror -Wno-unused-parameter -Wno-missing-field-initializers)
+
+if(VEL_SANITIZE)
+  target_compile_options(vel_options INTERFACE
+    -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  target_link_options(vel_options INTERFACE -fsanitize=address,undefined)
+endif()
+
+# vel_add_test(NAME SOURCES src... LIBS lib...)
+# One GoogleTest executable, registered with CTest test by test.
+function(vel_add_test name)
+  if(NOT VEL_BUILD_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE vel_options ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    PROPERTIES ENVIRONMENT "VEL_TEST_BIN=${CMAKE_BINARY_DIR}/bin;VEL_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+endfunction()
