@@ -201,7 +201,10 @@ TEST(SafeArray, VariantAndInterfaceElementsHoldReferences) {
 
     ArrayPtr variants(SafeArrayCreateVector(VT_VARIANT, 0, 2));
     EXPECT_EQ(SafeArrayGetElemsize(variants.get()), sizeof(VARIANT));
-    Var holder = Make(VT_DISPATCH, [&](VARIANT& v) { v.pdispVal = &object; object.AddRef(); });
+    Var holder = Make(VT_DISPATCH, [&](VARIANT& v) {
+      v.pdispVal = &object;
+      object.AddRef();
+    });
     ASSERT_EQ(SafeArrayPutElement(variants.get(), &i, holder.get()), S_OK);
     EXPECT_EQ(object.refs.load(), 4u);
     Var text = Str(u"value");
@@ -242,12 +245,8 @@ TEST(OleDate, SystemTimeRoundTrip) {
     double date;
     WORD dayOfWeek;
   } cases[] = {
-      {St(1899, 12, 30), 0.0, 6},
-      {St(2008, 10, 5, 12), 39726.5, 0},
-      {St(1899, 12, 29, 6), -1.25, 5},
-      {St(1900, 3, 1, 18), 61.75, 4},
-      {St(2000, 2, 29), 36585.0, 2},
-      {St(100, 1, 1), -657434.0, 5},
+      {St(1899, 12, 30), 0.0, 6},       {St(2008, 10, 5, 12), 39726.5, 0}, {St(1899, 12, 29, 6), -1.25, 5},
+      {St(1900, 3, 1, 18), 61.75, 4},   {St(2000, 2, 29), 36585.0, 2},     {St(100, 1, 1), -657434.0, 5},
       {St(9999, 12, 31), 2958465.0, 5},
   };
   for (const Case& c : cases) {
@@ -284,7 +283,7 @@ TEST(OleDate, RoundsToTheNearestSecond) {
       {39726.5 + 0.4999 * second, "2008-10-05 12:00:00.000 dow 0"},
       {39726.5 + 0.5 * second, "2008-10-05 12:00:01.000 dow 0"},
       {39726.5 + 1.4999 * second, "2008-10-05 12:00:01.000 dow 0"},
-      {39727 - 0.5 * second, "2008-10-06 00:00:00.000 dow 1"},  // carries into the next day
+      {39727 - 0.5 * second, "2008-10-06 00:00:00.000 dow 1"},           // carries into the next day
       {-1.0 - (86400 - 0.5) * second, "1899-12-30 00:00:00.000 dow 6"},  // negative: fraction counts forward
   };
   for (const Case& c : cases) {
@@ -394,6 +393,61 @@ TEST(OleDate, UserDefaultLocaleReadsLcTime) {
   env.Set("LC_ALL", "en_GB");
   ASSERT_EQ(VarDateFromStr(u"06/10/2008", LOCALE_USER_DEFAULT, 0, &date), S_OK);
   EXPECT_EQ(date, 39727.0);
+}
+
+}  // namespace
+}  // namespace vel::test
+
+namespace vel::test {
+namespace {
+
+// Every prefix and a run of byte mutations of valid texts must end in a clean
+// result or DISP_E_TYPEMISMATCH / DISP_E_OVERFLOW, never a crash (the suite also
+// runs under the sanitizers).
+TEST(OleTextParsers, PrefixesAndMutationsFailCleanly) {
+  const std::u16string seeds[] = {
+      u"10/5/2008 12:00:00 PM",        u"2008-10-05T06:00:00.250", u"5. Oktober 2008", u"  -1.234,5E+3  ", u"(&HFFFF)",
+      u"79228162514264337593543950335"};
+  const VARTYPE targets[] = {VT_DATE, VT_R8, VT_I4, VT_DECIMAL, VT_CY, VT_BOOL, VT_UI1};
+  auto check = [&](const std::u16string& text) {
+    for (LCID lcid : {LCID{0x0409}, LCID{0x0407}}) {
+      Var src = Str(text);
+      for (VARTYPE vt : targets) {
+        Var out;
+        const HRESULT hr = VariantChangeTypeEx(out.get(), src.get(), lcid, 0, vt);
+        ASSERT_TRUE(hr == S_OK || hr == DISP_E_TYPEMISMATCH || hr == DISP_E_OVERFLOW)
+            << ToUtf8(text) << " -> " << VtName(vt) << ": 0x" << std::hex << hr;
+        if (hr == S_OK) {
+          EXPECT_EQ(out->vt, vt);
+        }
+      }
+    }
+  };
+  unsigned state = 12345;
+  auto next = [&] { return state = state * 1103515245u + 12345u; };
+  const char16_t alphabet[] = u"0123456789/.-:, TAPMEe&H()+";
+  for (const std::u16string& seed : seeds) {
+    for (std::size_t n = 0; n <= seed.size(); ++n) check(seed.substr(0, n));
+    for (int round = 0; round < 200; ++round) {
+      std::u16string text = seed;
+      for (int k = 0; k < 3; ++k) {
+        const std::size_t pos = (next() >> 8) % (text.size() + 1);
+        const char16_t c = alphabet[(next() >> 8) % (std::size(alphabet) - 1)];
+        switch ((next() >> 8) % 3) {
+          case 0:
+            text.insert(pos, 1, c);
+            break;
+          case 1:
+            if (pos < text.size()) text.erase(pos, 1);
+            break;
+          default:
+            if (pos < text.size()) text[pos] = c;
+            break;
+        }
+      }
+      check(text);
+    }
+  }
 }
 
 }  // namespace

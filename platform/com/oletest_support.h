@@ -44,23 +44,57 @@ inline Var Make(VARTYPE vt, auto setter) {
   if (vt != VT_DECIMAL) v.vt = vt;
   return Var(v);
 }
-inline Var Empty() { return Make(VT_EMPTY, [](VARIANT&) {}); }
-inline Var Null() { return Make(VT_NULL, [](VARIANT&) {}); }
-inline Var I1(CHAR x) { return Make(VT_I1, [&](VARIANT& v) { v.cVal = x; }); }
-inline Var UI1(BYTE x) { return Make(VT_UI1, [&](VARIANT& v) { v.bVal = x; }); }
-inline Var I2(SHORT x) { return Make(VT_I2, [&](VARIANT& v) { v.iVal = x; }); }
-inline Var UI2(USHORT x) { return Make(VT_UI2, [&](VARIANT& v) { v.uiVal = x; }); }
-inline Var I4(LONG x) { return Make(VT_I4, [&](VARIANT& v) { v.lVal = x; }); }
-inline Var UI4(ULONG x) { return Make(VT_UI4, [&](VARIANT& v) { v.ulVal = x; }); }
-inline Var Int(INT x) { return Make(VT_INT, [&](VARIANT& v) { v.intVal = x; }); }
-inline Var I8(LONGLONG x) { return Make(VT_I8, [&](VARIANT& v) { v.llVal = x; }); }
-inline Var UI8(ULONGLONG x) { return Make(VT_UI8, [&](VARIANT& v) { v.ullVal = x; }); }
-inline Var R4(FLOAT x) { return Make(VT_R4, [&](VARIANT& v) { v.fltVal = x; }); }
-inline Var R8(DOUBLE x) { return Make(VT_R8, [&](VARIANT& v) { v.dblVal = x; }); }
-inline Var Date(DATE x) { return Make(VT_DATE, [&](VARIANT& v) { v.date = x; }); }
-inline Var Bool(bool x) { return Make(VT_BOOL, [&](VARIANT& v) { v.boolVal = x ? VARIANT_TRUE : VARIANT_FALSE; }); }
-inline Var Error(SCODE x) { return Make(VT_ERROR, [&](VARIANT& v) { v.scode = x; }); }
-inline Var Cy(LONGLONG scaled) { return Make(VT_CY, [&](VARIANT& v) { v.cyVal.int64 = scaled; }); }
+inline Var Empty() {
+  return Make(VT_EMPTY, [](VARIANT&) {});
+}
+inline Var Null() {
+  return Make(VT_NULL, [](VARIANT&) {});
+}
+inline Var I1(CHAR x) {
+  return Make(VT_I1, [&](VARIANT& v) { v.cVal = x; });
+}
+inline Var UI1(BYTE x) {
+  return Make(VT_UI1, [&](VARIANT& v) { v.bVal = x; });
+}
+inline Var I2(SHORT x) {
+  return Make(VT_I2, [&](VARIANT& v) { v.iVal = x; });
+}
+inline Var UI2(USHORT x) {
+  return Make(VT_UI2, [&](VARIANT& v) { v.uiVal = x; });
+}
+inline Var I4(LONG x) {
+  return Make(VT_I4, [&](VARIANT& v) { v.lVal = x; });
+}
+inline Var UI4(ULONG x) {
+  return Make(VT_UI4, [&](VARIANT& v) { v.ulVal = x; });
+}
+inline Var Int(INT x) {
+  return Make(VT_INT, [&](VARIANT& v) { v.intVal = x; });
+}
+inline Var I8(LONGLONG x) {
+  return Make(VT_I8, [&](VARIANT& v) { v.llVal = x; });
+}
+inline Var UI8(ULONGLONG x) {
+  return Make(VT_UI8, [&](VARIANT& v) { v.ullVal = x; });
+}
+inline Var R4(FLOAT x) {
+  return Make(VT_R4, [&](VARIANT& v) { v.fltVal = x; });
+}
+inline Var R8(DOUBLE x) {
+  return Make(VT_R8, [&](VARIANT& v) { v.dblVal = x; });
+}
+inline Var Date(DATE x) {
+  return Make(VT_DATE, [&](VARIANT& v) { v.date = x; });
+}
+inline Var Bool(bool x) {
+  return Make(VT_BOOL, [&](VARIANT& v) { v.boolVal = x ? VARIANT_TRUE : VARIANT_FALSE; });
+}
+inline Var Error(SCODE x) {
+  return Make(VT_ERROR, [&](VARIANT& v) { v.scode = x; });
+}
+inline Var Cy(LONGLONG scaled) {
+  return Make(VT_CY, [&](VARIANT& v) { v.cyVal.int64 = scaled; });
+}
 inline Var Str(std::u16string_view s) {
   return Make(VT_BSTR, [&](VARIANT& v) { v.bstrVal = SysAllocStringLen(s.data(), static_cast<UINT>(s.size())); });
 }
@@ -88,9 +122,9 @@ inline Var I4Array(std::initializer_list<LONG> values) {
 }
 
 inline std::string VtName(VARTYPE vt) {
-  static const char* kNames[] = {"EMPTY", "NULL", "I2",      "I4", "R4",      "R8", "CY",  "DATE",
+  static const char* kNames[] = {"EMPTY", "NULL",     "I2",    "I4",   "R4",      "R8",      "CY",      "DATE",
                                  "BSTR",  "DISPATCH", "ERROR", "BOOL", "VARIANT", "UNKNOWN", "DECIMAL", "15",
-                                 "I1",    "UI1",  "UI2",     "UI4", "I8",      "UI8", "INT", "UINT"};
+                                 "I1",    "UI1",      "UI2",   "UI4",  "I8",      "UI8",     "INT",     "UINT"};
   std::string out;
   if (vt & VT_ARRAY) out += "ARRAY|";
   if (vt & VT_BYREF) out += "BYREF|";
@@ -102,19 +136,32 @@ inline std::string VtName(VARTYPE vt) {
 inline std::string Describe(const VARIANT& v) {
   std::string out = VtName(v.vt) + " ";
   switch (v.vt) {
-    case VT_I1: return out + std::to_string(v.cVal);
-    case VT_UI1: return out + std::to_string(v.bVal);
-    case VT_I2: return out + std::to_string(v.iVal);
-    case VT_UI2: return out + std::to_string(v.uiVal);
-    case VT_I4: return out + std::to_string(v.lVal);
-    case VT_INT: return out + std::to_string(v.intVal);
-    case VT_UI4: return out + std::to_string(v.ulVal);
-    case VT_UINT: return out + std::to_string(v.uintVal);
-    case VT_I8: return out + std::to_string(v.llVal);
-    case VT_UI8: return out + std::to_string(v.ullVal);
-    case VT_BOOL: return out + std::to_string(v.boolVal);
-    case VT_ERROR: return out + std::to_string(v.scode);
-    case VT_CY: return out + std::to_string(v.cyVal.int64) + "/10000";
+    case VT_I1:
+      return out + std::to_string(v.cVal);
+    case VT_UI1:
+      return out + std::to_string(v.bVal);
+    case VT_I2:
+      return out + std::to_string(v.iVal);
+    case VT_UI2:
+      return out + std::to_string(v.uiVal);
+    case VT_I4:
+      return out + std::to_string(v.lVal);
+    case VT_INT:
+      return out + std::to_string(v.intVal);
+    case VT_UI4:
+      return out + std::to_string(v.ulVal);
+    case VT_UINT:
+      return out + std::to_string(v.uintVal);
+    case VT_I8:
+      return out + std::to_string(v.llVal);
+    case VT_UI8:
+      return out + std::to_string(v.ullVal);
+    case VT_BOOL:
+      return out + std::to_string(v.boolVal);
+    case VT_ERROR:
+      return out + std::to_string(v.scode);
+    case VT_CY:
+      return out + std::to_string(v.cyVal.int64) + "/10000";
     case VT_R4: {
       char buf[64];
       std::snprintf(buf, sizeof buf, "%.9g", v.fltVal);
@@ -151,23 +198,31 @@ inline bool SameValue(const VARIANT& a, const VARIANT& b) {
   if (a.vt != b.vt) return false;
   switch (a.vt) {
     case VT_EMPTY:
-    case VT_NULL: return true;
+    case VT_NULL:
+      return true;
     case VT_I1:
-    case VT_UI1: return a.bVal == b.bVal;
+    case VT_UI1:
+      return a.bVal == b.bVal;
     case VT_I2:
     case VT_UI2:
-    case VT_BOOL: return a.iVal == b.iVal;
+    case VT_BOOL:
+      return a.iVal == b.iVal;
     case VT_I4:
     case VT_UI4:
     case VT_INT:
     case VT_UINT:
-    case VT_ERROR: return a.lVal == b.lVal;
+    case VT_ERROR:
+      return a.lVal == b.lVal;
     case VT_I8:
     case VT_UI8:
-    case VT_CY: return a.llVal == b.llVal;
-    case VT_R4: return a.fltVal == b.fltVal;
-    case VT_R8: return a.dblVal == b.dblVal;
-    case VT_DATE: return a.date == b.date;
+    case VT_CY:
+      return a.llVal == b.llVal;
+    case VT_R4:
+      return a.fltVal == b.fltVal;
+    case VT_R8:
+      return a.dblVal == b.dblVal;
+    case VT_DATE:
+      return a.date == b.date;
     case VT_BSTR:
       return SysStringByteLen(a.bstrVal) == SysStringByteLen(b.bstrVal) &&
              std::memcmp(a.bstrVal == nullptr ? u"" : a.bstrVal, b.bstrVal == nullptr ? u"" : b.bstrVal,
@@ -176,7 +231,8 @@ inline bool SameValue(const VARIANT& a, const VARIANT& b) {
       return a.decVal.scale == b.decVal.scale && a.decVal.sign == b.decVal.sign && a.decVal.Hi32 == b.decVal.Hi32 &&
              a.decVal.Lo64 == b.decVal.Lo64;
     case VT_UNKNOWN:
-    case VT_DISPATCH: return a.punkVal == b.punkVal;
+    case VT_DISPATCH:
+      return a.punkVal == b.punkVal;
     default:
       if ((a.vt & VT_ARRAY) && a.parray != nullptr && b.parray != nullptr) {
         const std::size_t na = a.parray->rgsabound[0].cElements * a.parray->cbElements;
@@ -211,8 +267,8 @@ class ValueObject : public IDispatch {
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
     return DISP_E_UNKNOWNNAME;
   }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                                   EXCEPINFO*, UINT*) override {
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
+                                   UINT*) override {
     ++invokes;
     if (id != DISPID_VALUE || !(flags & DISPATCH_PROPERTYGET) || params == nullptr || params->cArgs != 0) {
       return DISP_E_MEMBERNOTFOUND;

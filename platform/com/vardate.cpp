@@ -12,12 +12,12 @@
 
 namespace {
 
-constexpr double kMinDate = -657434.0;         // 1 January 100
+constexpr double kMinDate = -657434.0;           // 1 January 100
 constexpr double kMaxDateExclusive = 2958466.0;  // 1 January 10000
 constexpr long long kSecondsPerDay = 86400;
 
 // Days since 1 January 1970 of a proleptic Gregorian date.
-long long DaysFromCivil(long long y, unsigned m, unsigned d) noexcept {
+constexpr long long DaysFromCivil(long long y, unsigned m, unsigned d) noexcept {
   y -= m <= 2;
   const long long era = (y >= 0 ? y : y - 399) / 400;
   const unsigned yoe = static_cast<unsigned>(y - era * 400);
@@ -38,7 +38,7 @@ void CivilFromDays(long long z, int* y, unsigned* m, unsigned* d) noexcept {
   *y = static_cast<int>(yoe + era * 400 + (*m <= 2));
 }
 
-const long long kEpochDays = DaysFromCivil(1899, 12, 30);
+constexpr long long kEpochDays = DaysFromCivil(1899, 12, 30);
 
 bool IsLeap(int y) noexcept { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
@@ -48,7 +48,8 @@ unsigned DaysInMonth(int y, unsigned m) noexcept {
 }
 
 bool ValidDay(long long y, long long m, long long d) noexcept {
-  return y >= 100 && y <= 9999 && m >= 1 && m <= 12 && d >= 1 && d <= DaysInMonth(static_cast<int>(y), static_cast<unsigned>(m));
+  return y >= 100 && y <= 9999 && m >= 1 && m <= 12 && d >= 1 &&
+         d <= DaysInMonth(static_cast<int>(y), static_cast<unsigned>(m));
 }
 
 // Day number (0 = 30 Dec 1899) and seconds since midnight -> OLE date.

@@ -54,9 +54,7 @@ bool IsValidType(VARTYPE vt) noexcept {
   return base == VT_EMPTY || base == VT_NULL || IsScalarType(base);
 }
 
-BSTR CopyBstr(BSTR s) noexcept {
-  return SysAllocStringByteLen(reinterpret_cast<const char*>(s), SysStringByteLen(s));
-}
+BSTR CopyBstr(BSTR s) noexcept { return SysAllocStringByteLen(reinterpret_cast<const char*>(s), SysStringByteLen(s)); }
 
 // A non-owning view of what a VT_BYREF VARIANT points at.
 HRESULT Deref(const VARIANT* src, VARIANT* view) noexcept {
@@ -164,38 +162,78 @@ struct IntRange {
 
 bool IntRangeOf(VARTYPE vt, IntRange* r) noexcept {
   switch (vt) {
-    case VT_I1: *r = {-128, 127, false}; return true;
-    case VT_UI1: *r = {0, 255, true}; return true;
-    case VT_I2: *r = {-32768, 32767, false}; return true;
-    case VT_UI2: *r = {0, 65535, true}; return true;
+    case VT_I1:
+      *r = {-128, 127, false};
+      return true;
+    case VT_UI1:
+      *r = {0, 255, true};
+      return true;
+    case VT_I2:
+      *r = {-32768, 32767, false};
+      return true;
+    case VT_UI2:
+      *r = {0, 65535, true};
+      return true;
     case VT_I4:
-    case VT_INT: *r = {INT32_MIN, INT32_MAX, false}; return true;
+    case VT_INT:
+      *r = {INT32_MIN, INT32_MAX, false};
+      return true;
     case VT_UI4:
-    case VT_UINT: *r = {0, UINT32_MAX, true}; return true;
-    case VT_I8: *r = {INT64_MIN, INT64_MAX, false}; return true;
-    case VT_UI8: *r = {0, UINT64_MAX, true}; return true;
-    default: return false;
+    case VT_UINT:
+      *r = {0, UINT32_MAX, true};
+      return true;
+    case VT_I8:
+      *r = {INT64_MIN, INT64_MAX, false};
+      return true;
+    case VT_UI8:
+      *r = {0, UINT64_MAX, true};
+      return true;
+    default:
+      return false;
   }
 }
 
 void StoreInt(VARIANT* out, VARTYPE vt, Int128 v) noexcept {
   switch (vt) {
-    case VT_I1: out->cVal = static_cast<CHAR>(v); break;
-    case VT_UI1: out->bVal = static_cast<BYTE>(v); break;
-    case VT_I2: out->iVal = static_cast<SHORT>(v); break;
-    case VT_UI2: out->uiVal = static_cast<USHORT>(v); break;
-    case VT_I4: out->lVal = static_cast<LONG>(v); break;
-    case VT_INT: out->intVal = static_cast<INT>(v); break;
-    case VT_UI4: out->ulVal = static_cast<ULONG>(v); break;
-    case VT_UINT: out->uintVal = static_cast<UINT>(v); break;
-    case VT_I8: out->llVal = static_cast<LONGLONG>(v); break;
-    case VT_UI8: out->ullVal = static_cast<ULONGLONG>(v); break;
-    default: break;
+    case VT_I1:
+      out->cVal = static_cast<CHAR>(v);
+      break;
+    case VT_UI1:
+      out->bVal = static_cast<BYTE>(v);
+      break;
+    case VT_I2:
+      out->iVal = static_cast<SHORT>(v);
+      break;
+    case VT_UI2:
+      out->uiVal = static_cast<USHORT>(v);
+      break;
+    case VT_I4:
+      out->lVal = static_cast<LONG>(v);
+      break;
+    case VT_INT:
+      out->intVal = static_cast<INT>(v);
+      break;
+    case VT_UI4:
+      out->ulVal = static_cast<ULONG>(v);
+      break;
+    case VT_UINT:
+      out->uintVal = static_cast<UINT>(v);
+      break;
+    case VT_I8:
+      out->llVal = static_cast<LONGLONG>(v);
+      break;
+    case VT_UI8:
+      out->ullVal = static_cast<ULONGLONG>(v);
+      break;
+    default:
+      break;
   }
   out->vt = vt;
 }
 
-std::u16string_view TextOf(BSTR s) noexcept { return s == nullptr ? std::u16string_view() : std::u16string_view(s, SysStringLen(s)); }
+std::u16string_view TextOf(BSTR s) noexcept {
+  return s == nullptr ? std::u16string_view() : std::u16string_view(s, SysStringLen(s));
+}
 
 std::u16string_view Trim(std::u16string_view t) noexcept {
   while (!t.empty() && (t.front() == u' ' || t.front() == u'\t')) t.remove_prefix(1);
@@ -220,25 +258,60 @@ int BoolWord(std::u16string_view text, const vel::LocaleInfo& locale) noexcept {
 // The number a scalar VARIANT holds; BSTRs are read in the numeric locale.
 HRESULT NumOf(const VARIANT* in, const vel::LocaleInfo& locale, Num* out) {
   switch (in->vt) {
-    case VT_EMPTY: *out = vel::oanum::FromInt(0); return S_OK;
-    case VT_I1: *out = vel::oanum::FromInt(in->cVal); return S_OK;
-    case VT_UI1: *out = vel::oanum::FromInt(in->bVal); return S_OK;
-    case VT_I2: *out = vel::oanum::FromInt(in->iVal); return S_OK;
-    case VT_UI2: *out = vel::oanum::FromInt(in->uiVal); return S_OK;
-    case VT_I4: *out = vel::oanum::FromInt(in->lVal); return S_OK;
-    case VT_INT: *out = vel::oanum::FromInt(in->intVal); return S_OK;
-    case VT_UI4: *out = vel::oanum::FromInt(in->ulVal); return S_OK;
-    case VT_UINT: *out = vel::oanum::FromInt(in->uintVal); return S_OK;
-    case VT_I8: *out = vel::oanum::FromInt(in->llVal); return S_OK;
-    case VT_UI8: *out = vel::oanum::FromInt(in->ullVal); return S_OK;
-    case VT_BOOL: *out = vel::oanum::FromInt(in->boolVal != 0 ? -1 : 0); return S_OK;
-    case VT_R4: *out = vel::oanum::FromReal(in->fltVal, true); return S_OK;
-    case VT_R8: *out = vel::oanum::FromReal(in->dblVal, false); return S_OK;
-    case VT_DATE: *out = vel::oanum::FromReal(in->date, false); return S_OK;
-    case VT_CY: *out = vel::oanum::FromCy(in->cyVal); return S_OK;
-    case VT_DECIMAL: return vel::oanum::FromDecimal(in->decVal, out);
-    case VT_BSTR: return vel::oanum::Parse(TextOf(in->bstrVal), locale, out);
-    default: return DISP_E_TYPEMISMATCH;
+    case VT_EMPTY:
+      *out = vel::oanum::FromInt(0);
+      return S_OK;
+    case VT_I1:
+      *out = vel::oanum::FromInt(in->cVal);
+      return S_OK;
+    case VT_UI1:
+      *out = vel::oanum::FromInt(in->bVal);
+      return S_OK;
+    case VT_I2:
+      *out = vel::oanum::FromInt(in->iVal);
+      return S_OK;
+    case VT_UI2:
+      *out = vel::oanum::FromInt(in->uiVal);
+      return S_OK;
+    case VT_I4:
+      *out = vel::oanum::FromInt(in->lVal);
+      return S_OK;
+    case VT_INT:
+      *out = vel::oanum::FromInt(in->intVal);
+      return S_OK;
+    case VT_UI4:
+      *out = vel::oanum::FromInt(in->ulVal);
+      return S_OK;
+    case VT_UINT:
+      *out = vel::oanum::FromInt(in->uintVal);
+      return S_OK;
+    case VT_I8:
+      *out = vel::oanum::FromInt(in->llVal);
+      return S_OK;
+    case VT_UI8:
+      *out = vel::oanum::FromInt(in->ullVal);
+      return S_OK;
+    case VT_BOOL:
+      *out = vel::oanum::FromInt(in->boolVal != 0 ? -1 : 0);
+      return S_OK;
+    case VT_R4:
+      *out = vel::oanum::FromReal(in->fltVal, true);
+      return S_OK;
+    case VT_R8:
+      *out = vel::oanum::FromReal(in->dblVal, false);
+      return S_OK;
+    case VT_DATE:
+      *out = vel::oanum::FromReal(in->date, false);
+      return S_OK;
+    case VT_CY:
+      *out = vel::oanum::FromCy(in->cyVal);
+      return S_OK;
+    case VT_DECIMAL:
+      return vel::oanum::FromDecimal(in->decVal, out);
+    case VT_BSTR:
+      return vel::oanum::Parse(TextOf(in->bstrVal), locale, out);
+    default:
+      return DISP_E_TYPEMISMATCH;
   }
 }
 
@@ -284,7 +357,8 @@ HRESULT FromObject(const VARIANT* in, LCID lcid, USHORT flags, VARTYPE vt, VARIA
   if (in->vt == VT_DISPATCH) {
     disp = in->pdispVal;
     if (disp != nullptr) disp->AddRef();
-  } else if (in->punkVal != nullptr && FAILED(in->punkVal->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&disp)))) {
+  } else if (in->punkVal != nullptr &&
+             FAILED(in->punkVal->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&disp)))) {
     disp = nullptr;
   }
   if (disp == nullptr) return DISP_E_TYPEMISMATCH;
@@ -493,8 +567,7 @@ HRESULT VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc) {
   return S_OK;
 }
 
-HRESULT VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LCID lcid, USHORT wFlags,
-                            VARTYPE vt) {
+HRESULT VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LCID lcid, USHORT wFlags, VARTYPE vt) {
   if (pvargDest == nullptr || pvarSrc == nullptr) return E_INVALIDARG;
   if (!IsValidTarget(vt)) return DISP_E_BADVARTYPE;
   VARIANT view;

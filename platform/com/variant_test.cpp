@@ -18,8 +18,8 @@ struct Row {
   const char* name;
   Var src;
   VARTYPE vt;
-  HRESULT hr;       // expected result
-  Var want;         // expected value when hr succeeds
+  HRESULT hr;  // expected result
+  Var want;    // expected value when hr succeeds
   LCID lcid = kUs;
   USHORT flags = 0;
 };
@@ -43,8 +43,14 @@ TEST(VariantChangeType, ConversionTable) {
   LONG seven = 7;
   Var inner = Str(u"3.5");
   ValueObject object(I4(42));
-  Var dispatch = Make(VT_DISPATCH, [&](VARIANT& v) { v.pdispVal = &object; object.AddRef(); });
-  Var unknown = Make(VT_UNKNOWN, [&](VARIANT& v) { v.punkVal = &object; object.AddRef(); });
+  Var dispatch = Make(VT_DISPATCH, [&](VARIANT& v) {
+    v.pdispVal = &object;
+    object.AddRef();
+  });
+  Var unknown = Make(VT_UNKNOWN, [&](VARIANT& v) {
+    v.punkVal = &object;
+    object.AddRef();
+  });
 
   std::vector<Row> rows;
   // integers and their ranges
@@ -106,8 +112,8 @@ TEST(VariantChangeType, ConversionTable) {
   rows.push_back(Ok("R4 0.1 to BSTR", R4(0.1f), VT_BSTR, Str(u"0.1")));
   rows.push_back(Ok("R4 16777216 to BSTR", R4(16777216.0f), VT_BSTR, Str(u"1.677722E+07")));
   rows.push_back(Ok("I4 -42 to BSTR", I4(-42), VT_BSTR, Str(u"-42")));
-  rows.push_back(Ok("UI8 max to BSTR", UI8(std::numeric_limits<ULONGLONG>::max()), VT_BSTR,
-                    Str(u"18446744073709551615")));
+  rows.push_back(
+      Ok("UI8 max to BSTR", UI8(std::numeric_limits<ULONGLONG>::max()), VT_BSTR, Str(u"18446744073709551615")));
   rows.push_back(Ok("de R8 1.5 to BSTR", R8(1.5), VT_BSTR, Str(u"1,5"), kDe));
   rows.push_back(Ok("fr R8 -0.25 to BSTR", R8(-0.25), VT_BSTR, Str(u"-0,25"), kFr));
   rows.push_back(Ok("en-GB R8 1.5 to BSTR", R8(1.5), VT_BSTR, Str(u"1.5"), kGb));
@@ -148,8 +154,8 @@ TEST(VariantChangeType, ConversionTable) {
   rows.push_back(Ok("de BSTR -1,5 to DECIMAL", Str(u"-1,5"), VT_DECIMAL, Dec(15, 1, true), kDe));
   rows.push_back(Ok("BSTR DECIMAL max", Str(u"79228162514264337593543950335"), VT_DECIMAL,
                     Dec(0xFFFFFFFFFFFFFFFFull, 0, false, 0xFFFFFFFFu)));
-  rows.push_back(Fails("BSTR DECIMAL max + 1 overflows", Str(u"79228162514264337593543950336"), VT_DECIMAL,
-                       DISP_E_OVERFLOW));
+  rows.push_back(
+      Fails("BSTR DECIMAL max + 1 overflows", Str(u"79228162514264337593543950336"), VT_DECIMAL, DISP_E_OVERFLOW));
   rows.push_back(Ok("BSTR 31 fraction digits to DECIMAL rounds to 28", Str(u"0.1234567890123456789012345678501"),
                     VT_DECIMAL, Dec(0x6D797A91BE38F34Full, 28, false, 0x03FD35EBu)));
   rows.push_back(Ok("DECIMAL 12.345 to BSTR", Dec(12345, 3), VT_BSTR, Str(u"12.345")));
@@ -193,8 +199,8 @@ TEST(VariantChangeType, ConversionTable) {
                        DISP_E_TYPEMISMATCH));
   rows.push_back(Ok("UNKNOWN to DISPATCH", unknown, VT_DISPATCH, dispatch));
   rows.push_back(Ok("DISPATCH to UNKNOWN", dispatch, VT_UNKNOWN, unknown));
-  rows.push_back(Ok("EMPTY to DISPATCH", Empty(), VT_DISPATCH,
-                    Make(VT_DISPATCH, [](VARIANT& v) { v.pdispVal = nullptr; })));
+  rows.push_back(
+      Ok("EMPTY to DISPATCH", Empty(), VT_DISPATCH, Make(VT_DISPATCH, [](VARIANT& v) { v.pdispVal = nullptr; })));
   rows.push_back(Fails("I4 to DISPATCH", I4(1), VT_DISPATCH, DISP_E_TYPEMISMATCH));
   rows.push_back(Ok("ARRAY UI1 to BSTR", Bytes({0x41, 0, 0x42, 0}), VT_BSTR, Str(u"AB")));
   rows.push_back(Ok("BSTR to ARRAY UI1", Str(u"AB"), VT_ARRAY | VT_UI1, Bytes({0x41, 0, 0x42, 0})));
@@ -259,8 +265,8 @@ TEST(VariantChangeType, UserDefaultLocaleFollowsEnvironment) {
       {"LANG", "C", u"1.5", u"10/5/2008"},
       {"LANG", "de_DE.UTF-8", u"1,5", u"05.10.2008"},
       {"LC_NUMERIC", "fr_FR.UTF-8", u"1,5", u"05.10.2008"},  // dates from LANG
-      {"LC_TIME", "en_GB.UTF-8", u"1,5", u"05/10/2008"},  // numbers from LANG
-      {"LC_ALL", "POSIX", u"1.5", u"10/5/2008"},  // over LANG
+      {"LC_TIME", "en_GB.UTF-8", u"1,5", u"05/10/2008"},     // numbers from LANG
+      {"LC_ALL", "POSIX", u"1.5", u"10/5/2008"},             // over LANG
   };
   for (const Case& c : cases) {
     LocaleEnv env;  // starts with every locale variable unset
@@ -269,10 +275,12 @@ TEST(VariantChangeType, UserDefaultLocaleFollowsEnvironment) {
     if (c.var != nullptr) env.Set(c.var, c.value);
     Var out;
     ASSERT_EQ(VariantChangeType(out.get(), half.get(), 0, VT_BSTR), S_OK);
-    EXPECT_TRUE(SameValue(*out.get(), *Str(c.number).get())) << (c.value ? c.value : "unset") << ": " << Describe(*out.get());
+    EXPECT_TRUE(SameValue(*out.get(), *Str(c.number).get()))
+        << (c.value ? c.value : "unset") << ": " << Describe(*out.get());
     Var date = Date(39726);
     ASSERT_EQ(VariantChangeType(out.get(), date.get(), 0, VT_BSTR), S_OK);
-    EXPECT_TRUE(SameValue(*out.get(), *Str(c.date).get())) << (c.value ? c.value : "unset") << ": " << Describe(*out.get());
+    EXPECT_TRUE(SameValue(*out.get(), *Str(c.date).get()))
+        << (c.value ? c.value : "unset") << ": " << Describe(*out.get());
     // The system default does not follow the user.
     ASSERT_EQ(VariantChangeTypeEx(out.get(), half.get(), LOCALE_SYSTEM_DEFAULT, 0, VT_BSTR), S_OK);
     EXPECT_TRUE(SameValue(*out.get(), *Str(u"1.5").get()));

@@ -139,10 +139,9 @@ std::u16string FormatReal(double r, bool single, const LocaleInfo& locale) {
   if (r == 0) return u"0";
   const int precision = single ? 7 : 15;
   char buf[64];
-  std::to_chars_result res = single ? std::to_chars(buf, buf + sizeof buf, static_cast<float>(r),
-                                                    std::chars_format::scientific, precision - 1)
-                                    : std::to_chars(buf, buf + sizeof buf, r, std::chars_format::scientific,
-                                                    precision - 1);
+  std::to_chars_result res =
+      single ? std::to_chars(buf, buf + sizeof buf, static_cast<float>(r), std::chars_format::scientific, precision - 1)
+             : std::to_chars(buf, buf + sizeof buf, r, std::chars_format::scientific, precision - 1);
   *res.ptr = 0;
   const bool neg = buf[0] == '-';
   std::string digits;
@@ -283,8 +282,8 @@ HRESULT Parse(std::u16string_view text, const LocaleInfo& locale, Num* out) {
   }
 
   UInt128 mag = 0;
-  int kept = 0;         // significant digits held in mag
-  long long exp = 0;    // decimal exponent of mag's last digit
+  int kept = 0;       // significant digits held in mag
+  long long exp = 0;  // decimal exponent of mag's last digit
   bool anyDigit = false;
   bool point = false;
   std::size_t i = 0;
