@@ -71,15 +71,16 @@ TEST_F(RegistryStoreTest, AnotherProgramsDatabaseIsRefused) {
   EXPECT_NE(testing::internal::GetCapturedStderr().find("not a registry store"), std::string::npos);
 }
 
-TEST_F(RegistryStoreTest, UnwritablePlaces) {
-  // A folder on the way that is a file.
+TEST_F(RegistryStoreTest, AFileInTheWayOfTheFolderGivesAnError) {
   std::ofstream(dir_ + "/file") << "x";
   setenv("VEL_REGISTRY", (dir_ + "/file/sub/registry.db").c_str(), 1);
   vel::RegistryReset();
   testing::internal::CaptureStderr();
   EXPECT_EQ(TouchStore(), ERROR_PATH_NOT_FOUND);
   EXPECT_FALSE(testing::internal::GetCapturedStderr().empty());
+}
 
+TEST_F(RegistryStoreTest, AnUnwritableFolderGivesAccessDenied) {
   if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
   std::filesystem::create_directory(dir_ + "/locked");
   std::filesystem::permissions(dir_ + "/locked", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
