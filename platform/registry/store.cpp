@@ -105,6 +105,17 @@ int MakeParents(const std::string& path) {
   return 0;
 }
 
+// SQLite's own errno after a failed open is that of its last fallback
+// attempt; ask the file system what stands in the way.
+LONG WhyCannotOpen(const std::string& path) {
+  if (access(path.c_str(), F_OK) == 0) {
+    return access(path.c_str(), R_OK | W_OK) == 0 ? ERROR_CANTOPEN : MapErrno(errno);
+  }
+  std::string dir = path.substr(0, path.rfind('/') + 1);
+  if (dir.empty()) dir = ".";
+  return access(dir.c_str(), W_OK | X_OK) == 0 ? ERROR_CANTOPEN : MapErrno(errno);
+}
+
 void CloseLocked(Connection& c, bool finalize) {
   if (finalize) {
     for (auto& [sql, stmt] : c.statements) sqlite3_finalize(stmt);
@@ -202,8 +213,7 @@ LONG OpenLocked(Connection& c) {
   int rc = sqlite3_open_v2(c.path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                            nullptr);
   if (rc != SQLITE_OK) {
-    int e = db != nullptr ? sqlite3_system_errno(db) : 0;
-    LONG err = e != 0 ? MapErrno(e) : MapResult(rc);
+    LONG err = (rc & 0xFF) == SQLITE_CANTOPEN ? WhyCannotOpen(c.path) : MapResult(rc);
     Report(c, std::string("cannot open: ") + (db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc)), err);
     sqlite3_close_v2(db);
     return err;
@@ -231,7 +241,7 @@ LONG OpenLocked(Connection& c) {
     }
   }
   if (rc != SQLITE_OK) {
-    LONG err = MapResult(rc);
+    LONG err = (rc & 0xFF) == SQLITE_CANTOPEN ? WhyCannotOpen(c.path) : MapResult(rc);
     if (err != ERROR_BUSY) Report(c, sqlite3_errmsg(db), err);
     sqlite3_close_v2(db);
     return err;
