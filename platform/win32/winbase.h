@@ -42,6 +42,8 @@ using LPCRITICAL_SECTION = CRITICAL_SECTION*;
 struct TIME_ZONE_INFORMATION;
 
 using HLOCAL = void*;
+constexpr UINT LMEM_FIXED = 0x0000;
+constexpr UINT LMEM_ZEROINIT = 0x0040;
 using LPTHREAD_START_ROUTINE = DWORD (*)(LPVOID);
 
 extern "C" {
@@ -106,6 +108,7 @@ BOOL SetThreadLocale(LCID Locale);
 DWORD FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId, LPWSTR lpBuffer,
                      DWORD nSize, void* Arguments);
 HMODULE GetModuleHandleW(LPCWSTR lpModuleName);
+HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes);
 HLOCAL LocalFree(HLOCAL hMem);
 
 // Goes to standard error when VEL_DEBUG_OUTPUT=1, otherwise nowhere.

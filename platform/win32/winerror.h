@@ -39,6 +39,7 @@ constexpr LONG ERROR_NO_MORE_ITEMS = 259;
 constexpr LONG ERROR_NOT_OWNER = 288;
 constexpr LONG ERROR_MR_MID_NOT_FOUND = 317;
 constexpr LONG ERROR_PARTIAL_COPY = 299;
+constexpr LONG ERROR_INVALID_FLAGS = 1004;
 constexpr LONG ERROR_BADDB = 1009;
 constexpr LONG ERROR_BADKEY = 1010;
 constexpr LONG ERROR_CANTOPEN = 1011;
@@ -50,6 +51,10 @@ constexpr LONG ERROR_KEY_DELETED = 1018;
 constexpr LONG ERROR_KEY_HAS_CHILDREN = 1020;
 constexpr LONG ERROR_NO_UNICODE_TRANSLATION = 1113;
 constexpr LONG ERROR_TIMEOUT = 1460;
+constexpr LONG ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
+constexpr LONG ERROR_RESOURCE_LANG_NOT_FOUND = 1815;
+// What FormatMessage reports for a language whose texts are not installed.
+constexpr LONG ERROR_MUI_FILE_NOT_FOUND = 15100;
 
 extern "C" {
 DWORD GetLastError();
