@@ -68,7 +68,8 @@ void CYLogging::Init() noexcept {
   try {
     YErrorFrame({u"CYLogging::Init", kSource, __LINE__}, [&] {
       CYLockHolder hold(m_initLock);
-      if (m_initialised.load(std::memory_order_acquire)) return;
+      // Unserialised initialisation could hand a sink two configurations at once.
+      if (!hold.IsLocked() || m_initialised.load(std::memory_order_acquire)) return;
       // The registry-backed configuration is not read yet: defaults apply.
       m_config = m_configOverride ? *m_configOverride : CYLogConfig();
       if (m_eventSink) m_eventSink->SetConfig(m_config);
