@@ -36,7 +36,8 @@
 // exhaust memory.
 //
 // Other types print as text when an overload `std::u16string YFormatText(const T&)`
-// is found by argument-dependent lookup (the comdef text wrapper brings one).
+// is found by argument-dependent lookup (the place to teach it the comdef text
+// wrapper).
 //
 // Thread safety: pure functions; any thread.
 #pragma once

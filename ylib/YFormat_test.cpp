@@ -131,4 +131,14 @@ TEST(YFormat, MistakesAreVisibleNotFatal) {
   });
 }
 
+TEST(YFormat, EveryPrefixOfAFormatIsSafe) {
+  const std::u16string format = u"%-+ #0*.*I64d|%hhx%llX%5.2s%c%p%%%I32u%zu%lf%S%.*s%-*c";
+  for (std::size_t n = 0; n <= format.size(); ++n) {
+    const std::u16string_view prefix = std::u16string_view(format).substr(0, n);
+    const std::u16string out = YFormat(prefix, 5, 3, INT64_MIN, 300, -1, u"wide", u'x', nullptr, 7u, std::size_t{9},
+                                       2.5, "narrow", 2, u"abc", -3, u'y');
+    EXPECT_LT(out.size(), 200u) << "prefix " << n;
+  }
+}
+
 }  // namespace
