@@ -11,16 +11,27 @@ if(VEL_SANITIZE)
   target_link_options(vel_options INTERFACE -fsanitize=address,undefined)
 endif()
 
-# vel_add_test(NAME SOURCES src... LIBS lib...)
+# vel_add_test(NAME SOURCES src... LIBS lib... [ENV VAR=value...])
 # One GoogleTest executable, registered with CTest test by test.
 function(vel_add_test name)
   if(NOT VEL_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;ENV" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE vel_options ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
-    PROPERTIES ENVIRONMENT "VEL_TEST_BIN=${CMAKE_BINARY_DIR}/bin;VEL_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+    PROPERTIES ENVIRONMENT "VEL_TEST_BIN=${CMAKE_BINARY_DIR}/bin;VEL_SOURCE_DIR=${PROJECT_SOURCE_DIR};${ARG_ENV}")
+endfunction()
+
+# vel_add_bench(NAME SOURCES src... LIBS lib...)
+# One Google Benchmark executable.
+function(vel_add_bench name)
+  if(NOT VEL_BUILD_BENCH)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE vel_options ${ARG_LIBS} benchmark::benchmark benchmark::benchmark_main)
 endfunction()

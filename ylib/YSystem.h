@@ -1,0 +1,18 @@
+// CYSystem: naming of kernel objects.
+//
+// Thread safety: pure functions; any thread.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+class CYSystem {
+ public:
+  // A kernel object name derived from any text (a file path, say): letters
+  // and digits in upper case, every other character "_", at most 260
+  // characters (the last ones kept); with bGlobal, at most 253 behind the
+  // "Global\" prefix, so every process of the machine finds the same object.
+  // Letters are those of ASCII and Latin-1, so the name never depends on the
+  // process's locale: two processes must derive the same name from one path.
+  static std::u16string MakeKernelObjectName(std::u16string_view name, bool bGlobal);
+};
