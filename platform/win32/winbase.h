@@ -25,7 +25,14 @@ constexpr UINT CP_ACP = 0;
 constexpr UINT CP_OEMCP = 1;
 constexpr UINT CP_UTF7 = 65000;
 constexpr UINT CP_UTF8 = 65001;
+constexpr DWORD MB_PRECOMPOSED = 0x1;
 constexpr DWORD MB_ERR_INVALID_CHARS = 0x8;
+constexpr DWORD WC_COMPOSITECHECK = 0x200;
+constexpr DWORD WC_DISCARDNS = 0x10;
+constexpr DWORD WC_SEPCHARS = 0x20;
+constexpr DWORD WC_DEFAULTCHAR = 0x40;
+constexpr DWORD WC_ERR_INVALID_CHARS = 0x80;
+constexpr DWORD WC_NO_BEST_FIT_CHARS = 0x400;
 
 // FormatMessage flags.
 constexpr DWORD FORMAT_MESSAGE_ALLOCATE_BUFFER = 0x100;
@@ -42,6 +49,8 @@ using LPCRITICAL_SECTION = CRITICAL_SECTION*;
 struct TIME_ZONE_INFORMATION;
 
 using HLOCAL = void*;
+constexpr UINT LMEM_FIXED = 0x0000;
+constexpr UINT LMEM_ZEROINIT = 0x0040;
 using LPTHREAD_START_ROUTINE = DWORD (*)(LPVOID);
 
 extern "C" {
@@ -106,6 +115,7 @@ BOOL SetThreadLocale(LCID Locale);
 DWORD FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId, LPWSTR lpBuffer,
                      DWORD nSize, void* Arguments);
 HMODULE GetModuleHandleW(LPCWSTR lpModuleName);
+HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes);
 HLOCAL LocalFree(HLOCAL hMem);
 
 // Goes to standard error when VEL_DEBUG_OUTPUT=1, otherwise nowhere.

@@ -1,0 +1,93 @@
+// Registry reads as the module does them: open a key by path, read a string
+// value, close. Run with --benchmark_repetitions=10 to see the median.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+
+#include "platform/registry/store.h"
+#include "platform/registry/winreg.h"
+
+namespace {
+
+constexpr const char16_t* kPluginKey =
+    u"SOFTWARE\\Zandor\\VelPlatform\\ItemPlugins\\{6D1E2B7A-0C55-4F7E-9E7A-2B8D1C0A4E11}";
+
+class Store {
+ public:
+  Store() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "velreg-bench-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) std::abort();
+    dir_ = pattern;
+    setenv("VEL_REGISTRY", (dir_ + "/registry.db").c_str(), 1);
+    vel::RegistryReset();
+    HKEY key = nullptr;
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPluginKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    const char16_t mimes[] = u"audio/mp4|audio/aac|audio/3gpp|audio/x-ms-wma";
+    RegSetValueExW(key, u"SupportedMIMEs", 0, REG_SZ, reinterpret_cast<const BYTE*>(mimes), sizeof mimes);
+    for (const char16_t* ext : {u".m4a", u".mp4", u".aac", u".wma", u".3gp"}) {
+      RegSetValueExW(key, ext, 0, REG_SZ, reinterpret_cast<const BYTE*>(mimes), 20);
+    }
+    RegCloseKey(key);
+  }
+  ~Store() {
+    vel::RegistryReset();
+    std::filesystem::remove_all(dir_);
+  }
+
+ private:
+  std::string dir_;
+};
+
+void BM_OpenReadClose(benchmark::State& state) {
+  static Store store;
+  char16_t buf[256];
+  for (auto _ : state) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPluginKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+      state.SkipWithError("open failed");
+      break;
+    }
+    DWORD type = 0;
+    DWORD cb = sizeof buf;
+    LONG rc = RegQueryValueExW(key, u"SupportedMIMEs", nullptr, &type, reinterpret_cast<BYTE*>(buf), &cb);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS) {
+      state.SkipWithError("read failed");
+      break;
+    }
+    benchmark::DoNotOptimize(buf);
+  }
+}
+BENCHMARK(BM_OpenReadClose);
+
+// The same through HKEY_CLASSES_ROOT, as activation reads InprocServer32.
+void BM_ClassesRootRead(benchmark::State& state) {
+  static Store store;
+  static bool made = [] {
+    HKEY key = nullptr;
+    RegCreateKeyExW(HKEY_CLASSES_ROOT, u"CLSID\\{6D1E2B7A-0C55-4F7E-9E7A-2B8D1C0A4E11}\\InprocServer32", 0, nullptr,
+                    0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    const char16_t path[] = u"/usr/lib/velitems/libVelItemPlugins.so";
+    RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path), sizeof path);
+    RegCloseKey(key);
+    return true;
+  }();
+  benchmark::DoNotOptimize(made);
+  char16_t buf[256];
+  for (auto _ : state) {
+    HKEY key = nullptr;
+    RegOpenKeyExW(HKEY_CLASSES_ROOT, u"CLSID\\{6D1E2B7A-0C55-4F7E-9E7A-2B8D1C0A4E11}\\InprocServer32", 0, KEY_READ,
+                  &key);
+    DWORD cb = sizeof buf;
+    RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &cb);
+    RegCloseKey(key);
+    benchmark::DoNotOptimize(buf);
+  }
+}
+BENCHMARK(BM_ClassesRootRead);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,43 @@
+// Key handles: the HKEY values RegOpenKeyExW and RegCreateKeyExW hand out, and
+// the wake-up of threads waiting in RegNotifyChangeKeyValue.
+//
+// Thread-safe. Lock order: the store's connection may be held while taking
+// the handle table's lock, never the other way round.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "platform/registry/store_db.h"
+#include "platform/registry/winreg.h"
+
+namespace vel::reg {
+
+struct KeyHandle {
+  std::int64_t key = 0;  // row id in the keys table
+  REGSAM access = 0;     // specific rights, generic ones mapped
+  bool closed = false;   // guarded by the handle table's lock
+};
+
+struct KeyRef {
+  std::shared_ptr<KeyHandle> handle;  // null for a predefined root
+  std::int64_t key = 0;
+  REGSAM access = 0;
+};
+
+// Resolves a predefined root or a handle of ours. HKEY_CLASSES_ROOT needs the
+// store (it is a key below HKEY_LOCAL_MACHINE), hence the Db.
+LONG ResolveKey(HKEY hKey, Db& db, KeyRef* out);
+// A handle with the generic rights in `access` mapped to specific ones.
+HKEY NewHandle(std::int64_t key, REGSAM access);
+LONG CloseKeyHandle(HKEY hKey);
+// Closes every handle (waiters return ERROR_INVALID_HANDLE).
+void CloseAllHandles();
+
+// Process-wide count of committed writes, for waiters.
+std::uint64_t WriteGeneration();
+// Sleeps until this process commits a write past *generation, the handle is
+// closed, or `ms` pass. False when the handle was closed. Updates *generation.
+bool WaitForChange(const std::shared_ptr<KeyHandle>& handle, std::uint64_t* generation, int ms);
+
+}  // namespace vel::reg

@@ -1,0 +1,113 @@
+// The store file: where it lives, damaged or foreign files, unwritable
+// places, and a lock held by another connection.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+
+#include "platform/registry/test_store_fixture.h"
+
+namespace {
+
+using RegistryStoreTest = TempStore;
+
+LONG TouchStore() {
+  HKEY key = nullptr;
+  LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE", 0, KEY_READ, &key);
+  if (rc == ERROR_SUCCESS) RegCloseKey(key);
+  return rc;
+}
+
+TEST_F(RegistryStoreTest, DefaultPathFollowsXdgDataHomeAndIsCreatedOnFirstUse) {
+  unsetenv("VEL_REGISTRY");
+  setenv("XDG_DATA_HOME", (dir_ + "/data").c_str(), 1);
+  vel::RegistryReset();
+  EXPECT_EQ(vel::RegistryPath(), dir_ + "/data/velitems/registry.db");
+  HKEY key = Create(u"Software\\First");
+  RegCloseKey(key);
+  EXPECT_TRUE(std::filesystem::exists(dir_ + "/data/velitems/registry.db"));
+  unsetenv("XDG_DATA_HOME");
+  const char* home = std::getenv("HOME");
+  std::string oldHome = home != nullptr ? home : "";
+  setenv("HOME", dir_.c_str(), 1);
+  EXPECT_EQ(vel::RegistryPath(), dir_ + "/.local/share/velitems/registry.db");
+  setenv("HOME", oldHome.c_str(), 1);
+}
+
+TEST_F(RegistryStoreTest, UnusableFilesGiveAnErrorAndOneMessage) {
+  struct Case {
+    const char* label;
+    std::string content;  // written to the store file first
+    LONG error;
+  } cases[] = {
+      {"garbage", std::string(4096, 'x'), ERROR_REGISTRY_CORRUPT},
+      {"truncated header", "SQLite format 3", ERROR_REGISTRY_CORRUPT},
+  };
+  for (const Case& c : cases) {
+    std::ofstream(path_, std::ios::binary | std::ios::trunc) << c.content;
+    vel::RegistryReset();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(TouchStore(), c.error) << c.label;
+    EXPECT_EQ(RegSetValueExW(HKEY_CURRENT_USER, u"v", 0, REG_SZ, nullptr, 0), c.error) << c.label;
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find(path_), std::string::npos) << c.label << ": " << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << c.label << ": " << err;
+    // The damaged file is left for the user to look at.
+    std::ifstream in(path_, std::ios::binary);
+    std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(kept, c.content) << c.label;
+  }
+}
+
+TEST_F(RegistryStoreTest, AnotherProgramsDatabaseIsRefused) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE songs(title TEXT)", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(TouchStore(), ERROR_REGISTRY_CORRUPT);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("not a registry store"), std::string::npos);
+}
+
+TEST_F(RegistryStoreTest, AFileInTheWayOfTheFolderGivesAnError) {
+  std::ofstream(dir_ + "/file") << "x";
+  setenv("VEL_REGISTRY", (dir_ + "/file/sub/registry.db").c_str(), 1);
+  vel::RegistryReset();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(TouchStore(), ERROR_PATH_NOT_FOUND);
+  EXPECT_FALSE(testing::internal::GetCapturedStderr().empty());
+}
+
+TEST_F(RegistryStoreTest, AnUnwritableFolderGivesAccessDenied) {
+  if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+  std::filesystem::create_directory(dir_ + "/locked");
+  std::filesystem::permissions(dir_ + "/locked", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  setenv("VEL_REGISTRY", (dir_ + "/locked/registry.db").c_str(), 1);
+  vel::RegistryReset();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(TouchStore(), ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(testing::internal::GetCapturedStderr().empty());
+}
+
+TEST_F(RegistryStoreTest, ALockHeldElsewhereMakesWritesWaitThenFail) {
+  HKEY key = Create(u"Software\\Locked");
+  ASSERT_EQ(SetDword(key, u"before", 1), ERROR_SUCCESS);
+  vel::RegistrySetBusyTimeout(300);
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(path_.c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(SetDword(key, u"during", 2), ERROR_BUSY);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
+  // Readers are not held up.
+  EXPECT_EQ(RegQueryValueExW(key, u"before", nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+  ASSERT_EQ(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(other);
+  EXPECT_EQ(SetDword(key, u"after", 3), ERROR_SUCCESS);
+  EXPECT_EQ(RegQueryValueExW(key, u"during", nullptr, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
+  RegCloseKey(key);
+}
+
+}  // namespace

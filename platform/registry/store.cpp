@@ -1,0 +1,534 @@
+// The registry store's connection: where the file lives, opening and
+// creating it, mapping SQLite failures to Win32 errors.
+#include "platform/registry/store.h"
+
+#include <errno.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <unordered_map>
+
+#include "platform/registry/handles.h"
+#include "platform/registry/store_db.h"
+#include "platform/text.h"
+#include "platform/win32/winerror.h"
+
+namespace vel::reg {
+namespace {
+
+// 'VELR': marks a database as ours, so another program's SQLite file is
+// refused instead of being used as an empty registry.
+constexpr int kApplicationId = 0x56454C52;
+constexpr int kSchemaVersion = 1;
+// Change-log rows older than this are dropped; waiters poll far more often.
+constexpr std::int64_t kChangeLogKeepMs = 60'000;
+
+struct Connection {
+  std::mutex mutex;
+  sqlite3* db = nullptr;
+  pid_t pid = 0;
+  std::string path;
+  std::unordered_map<const char*, sqlite3_stmt*> statements;
+  std::int64_t classesRoot = 0;
+  std::int64_t lastTrimMs = 0;
+  std::set<std::string> reported;  // failures already written to stderr
+  int busyMs = 5000;
+};
+
+Connection& Conn() {
+  static Connection* c = new Connection;  // lives until exit, also for late callers
+  return *c;
+}
+
+void Report(Connection& c, const std::string& what, LONG error) {
+  std::string key = c.path + '\n' + what;
+  if (!c.reported.insert(key).second) return;
+  std::fprintf(stderr, "registry store %s: %s (error %d)\n", c.path.c_str(), what.c_str(), static_cast<int>(error));
+}
+
+LONG MapErrno(int e) {
+  switch (e) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return ERROR_ACCESS_DENIED;
+    case ENOENT:
+    case ENOTDIR:
+      return ERROR_PATH_NOT_FOUND;
+    case ENOSPC:
+      return ERROR_DISK_FULL;
+    default:
+      return ERROR_CANTOPEN;
+  }
+}
+
+LONG MapResult(int rc) {
+  switch (rc & 0xFF) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return ERROR_BUSY;
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+    case SQLITE_SCHEMA:
+      return ERROR_REGISTRY_CORRUPT;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+      return ERROR_ACCESS_DENIED;
+    case SQLITE_CANTOPEN:
+      return ERROR_CANTOPEN;
+    case SQLITE_FULL:
+      return ERROR_DISK_FULL;
+    case SQLITE_NOMEM:
+      return ERROR_OUTOFMEMORY;
+    case SQLITE_TOOBIG:
+      return ERROR_INVALID_PARAMETER;
+    default:
+      return ERROR_REGISTRY_IO_FAILED;
+  }
+}
+
+// Creates the folders leading to the file.
+int MakeParents(const std::string& path) {
+  for (std::size_t i = 1; i < path.size(); ++i) {
+    if (path[i] != '/') continue;
+    std::string dir = path.substr(0, i);
+    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return errno;
+  }
+  return 0;
+}
+
+// SQLite's own errno after a failed open is that of its last fallback
+// attempt; ask the file system what stands in the way.
+LONG WhyCannotOpen(const std::string& path) {
+  if (access(path.c_str(), F_OK) == 0) {
+    return access(path.c_str(), R_OK | W_OK) == 0 ? ERROR_CANTOPEN : MapErrno(errno);
+  }
+  std::string dir = path.substr(0, path.rfind('/') + 1);
+  if (dir.empty()) dir = ".";
+  return access(dir.c_str(), W_OK | X_OK) == 0 ? ERROR_CANTOPEN : MapErrno(errno);
+}
+
+void CloseLocked(Connection& c, bool finalize) {
+  if (finalize) {
+    for (auto& [sql, stmt] : c.statements) sqlite3_finalize(stmt);
+    if (c.db != nullptr) sqlite3_close_v2(c.db);
+  }
+  // After fork the parent's connection is abandoned, not closed: closing it
+  // here would drop locks the parent still holds.
+  c.statements.clear();
+  c.db = nullptr;
+  c.classesRoot = 0;
+}
+
+int Exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr); }
+
+int QueryInt(sqlite3* db, const char* sql, std::int64_t* out) {
+  sqlite3_stmt* s = nullptr;
+  int rc = sqlite3_prepare_v2(db, sql, -1, &s, nullptr);
+  if (rc == SQLITE_OK) {
+    rc = sqlite3_step(s);
+    if (rc == SQLITE_ROW) {
+      *out = sqlite3_column_int64(s, 0);
+      rc = SQLITE_OK;
+    }
+  }
+  sqlite3_finalize(s);
+  return rc;
+}
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS keys(
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  parent INTEGER NOT NULL,
+  name BLOB NOT NULL,
+  fold BLOB NOT NULL,
+  ancestry TEXT NOT NULL,
+  mtime INTEGER NOT NULL,
+  UNIQUE(parent, fold));
+CREATE INDEX IF NOT EXISTS keys_ancestry ON keys(ancestry);
+CREATE TABLE IF NOT EXISTS vals(
+  id INTEGER PRIMARY KEY,
+  key INTEGER NOT NULL,
+  name BLOB NOT NULL,
+  fold BLOB NOT NULL,
+  type INTEGER NOT NULL,
+  data BLOB NOT NULL,
+  UNIQUE(key, fold));
+CREATE INDEX IF NOT EXISTS vals_order ON vals(key, id);
+CREATE TABLE IF NOT EXISTS changes(
+  seq INTEGER PRIMARY KEY AUTOINCREMENT,
+  key INTEGER NOT NULL,
+  ancestry TEXT NOT NULL,
+  kind INTEGER NOT NULL,
+  stamp INTEGER NOT NULL);
+)sql";
+
+// Inside a write transaction: tables, root keys, version marks.
+int CreateSchema(sqlite3* db) {
+  int rc = Exec(db, kSchema);
+  if (rc != SQLITE_OK) return rc;
+  static const char16_t* const kRoots[] = {u"HKEY_LOCAL_MACHINE", u"HKEY_CURRENT_USER", u"HKEY_USERS",
+                                           u"HKEY_CURRENT_CONFIG"};
+  sqlite3_stmt* s = nullptr;
+  rc = sqlite3_prepare_v2(db, "INSERT OR IGNORE INTO keys(id,parent,name,fold,ancestry,mtime) VALUES(?,0,?,?,?,?)", -1,
+                          &s, nullptr);
+  for (int i = 0; rc == SQLITE_OK && i < 4; ++i) {
+    std::u16string_view name = kRoots[i];
+    std::string_view bytes = NameBytes(name);
+    std::string folded = FoldedKey(name);
+    std::string ancestry = "/" + std::to_string(i + 1) + "/";
+    sqlite3_bind_int64(s, 1, i + 1);
+    sqlite3_bind_blob(s, 2, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_blob(s, 3, folded.data(), static_cast<int>(folded.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_text(s, 4, ancestry.data(), static_cast<int>(ancestry.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_int64(s, 5, NowFileTime());
+    rc = sqlite3_step(s);
+    if (rc == SQLITE_DONE) rc = SQLITE_OK;
+    sqlite3_reset(s);
+  }
+  sqlite3_finalize(s);
+  if (rc != SQLITE_OK) return rc;
+  std::string marks = "PRAGMA application_id=" + std::to_string(kApplicationId) +
+                      "; PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";";
+  return Exec(db, marks.c_str());
+}
+
+// Opens c.path; on failure returns the Win32 error and has reported it.
+LONG OpenLocked(Connection& c) {
+  c.path = vel::RegistryPath();
+  if (int e = MakeParents(c.path)) {
+    LONG err = MapErrno(e);
+    Report(c, std::string("cannot create its folder: ") + std::strerror(e), err);
+    return err;
+  }
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(c.path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                           nullptr);
+  if (rc != SQLITE_OK) {
+    LONG err = (rc & 0xFF) == SQLITE_CANTOPEN ? WhyCannotOpen(c.path) : MapResult(rc);
+    Report(c, std::string("cannot open: ") + (db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc)), err);
+    sqlite3_close_v2(db);
+    return err;
+  }
+  sqlite3_busy_timeout(db, c.busyMs);
+  std::int64_t appId = 0;
+  std::int64_t version = 0;
+  std::int64_t tables = 0;
+  // The first read finds out whether the file is a database at all.
+  rc = QueryInt(db, "PRAGMA application_id", &appId);
+  if (rc == SQLITE_OK) rc = QueryInt(db, "PRAGMA user_version", &version);
+  if (rc == SQLITE_OK) rc = QueryInt(db, "SELECT count(*) FROM sqlite_schema", &tables);
+  if (rc == SQLITE_OK && ((tables != 0 && appId != kApplicationId) || version > kSchemaVersion)) {
+    Report(c, version > kSchemaVersion ? "made by a newer version" : "not a registry store", ERROR_REGISTRY_CORRUPT);
+    sqlite3_close_v2(db);
+    return ERROR_REGISTRY_CORRUPT;
+  }
+  if (rc == SQLITE_OK) rc = Exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
+  if (rc == SQLITE_OK && version != kSchemaVersion) {
+    rc = Exec(db, "BEGIN IMMEDIATE");
+    if (rc == SQLITE_OK) {
+      rc = CreateSchema(db);
+      rc = rc == SQLITE_OK ? Exec(db, "COMMIT") : rc;
+      if (rc != SQLITE_OK) Exec(db, "ROLLBACK");
+    }
+  }
+  if (rc != SQLITE_OK) {
+    LONG err = (rc & 0xFF) == SQLITE_CANTOPEN ? WhyCannotOpen(c.path) : MapResult(rc);
+    if (err != ERROR_BUSY) Report(c, sqlite3_errmsg(db), err);
+    sqlite3_close_v2(db);
+    return err;
+  }
+  c.db = db;
+  c.pid = getpid();
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+Db::Db() : lock_(Conn().mutex), error_(ERROR_SUCCESS) {
+  Connection& c = Conn();
+  if (c.db != nullptr && c.pid != getpid()) CloseLocked(c, false);
+  if (c.db == nullptr) error_ = OpenLocked(c);
+}
+
+Db::~Db() = default;
+
+sqlite3* Db::handle() const { return Conn().db; }
+
+sqlite3_stmt* Db::Prepare(const char* sql) {
+  Connection& c = Conn();
+  if (c.db == nullptr) return nullptr;
+  auto it = c.statements.find(sql);
+  if (it != c.statements.end()) return it->second;
+  sqlite3_stmt* s = nullptr;
+  int rc = sqlite3_prepare_v3(c.db, sql, -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr);
+  if (rc != SQLITE_OK) {
+    Fail(rc);
+    return nullptr;
+  }
+  c.statements.emplace(sql, s);
+  return s;
+}
+
+LONG Db::Fail(int rc) {
+  Connection& c = Conn();
+  LONG err = MapResult(rc);
+  if (err == ERROR_REGISTRY_CORRUPT || err == ERROR_REGISTRY_IO_FAILED || err == ERROR_DISK_FULL) {
+    Report(c, c.db != nullptr ? sqlite3_errmsg(c.db) : sqlite3_errstr(rc), err);
+  }
+  if (error_ == ERROR_SUCCESS) error_ = err;
+  return err;
+}
+
+std::int64_t Db::DataVersion() {
+  Stmt s(*this, "PRAGMA data_version");
+  return s.ok() && s.Step() == SQLITE_ROW ? s.ColInt(0) : -1;
+}
+
+std::int64_t Db::ClassesRoot(LONG* error) {
+  Connection& c = Conn();
+  if (c.classesRoot != 0) {
+    std::string ancestry;
+    LONG e = KeyAncestry(*this, c.classesRoot, &ancestry);
+    if (e == ERROR_SUCCESS) return c.classesRoot;
+    if (e != ERROR_KEY_DELETED) return *error = e, 0;
+    c.classesRoot = 0;
+  }
+  static const std::u16string_view kPath[] = {u"SOFTWARE", u"Classes"};
+  // Usually present: look without taking the write lock first.
+  std::int64_t id = kRootLocalMachine;
+  for (std::u16string_view name : kPath) {
+    LONG e = ERROR_SUCCESS;
+    id = FindChild(*this, id, FoldedKey(name), &e);
+    if (e != ERROR_SUCCESS) return *error = e, 0;
+    if (id == 0) break;
+  }
+  if (id == 0) {
+    Tx tx(*this);
+    if (LONG e = tx.Begin()) return *error = e, 0;
+    id = kRootLocalMachine;
+    std::string ancestry = "/1/";
+    for (std::u16string_view name : kPath) {
+      LONG e = ERROR_SUCCESS;
+      std::int64_t child = FindChild(*this, id, FoldedKey(name), &e);
+      if (e == ERROR_SUCCESS && child == 0) child = AddChild(*this, id, ancestry, name, &e);
+      if (e != ERROR_SUCCESS) return *error = e, 0;
+      id = child;
+      ancestry += std::to_string(child) + "/";
+    }
+    if (LONG e = tx.Commit()) return *error = e, 0;
+  }
+  c.classesRoot = id;
+  return id;
+}
+
+std::int64_t FindChild(Db& db, std::int64_t parent, std::string_view folded, LONG* error) {
+  Stmt s(db, "SELECT id FROM keys WHERE parent=? AND fold=?");
+  if (!s.ok()) return *error = db.error(), 0;
+  int rc = s.Int(1, parent).Blob(2, folded).Step();
+  if (rc == SQLITE_ROW) return s.ColInt(0);
+  if (rc != SQLITE_DONE) *error = db.Fail(rc);
+  return 0;
+}
+
+LONG KeyAncestry(Db& db, std::int64_t key, std::string* ancestry) {
+  Stmt s(db, "SELECT ancestry FROM keys WHERE id=?");
+  if (!s.ok()) return db.error();
+  int rc = s.Int(1, key).Step();
+  if (rc == SQLITE_ROW) {
+    *ancestry = s.ColText(0);
+    return ERROR_SUCCESS;
+  }
+  return rc == SQLITE_DONE ? ERROR_KEY_DELETED : db.Fail(rc);
+}
+
+std::int64_t AddChild(Db& db, std::int64_t parent, std::string_view parentAncestry, std::u16string_view name,
+                      LONG* error) {
+  std::int64_t now = NowFileTime();
+  {
+    Stmt ins(db, "INSERT INTO keys(parent,name,fold,ancestry,mtime) VALUES(?,?,?,'',?)");
+    if (!ins.ok()) return *error = db.error(), 0;
+    std::string folded = FoldedKey(name);
+    int rc = ins.Int(1, parent).Blob(2, NameBytes(name)).Blob(3, folded).Int(4, now).Step();
+    if (rc != SQLITE_DONE) return *error = db.Fail(rc), 0;
+  }
+  std::int64_t child = sqlite3_last_insert_rowid(db.handle());
+  std::string ancestry = std::string(parentAncestry) + std::to_string(child) + "/";
+  Stmt up(db, "UPDATE keys SET ancestry=? WHERE id=?");
+  if (!up.ok()) return *error = db.error(), 0;
+  int rc = up.Text(1, ancestry).Int(2, child).Step();
+  if (rc != SQLITE_DONE) return *error = db.Fail(rc), 0;
+  if (LONG e = Touch(db, parent, parentAncestry, kChangeName)) return *error = e, 0;
+  return child;
+}
+
+LONG Touch(Db& db, std::int64_t key, std::string_view ancestry, int kind) {
+  Stmt s(db, "UPDATE keys SET mtime=? WHERE id=?");
+  if (!s.ok()) return db.error();
+  int rc = s.Int(1, NowFileTime()).Int(2, key).Step();
+  if (rc != SQLITE_DONE) return db.Fail(rc);
+  return LogChange(db, key, ancestry, kind);
+}
+
+Stmt::~Stmt() {
+  if (s_ != nullptr) {
+    sqlite3_reset(s_);
+    sqlite3_clear_bindings(s_);
+  }
+}
+
+Stmt& Stmt::Int(int index, std::int64_t value) {
+  sqlite3_bind_int64(s_, index, value);
+  return *this;
+}
+
+Stmt& Stmt::Blob(int index, const void* data, std::size_t size) {
+  // A null pointer would bind SQL NULL; an empty name or value is a blob.
+  static const char kEmpty = 0;
+  sqlite3_bind_blob64(s_, index, size == 0 ? &kEmpty : data, size, SQLITE_STATIC);
+  return *this;
+}
+
+Stmt& Stmt::Text(int index, std::string_view text) {
+  sqlite3_bind_text64(s_, index, text.data(), text.size(), SQLITE_STATIC, SQLITE_UTF8);
+  return *this;
+}
+
+int Stmt::Step() { return sqlite3_step(s_); }
+
+std::int64_t Stmt::ColInt(int column) const { return sqlite3_column_int64(s_, column); }
+
+std::string_view Stmt::ColBytes(int column) const {
+  const void* p = sqlite3_column_blob(s_, column);
+  int n = sqlite3_column_bytes(s_, column);
+  return p == nullptr ? std::string_view() : std::string_view(static_cast<const char*>(p), static_cast<std::size_t>(n));
+}
+
+std::u16string Stmt::ColName(int column) const {
+  std::string_view b = ColBytes(column);
+  std::u16string out(b.size() / 2, u'\0');
+  if (!out.empty()) std::memcpy(out.data(), b.data(), out.size() * 2);
+  return out;
+}
+
+std::string Stmt::ColText(int column) const {
+  const unsigned char* p = sqlite3_column_text(s_, column);
+  return p == nullptr ? std::string() : std::string(reinterpret_cast<const char*>(p));
+}
+
+Tx::~Tx() {
+  if (open_) Exec(db_.handle(), "ROLLBACK");
+}
+
+LONG Tx::Begin() {
+  if (open_) return ERROR_SUCCESS;
+  Stmt s(db_, "BEGIN IMMEDIATE");
+  if (!s.ok()) return db_.error();
+  int rc = s.Step();
+  if (rc != SQLITE_DONE) return db_.Fail(rc);
+  open_ = true;
+  return ERROR_SUCCESS;
+}
+
+LONG Tx::Commit() {
+  Stmt s(db_, "COMMIT");
+  if (!s.ok()) return db_.error();
+  int rc = s.Step();
+  if (rc != SQLITE_DONE) return db_.Fail(rc);  // the destructor rolls back
+  open_ = false;
+  WakeWaiters();
+  return ERROR_SUCCESS;
+}
+
+std::string_view NameBytes(std::u16string_view name) {
+  return std::string_view(reinterpret_cast<const char*>(name.data()), name.size() * 2);
+}
+
+std::string FoldedKey(std::u16string_view name) {
+  std::string out;
+  out.resize(name.size() * 2);
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    char16_t f = vel::FoldCase(name[i]);
+    out[2 * i] = static_cast<char>(f >> 8);
+    out[2 * i + 1] = static_cast<char>(f & 0xFF);
+  }
+  return out;
+}
+
+std::int64_t NowFileTime() {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 10'000'000 + ts.tv_nsec / 100 + 116'444'736'000'000'000LL;
+}
+
+std::int64_t NowMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1'000'000;
+}
+
+LONG LogChange(Db& db, std::int64_t key, std::string_view ancestry, int kind) {
+  Connection& c = Conn();
+  std::int64_t now = NowMs();
+  Stmt s(db, "INSERT INTO changes(key,ancestry,kind,stamp) VALUES(?,?,?,?)");
+  if (!s.ok()) return db.error();
+  int rc = s.Int(1, key).Text(2, ancestry).Int(3, kind).Int(4, now).Step();
+  if (rc != SQLITE_DONE) return db.Fail(rc);
+  if (now - c.lastTrimMs > 10'000) {
+    c.lastTrimMs = now;
+    Stmt trim(db, "DELETE FROM changes WHERE stamp<?");
+    if (!trim.ok()) return db.error();
+    rc = trim.Int(1, now - kChangeLogKeepMs).Step();
+    if (rc != SQLITE_DONE) return db.Fail(rc);
+  }
+  return ERROR_SUCCESS;
+}
+
+}  // namespace vel::reg
+
+namespace vel {
+
+void RegistryReset() {
+  reg::CloseAllHandles();
+  reg::Connection& c = reg::Conn();
+  std::lock_guard<std::mutex> lock(c.mutex);
+  reg::CloseLocked(c, c.pid == getpid());
+  c.reported.clear();
+}
+
+void RegistrySetBusyTimeout(int milliseconds) {
+  reg::Connection& c = reg::Conn();
+  std::lock_guard<std::mutex> lock(c.mutex);
+  c.busyMs = milliseconds;
+  if (c.db != nullptr) sqlite3_busy_timeout(c.db, milliseconds);
+}
+
+std::string RegistryPath() {
+  const char* explicitPath = std::getenv("VEL_REGISTRY");
+  if (explicitPath != nullptr && *explicitPath != 0) return explicitPath;
+  std::string base;
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  if (xdg != nullptr && xdg[0] == '/') {
+    base = xdg;
+  } else {
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || *home == 0) {
+      passwd pw{};
+      passwd* found = nullptr;
+      char buf[4096];
+      if (getpwuid_r(getuid(), &pw, buf, sizeof buf, &found) == 0 && found != nullptr) home = found->pw_dir;
+    }
+    base = std::string(home != nullptr ? home : "") + "/.local/share";
+  }
+  return base + "/velitems/registry.db";
+}
+
+}  // namespace vel

@@ -1,0 +1,125 @@
+// Internals of the registry store: the process's one SQLite connection, its
+// cached statements, transactions and the key-name encodings.
+//
+// Thread-safety: a Db object holds the connection's mutex for its lifetime;
+// everything that takes a Db& runs under that mutex. Never hold a Db while
+// waiting for anything but SQLite itself.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "platform/com/types.h"
+
+namespace vel::reg {
+
+// Fixed ids of the root keys; HKEY_CLASSES_ROOT is HKLM\SOFTWARE\Classes.
+constexpr std::int64_t kRootLocalMachine = 1;
+constexpr std::int64_t kRootCurrentUser = 2;
+constexpr std::int64_t kRootUsers = 3;
+constexpr std::int64_t kRootCurrentConfig = 4;
+
+// Kinds of change-log rows. The first two equal the REG_NOTIFY_CHANGE_* bits
+// a waiter filters on.
+constexpr int kChangeName = 0x1;     // a direct subkey was added or deleted
+constexpr int kChangeLastSet = 0x4;  // a value was set or deleted
+constexpr int kChangeDeleted = 0x100;  // the key itself was deleted
+
+class Db {
+ public:
+  // Locks the connection, opening the store when it is not open yet.
+  Db();
+  ~Db();
+  Db(const Db&) = delete;
+  Db& operator=(const Db&) = delete;
+
+  // ERROR_SUCCESS when the store is usable, else why not.
+  LONG error() const { return error_; }
+  sqlite3* handle() const;
+  // A cached prepared statement, or null (then Fail has been called).
+  sqlite3_stmt* Prepare(const char* sql);
+  // Turns an SQLite failure into a Win32 error; damage is reported on
+  // standard error once.
+  LONG Fail(int rc);
+  // Value of PRAGMA data_version: changes when another connection commits.
+  std::int64_t DataVersion();
+  // Id of HKLM\SOFTWARE\Classes, created when missing; 0 and *error on failure.
+  std::int64_t ClassesRoot(LONG* error);
+
+ private:
+  std::unique_lock<std::mutex> lock_;
+  LONG error_;
+};
+
+// A cached statement, reset and unbound again when the object goes.
+class Stmt {
+ public:
+  Stmt(Db& db, const char* sql) : db_(db), s_(db.Prepare(sql)) {}
+  ~Stmt();
+  Stmt(const Stmt&) = delete;
+  Stmt& operator=(const Stmt&) = delete;
+  bool ok() const { return s_ != nullptr; }
+  Stmt& Int(int index, std::int64_t value);
+  Stmt& Blob(int index, const void* data, std::size_t size);
+  Stmt& Blob(int index, std::string_view bytes) { return Blob(index, bytes.data(), bytes.size()); }
+  Stmt& Text(int index, std::string_view text);
+  // SQLITE_ROW, SQLITE_DONE or an error code.
+  int Step();
+  std::int64_t ColInt(int column) const;
+  std::string_view ColBytes(int column) const;
+  std::u16string ColName(int column) const;
+  std::string ColText(int column) const;
+
+ private:
+  Db& db_;
+  sqlite3_stmt* s_;
+};
+
+// BEGIN IMMEDIATE ... COMMIT; rolled back unless committed. A commit wakes
+// this process's change waiters.
+class Tx {
+ public:
+  explicit Tx(Db& db) : db_(db) {}
+  ~Tx();
+  LONG Begin();
+  LONG Commit();
+
+ private:
+  Db& db_;
+  bool open_ = false;
+};
+
+// Key and value names are stored as given (UTF-16 code units, native order)
+// and, for lookup and ordering, folded and big-endian so that SQLite's
+// memcmp ordering of blobs is the code-unit ordering of the folded names.
+std::string_view NameBytes(std::u16string_view name);
+std::string FoldedKey(std::u16string_view name);
+
+// Time stamps in FILETIME units (100 ns since 1601), and of the change log
+// (milliseconds since 1970).
+std::int64_t NowFileTime();
+std::int64_t NowMs();
+
+// Direct subkey by folded name: its id, or 0 when missing (or on error,
+// then *error is set).
+std::int64_t FindChild(Db& db, std::int64_t parent, std::string_view folded, LONG* error);
+// The key's ancestry text ("/1/7/42/": ids from the root down), or
+// ERROR_KEY_DELETED when the key no longer exists.
+LONG KeyAncestry(Db& db, std::int64_t key, std::string* ancestry);
+// Inside a write transaction: creates a subkey and logs the change.
+std::int64_t AddChild(Db& db, std::int64_t parent, std::string_view parentAncestry, std::u16string_view name,
+                      LONG* error);
+// Inside a write transaction: stamps the key's write time and logs a change of that kind.
+LONG Touch(Db& db, std::int64_t key, std::string_view ancestry, int kind);
+
+// Appends a change-log row (inside a write transaction) and keeps the log short.
+LONG LogChange(Db& db, std::int64_t key, std::string_view ancestry, int kind);
+
+// Bumps the process's write generation and wakes waiting notifications.
+void WakeWaiters();
+
+}  // namespace vel::reg
