@@ -4,6 +4,7 @@
 #include "platform/com/oleauto.h"
 #include "ylib/YErrorFrame.h"
 #include "ylib/YErrorText.h"
+#include "ylib/YFormat.h"
 
 namespace {
 
