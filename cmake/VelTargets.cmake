@@ -22,8 +22,11 @@ function(vel_add_test name)
   target_link_libraries(${name} PRIVATE vel_options ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
   # Discovered tests take ENVIRONMENT as one entry (the list is split at ";"),
   # so the variables reach the test through `cmake -E env` as its launcher.
+  # The first log message of a process reads its configuration from the
+  # registry: a test that does not make a store of its own still never
+  # reaches the user's.
   set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR
-    "${CMAKE_COMMAND};-E;env;VEL_TEST_BIN=${CMAKE_BINARY_DIR}/bin;VEL_SOURCE_DIR=${PROJECT_SOURCE_DIR};${ARG_ENV}")
+    "${CMAKE_COMMAND};-E;env;VEL_TEST_BIN=${CMAKE_BINARY_DIR}/bin;VEL_SOURCE_DIR=${PROJECT_SOURCE_DIR};VEL_REGISTRY=${CMAKE_BINARY_DIR}/Testing/fallback-registry.db;${ARG_ENV}")
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST)
 endfunction()
 

@@ -4,6 +4,8 @@
 
 #include "platform/win32/winbase.h"
 #include "ylib/YErrorFrame.h"
+#include "ylib/YEventLog.h"
+#include "ylib/YFileLog.h"
 
 namespace {
 
@@ -48,6 +50,8 @@ CYLogging::CYLogging() noexcept {
   // Created here, once, so that two first log requests never race to create
   // the mutex inside Lock.
   try {
+    m_eventSink = std::make_unique<CYEventLog>();
+    m_fileSink = std::make_unique<CYFileLog>();
     m_initLock.Init(u"", false);
   } catch (...) {
     ReportLoggingFailure(u"CYLogging::CYLogging");
@@ -70,8 +74,20 @@ void CYLogging::Init() noexcept {
       CYLockHolder hold(m_initLock);
       // Unserialised initialisation could hand a sink two configurations at once.
       if (!hold.IsLocked() || m_initialised.load(std::memory_order_acquire)) return;
-      // The registry-backed configuration is not read yet: defaults apply.
-      m_config = m_configOverride ? *m_configOverride : CYLogConfig();
+      CYLogConfig config;
+      if (m_configOverride) {
+        config = *m_configOverride;
+      } else {
+        try {
+          config.ReadConfig();
+        } catch (...) {
+          // Unreadable settings leave the defaults; trying again at every
+          // message would repeat the failure without end.
+          ReportLoggingFailure(u"CYLogging::Init");
+          config = CYLogConfig();
+        }
+      }
+      m_config = config;
       if (m_eventSink) m_eventSink->SetConfig(m_config);
       if (m_fileSink) m_fileSink->SetConfig(m_config);
       if (m_eventSink) m_eventSink->Init();

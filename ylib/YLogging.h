@@ -25,6 +25,7 @@
 #include "platform/com/types.h"
 #include "ylib/YFormat.h"
 #include "ylib/YLock.h"
+#include "ylib/YLogConfig.h"
 
 constexpr int kYLogNone = 0;  // configuration value: sink off
 constexpr int kYLogError = 1;
@@ -41,16 +42,6 @@ struct CYLogLevel {
   constexpr CYLogLevel(int l, bool f = false) noexcept : level(l), force(f) {}  // NOLINT: implicit from int
   int level;
   bool force;
-};
-
-// Logging configuration of one front end, copied into each sink.
-struct CYLogConfig {
-  std::u16string applicationName = u"Zandor software";
-  std::u16string subName;
-  int EventLogLevel = 2;         // highest level sent to the event log
-  int FileLogLevel = 0;          // highest level written to the file (0: none)
-  std::u16string File;           // log file path
-  DWORD FileMaxSize = 1048576;   // size above which the file is rotated
 };
 
 // A log sink. Sinks are called under no lock of the front end; a sink
@@ -83,7 +74,8 @@ class CYLogging {
   void Init() noexcept;
 
   // Replaces the sinks (either may be null) and, when given, the configuration
-  // that Init would read; the next log request initialises again.
+  // that Init would otherwise read from the registry; the next log request
+  // initialises again. For tests and start-up.
   void InstallSinks(std::unique_ptr<CYLogBase> eventSink, std::unique_ptr<CYLogBase> fileSink,
                     std::optional<CYLogConfig> config = std::nullopt);
 

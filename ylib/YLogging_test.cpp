@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/registry/test_store_fixture.h"
 #include "ylib/YErrorFrame.h"
 #include "ylib/YUtf8.h"
 
@@ -53,13 +54,18 @@ std::u16string YFormatText(const Counter& c) {
   return u"counted";
 }
 
-class CYLoggingTest : public ::testing::Test {
+// Each test has a store of its own: without a configuration given, the front
+// end reads the logging key from the registry.
+class CYLoggingTest : public TempStore {
  protected:
   void Install(std::optional<CYLogConfig> config = std::nullopt) {
     CYLogging::Instance().InstallSinks(std::make_unique<CaptureSink>(event), std::make_unique<CaptureSink>(file),
                                        config);
   }
-  void TearDown() override { CYLogging::Instance().InstallSinks(nullptr, nullptr); }
+  void TearDown() override {
+    CYLogging::Instance().InstallSinks(nullptr, nullptr);
+    TempStore::TearDown();
+  }
 
   SinkState event;
   SinkState file;
