@@ -67,7 +67,10 @@ LONG CYRegistry::RegOpenRegKey(CYRegKey& out, std::u16string_view path, bool bTh
     const REGSAM base = KEY_READ | (bUse64bitHive ? KEY_WOW64_64KEY : 0);
     CYRegKey current;
     for (size_t i = 0; i < parts.size(); ++i) {
-      const REGSAM access = base | (bWrite && i + 1 == parts.size() ? KEY_WRITE : 0);
+      const bool last = i + 1 == parts.size();
+      // A key can only be created below a handle that may create subkeys, so a
+      // creating walk opens the keys on its way with that right as well.
+      const REGSAM access = base | (bWrite && last ? KEY_WRITE : 0) | (bCreate && !last ? KEY_CREATE_SUB_KEY : 0);
       const HKEY parent = current ? current.Get() : root;
       HKEY next = nullptr;
       const LONG rc = bCreate ? RegCreateKeyExW(parent, parts[i].c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access,
