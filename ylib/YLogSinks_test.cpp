@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -282,7 +284,10 @@ TEST_F(LogSinksTest, EventResourcesRegisterTheSourceAndAResourceOnlyMessageDll) 
   const std::u16string key =
       u"HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\EventLog\\Application\\Zandor software";
   const fs::path dll = tmp_ / "YEventMessages.dll";
-  EXPECT_EQ(YUtf16ToUtf8(CYRegistry::GetStringValue(key, u"EventMessageFile", nullptr)), dll.string());
+  // The platform's own path text: separators may be backslashes.
+  std::string registered = YUtf16ToUtf8(CYRegistry::GetStringValue(key, u"EventMessageFile", nullptr));
+  std::replace(registered.begin(), registered.end(), '\\', '/');
+  EXPECT_EQ(registered, dll.string());
   EXPECT_EQ(CYRegistry::GetDWORDValue(key, u"TypesSupported", 0, true), 7u);
   ASSERT_TRUE(fs::exists(dll));
 
