@@ -20,14 +20,11 @@ function(vel_add_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;ENV" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE vel_options ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
-  # Discovered tests get one ENVIRONMENT entry only (the list is split at ";"),
-  # so extra variables reach the test through `cmake -E env` as its launcher.
-  if(ARG_ENV)
-    set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "${CMAKE_COMMAND};-E;env;${ARG_ENV}")
-  endif()
-  gtest_discover_tests(${name}
-    DISCOVERY_MODE PRE_TEST
-    PROPERTIES ENVIRONMENT "VEL_TEST_BIN=${CMAKE_BINARY_DIR}/bin;VEL_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  # Discovered tests take ENVIRONMENT as one entry (the list is split at ";"),
+  # so the variables reach the test through `cmake -E env` as its launcher.
+  set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR
+    "${CMAKE_COMMAND};-E;env;VEL_TEST_BIN=${CMAKE_BINARY_DIR}/bin;VEL_SOURCE_DIR=${PROJECT_SOURCE_DIR};${ARG_ENV}")
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST)
 endfunction()
 
 # vel_add_bench(NAME SOURCES src... LIBS lib...)

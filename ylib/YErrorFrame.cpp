@@ -3,11 +3,16 @@
 #include <exception>
 #include <string>
 
+#include "platform/com/comdef.h"
 #include "ylib/YUtf8.h"
 
 CYException YCurrentExceptionAsReport(const YFrame& f) {
   try {
     throw;
+  } catch (const _com_error& e) {
+    CYException x(e);
+    x.AddEntry(u"", kYErrStackEntry.code, f.source, f.line, f.function);
+    return x;
   } catch (CYException& x) {
     x.AddEntry(kYErrStackEntry.message, kYErrStackEntry.code, f.source, f.line, f.function);
     return std::move(x);

@@ -4,7 +4,9 @@
 //
 // Handles from these functions may be used from any thread and are closed
 // with CloseHandle. Named mutexes whose name begins with "Global\" are shared
-// by every process of the machine.
+// by every process of the machine (any user); "Local\NAME" and a plain NAME are
+// one mutex, shared by the processes of the same user. Named events are known
+// inside this process only.
 #pragma once
 
 #include "platform/com/types.h"
