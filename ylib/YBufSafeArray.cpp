@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/com/comdef.h"
 #include "platform/com/oleauto.h"
 #include "ylib/YBufMalloc.h"
 #include "ylib/YErrorFrame.h"
@@ -92,9 +93,10 @@ void* CYBufSafeArray::GetBuf() {
 }
 
 void CYBufSafeArray::Clear() {
-  YErrorFrame({u"CYBufSafeArray::Clear", kSource, __LINE__}, [&](const YFrame& frame) {
+  YErrorFrame({u"CYBufSafeArray::Clear", kSource, __LINE__}, [&] {
     ReleasePins();
-    CheckHr(VariantClear(&m_var), frame);
+    const HRESULT hr = VariantClear(&m_var);
+    if (FAILED(hr)) _com_issue_error(hr);
   });
 }
 

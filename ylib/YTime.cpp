@@ -40,16 +40,19 @@ DATE CYTime::SystemTimeToVariantTime(const SYSTEMTIME& st) {
 
 void CYTime::VariantTimeToSystemTime(DATE date, SYSTEMTIME& st) {
   YErrorFrame({u"CYTime::VariantTimeToSystemTime", kSource, __LINE__}, [&](const YFrame& frame) {
-    // The time of day is |fraction| on either side of the epoch; taking the
-    // fraction of a second off toward the whole day leaves a value the system
-    // conversion cannot round up.
+    // The time of day is |fraction| on either side of the epoch. It is counted
+    // in tenths of a millisecond first: a whole second that the double holds
+    // a hair below its value (half of all of them) stays that second, while
+    // 0.9996 s still reads as 999 ms of the same second.
     const double fraction = std::fabs(date - std::trunc(date));
-    const double seconds = fraction * kSecondsPerDay;
-    const double subsecond = seconds - std::floor(seconds);
+    const long long tenths = std::llround(fraction * kMillisecondsPerDay * 10.0);
+    const double subsecond = static_cast<double>(tenths % 10000) / 10000.0;
+    // Taking the fraction of a second off toward the whole day leaves a value
+    // the system conversion cannot round up.
     const double whole = date < 0 ? date + subsecond / kSecondsPerDay : date - subsecond / kSecondsPerDay;
     SYSTEMTIME result{};
     if (!::VariantTimeToSystemTime(whole, &result)) YThrow(kYErrTimeConversion, frame);
-    result.wMilliseconds = static_cast<WORD>(std::floor(subsecond * 1000.0));
+    result.wMilliseconds = static_cast<WORD>(tenths % 10000 / 10);
     st = result;
   });
 }
