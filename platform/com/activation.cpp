@@ -1,0 +1,187 @@
+// Apartments, activation of in-process servers and task memory.
+//
+// Only in-process servers exist: a class is found under
+// HKEY_CLASSES_ROOT\CLSID\{clsid}\InprocServer32 (default value = module path),
+// the module is loaded once with dlopen and kept in a process-wide table, and
+// its DllGetClassObject hands out the class object. Apartments are bookkeeping
+// only: every object is free-threaded, and a thread that never called
+// CoInitializeEx may still create objects, as if it had joined the
+// multi-threaded apartment.
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "platform/com/combase.h"
+#include "platform/registry/winreg.h"
+#include "platform/text.h"
+
+namespace {
+
+using DllGetClassObjectFn = HRESULT (*)(REFCLSID, REFIID, LPVOID*);
+using DllCanUnloadNowFn = HRESULT (*)();
+
+struct Apartment {
+  ULONG count = 0;
+  DWORD model = COINIT_MULTITHREADED;
+};
+thread_local Apartment t_apartment;
+
+struct LoadedModule {
+  void* handle;
+  DllGetClassObjectFn getClassObject;
+  DllCanUnloadNowFn canUnloadNow;  // may be null: such a module stays
+};
+
+// Modules by the path they were registered with.
+struct ModuleTable {
+  std::mutex mutex;
+  std::map<std::string, LoadedModule> modules;
+};
+ModuleTable& Modules() {
+  static auto* table = new ModuleTable;  // never destroyed: modules outlive static destruction
+  return *table;
+}
+
+bool DebugOutput() {
+  const char* value = std::getenv("VEL_DEBUG_OUTPUT");
+  return value && value[0] == '1' && value[1] == 0;
+}
+
+// The module path as the file system names it: "\\?\" dropped, "\" as "/".
+std::string ModuleFilePath(std::u16string text) {
+  if (text.rfind(u"\\\\?\\", 0) == 0) text.erase(0, 4);
+  for (char16_t& c : text)
+    if (c == u'\\') c = u'/';
+  return vel::ToUtf8(text);
+}
+
+// The InprocServer32 path of clsid; REGDB_E_CLASSNOTREG when there is none.
+HRESULT ReadServerPath(REFCLSID clsid, std::string& path) {
+  OLECHAR guid[40];
+  StringFromGUID2(clsid, guid, 40);
+  std::u16string keyName = u"CLSID\\" + std::u16string(guid) + u"\\InprocServer32";
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, keyName.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    return REGDB_E_CLASSNOTREG;
+  DWORD type = 0;
+  DWORD size = 0;
+  LSTATUS status = RegQueryValueExW(key, nullptr, nullptr, &type, nullptr, &size);
+  std::u16string value;
+  if (status == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ) && size >= sizeof(char16_t)) {
+    value.resize(size / sizeof(char16_t));
+    status = RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size);
+    value.resize(size / sizeof(char16_t));
+    while (!value.empty() && value.back() == 0) value.pop_back();
+  }
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS || value.empty()) return REGDB_E_CLASSNOTREG;
+  path = ModuleFilePath(value);
+  return S_OK;
+}
+
+HRESULT LoadModule(const std::string& path, LoadedModule& out) {
+  ModuleTable& table = Modules();
+  std::lock_guard lock(table.mutex);
+  auto it = table.modules.find(path);
+  if (it != table.modules.end()) {
+    out = it->second;
+    return S_OK;
+  }
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) {
+    if (DebugOutput()) std::fprintf(stderr, "%s\n", dlerror());
+    return CO_E_DLLNOTFOUND;
+  }
+  auto getClassObject = reinterpret_cast<DllGetClassObjectFn>(dlsym(handle, "DllGetClassObject"));
+  if (!getClassObject) {
+    if (DebugOutput()) std::fprintf(stderr, "%s: no DllGetClassObject\n", path.c_str());
+    dlclose(handle);
+    return CO_E_ERRORINDLL;
+  }
+  LoadedModule module{handle, getClassObject,
+                      reinterpret_cast<DllCanUnloadNowFn>(dlsym(handle, "DllCanUnloadNow"))};
+  table.modules.emplace(path, module);
+  out = module;
+  return S_OK;
+}
+
+}  // namespace
+
+extern "C" {
+
+HRESULT CoInitializeEx(LPVOID, DWORD dwCoInit) {
+  const DWORD model = dwCoInit & COINIT_APARTMENTTHREADED;
+  Apartment& a = t_apartment;
+  if (a.count > 0) {
+    if (a.model != model) return RPC_E_CHANGED_MODE;
+    ++a.count;
+    return S_FALSE;
+  }
+  a.count = 1;
+  a.model = model;
+  return S_OK;
+}
+
+HRESULT CoInitialize(LPVOID pvReserved) { return CoInitializeEx(pvReserved, COINIT_APARTMENTTHREADED); }
+
+void CoUninitialize() {
+  if (t_apartment.count > 0) --t_apartment.count;
+}
+
+HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, COSERVERINFO*, REFIID riid, LPVOID* ppv) {
+  if (!ppv) return E_INVALIDARG;
+  *ppv = nullptr;
+  if (!(dwClsContext & (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER))) return REGDB_E_CLASSNOTREG;
+  std::string path;
+  HRESULT hr = ReadServerPath(rclsid, path);
+  if (FAILED(hr)) return hr;
+  LoadedModule module{};
+  hr = LoadModule(path, module);
+  if (FAILED(hr)) return hr;
+  return module.getClassObject(rclsid, riid, ppv);
+}
+
+HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid, LPVOID* ppv) {
+  if (!ppv) return E_INVALIDARG;
+  *ppv = nullptr;
+  IClassFactory* factory = nullptr;
+  HRESULT hr = CoGetClassObject(rclsid, dwClsContext, nullptr, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+  if (FAILED(hr)) return hr;
+  hr = factory->CreateInstance(pUnkOuter, riid, ppv);
+  factory->Release();
+  return hr;
+}
+
+void CoFreeUnusedLibraries() {
+  ModuleTable& table = Modules();
+  std::lock_guard lock(table.mutex);
+  for (auto it = table.modules.begin(); it != table.modules.end();) {
+    const LoadedModule& m = it->second;
+    if (m.canUnloadNow && m.canUnloadNow() == S_OK) {
+      dlclose(m.handle);
+      it = table.modules.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+LPVOID CoTaskMemAlloc(SIZE_T cb) { return std::malloc(cb ? cb : 1); }
+
+LPVOID CoTaskMemRealloc(LPVOID pv, SIZE_T cb) {
+  if (pv && cb == 0) {
+    std::free(pv);
+    return nullptr;
+  }
+  return std::realloc(pv, cb ? cb : 1);
+}
+
+void CoTaskMemFree(LPVOID pv) { std::free(pv); }
+
+HRESULT OleRun(IUnknown* pUnknown) { return pUnknown ? S_OK : E_INVALIDARG; }
+
+}  // extern "C"
