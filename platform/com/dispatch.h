@@ -166,6 +166,7 @@ struct InArg<VARIANT> {
 };
 
 template <class I>
+  requires kIsInterface<I>
 struct InArg<I*> {
   static constexpr VARTYPE kVt = ValueVt<I*>();
   I* p = nullptr;
@@ -258,6 +259,7 @@ HRESULT InvokeWith(IDispatch* self, DISPPARAMS* dp, VARIANT* result, UINT* argEr
     hr = slot.Load(&dp->rgvarg[at]);
     if (FAILED(hr) && argErr) *argErr = at;
   };
+  (void)load;  // a member without parameters folds over nothing
   (load(std::get<I>(slots), I), ...);
   if (FAILED(hr)) return hr;
   *called = true;
@@ -278,6 +280,7 @@ HRESULT InvokeWith(IDispatch* self, DISPPARAMS* dp, VARIANT* result, UINT* argEr
         slot.FinishByRef();
     }
   };
+  (void)finish;
   (finish(std::get<I>(slots), I), ...);
   return hr;
 }
