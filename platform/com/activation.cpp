@@ -18,6 +18,7 @@
 #include "platform/com/combase.h"
 #include "platform/registry/winreg.h"
 #include "platform/text.h"
+#include "platform/win32/winbase.h"
 
 namespace {
 
@@ -79,6 +80,14 @@ HRESULT ReadServerPath(REFCLSID clsid, std::string& path) {
   }
   RegCloseKey(key);
   if (status != ERROR_SUCCESS || value.empty()) return REGDB_E_CLASSNOTREG;
+  if (type == REG_EXPAND_SZ) {
+    DWORD needed = ExpandEnvironmentStringsW(value.c_str(), nullptr, 0);
+    std::u16string expanded(needed, u'\0');
+    if (needed && ExpandEnvironmentStringsW(value.c_str(), expanded.data(), needed) == needed) {
+      expanded.resize(needed - 1);
+      value = expanded;
+    }
+  }
   path = ModuleFilePath(value);
   return S_OK;
 }

@@ -91,6 +91,17 @@ class Implements : public Entries... {
   static_assert(sizeof...(Entries) > 0, "a COM class answers at least one interface");
 
  public:
+  using FirstEntry = std::tuple_element_t<0, std::tuple<Entries...>>;
+  // One IUnknown for all listed interfaces, so the class may call it
+  // unambiguously; ComObject<> implements it.
+  STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override = 0;
+  STDMETHOD_(ULONG, AddRef)() override = 0;
+  STDMETHOD_(ULONG, Release)() override = 0;
+  template <class Q>
+  HRESULT QueryInterface(Q** pp) {
+    return QueryInterface(__uuidof(Q), reinterpret_cast<void**>(pp));
+  }
+
   HRESULT FinalConstruct() { return S_OK; }
   void FinalRelease() {}
   static constexpr bool kAggregatable = true;
@@ -112,8 +123,7 @@ class Implements : public Entries... {
     return found;
   }
   IUnknown* FirstUnknown() noexcept {
-    using First = std::tuple_element_t<0, std::tuple<Entries...>>;
-    return static_cast<InterfaceOf_t<First>*>(static_cast<First*>(this));
+    return static_cast<InterfaceOf_t<FirstEntry>*>(static_cast<FirstEntry*>(this));
   }
 
  private:

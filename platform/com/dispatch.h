@@ -137,7 +137,7 @@ VARIANTARG* Deref(VARIANTARG* src) noexcept;
 // An interface argument as IUnknown (no reference), or an error.
 HRESULT UnknownArg(VARIANTARG* src, IUnknown** punk) noexcept;
 
-template <class T>
+template <class T, class = void>
 struct InArg {
   static constexpr VARTYPE kVt = ValueVt<T>();
   VARIANT v;
@@ -155,7 +155,7 @@ struct InArg {
 };
 
 template <>
-struct InArg<VARIANT> {
+struct InArg<VARIANT, void> {
   static constexpr VARTYPE kVt = VT_VARIANT;
   VARIANTARG* src = nullptr;
   HRESULT Load(VARIANTARG* s) noexcept {
@@ -166,8 +166,7 @@ struct InArg<VARIANT> {
 };
 
 template <class I>
-  requires kIsInterface<I>
-struct InArg<I*> {
+struct InArg<I*, std::enable_if_t<kIsInterface<I>>> {
   static constexpr VARTYPE kVt = ValueVt<I*>();
   I* p = nullptr;
   ~InArg() {

@@ -1,0 +1,134 @@
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+
+#include "platform/com/combase.h"
+#include "platform/com/comdef.h"
+#include "platform/registry/winreg.h"
+#include "platform/text.h"
+#include "testserver_module.h"
+
+namespace {
+
+class Activation : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "velcom-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    // Before the first registry call of the process.
+    setenv("VEL_REGISTRY", (dir_ + "/registry.db").c_str(), 1);
+    const char* bin = std::getenv("VEL_TEST_BIN");
+    ASSERT_NE(bin, nullptr);
+    modulePath_ = std::string(bin) + "/libvel_testserver.so";
+    Register(CLSID_VelTestEcho, vel::FromUtf8(modulePath_));
+  }
+  static void TearDownTestSuite() {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+
+  static void Register(REFCLSID clsid, const std::u16string& path) {
+    OLECHAR guid[40];
+    StringFromGUID2(clsid, guid, 40);
+    std::u16string key = u"CLSID\\" + std::u16string(guid) + u"\\InprocServer32";
+    HKEY h = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExW(h, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
+                             static_cast<DWORD>((path.size() + 1) * sizeof(char16_t))),
+              ERROR_SUCCESS);
+    RegCloseKey(h);
+  }
+
+  static inline std::string dir_;
+  static inline std::string modulePath_;
+};
+
+TEST_F(Activation, CreatesTheRegisteredClassAndSeesTheModulesErrorInfo) {
+  ComPtr<IVelTestEcho> echo;
+  ASSERT_EQ(CoCreateInstance(CLSID_VelTestEcho, nullptr, CLSCTX_ALL, IID_IVelTestEcho,
+                             reinterpret_cast<void**>(&echo)),
+            S_OK);
+  _bstr_t out;
+  ASSERT_EQ(echo->Echo(_bstr_t(u"hi"), out.GetAddress()), S_OK);
+  EXPECT_EQ(out, _bstr_t(u"hi"));
+
+  EXPECT_EQ(echo->Fail(), VEL_HR(0x80045D53));
+  IErrorInfo* info = nullptr;
+  ASSERT_EQ(GetErrorInfo(0, &info), S_OK) << "error info set in the module is seen by its caller";
+  _com_error error(VEL_HR(0x80045D53), info);
+  EXPECT_EQ(error.Description(), _bstr_t(u"failed inside the module"));
+  EXPECT_EQ(error.Source(), _bstr_t(u"VelTest.Echo.1"));
+  EXPECT_EQ(error.GUID(), IID_IVelTestEcho);
+
+  ComPtr<ISupportErrorInfo> support;
+  ASSERT_EQ(echo.QueryInterface(support), S_OK);
+  EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IVelTestEcho), S_OK);
+}
+
+TEST_F(Activation, ClassObjectAndContexts) {
+  ComPtr<IClassFactory> factory;
+  ASSERT_EQ(CoGetClassObject(CLSID_VelTestEcho, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                             reinterpret_cast<void**>(&factory)),
+            S_OK);
+  ComPtr<IUnknown> object;
+  EXPECT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)), S_OK);
+  EXPECT_EQ(OleRun(object), S_OK);
+
+  void* p = reinterpret_cast<void*>(1);
+  EXPECT_EQ(CoCreateInstance(CLSID_VelTestEcho, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown, &p),
+            REGDB_E_CLASSNOTREG)
+      << "only in-process servers exist";
+  EXPECT_EQ(p, nullptr);
+}
+
+TEST_F(Activation, FailuresNameTheirCause) {
+  const GUID unregistered = {0x3D2A9E41, 0x7C55, 0x4F0B, {0x9A, 0x1E, 0x52, 0x61, 0x0C, 0x7B, 0x11, 0x99}};
+  void* p = nullptr;
+  EXPECT_EQ(CoCreateInstance(unregistered, nullptr, CLSCTX_ALL, IID_IUnknown, &p), REGDB_E_CLASSNOTREG);
+
+  const GUID missingModule = {0x3D2A9E41, 0x7C55, 0x4F0B, {0x9A, 0x1E, 0x52, 0x61, 0x0C, 0x7B, 0x11, 0x03}};
+  Register(missingModule, vel::FromUtf8(dir_ + "/no-such-module.so"));
+  EXPECT_EQ(CoCreateInstance(missingModule, nullptr, CLSCTX_ALL, IID_IUnknown, &p), CO_E_DLLNOTFOUND);
+
+  // A loadable library without the entry point: the C library's math library will do.
+  const GUID noEntry = {0x3D2A9E41, 0x7C55, 0x4F0B, {0x9A, 0x1E, 0x52, 0x61, 0x0C, 0x7B, 0x11, 0x04}};
+  Register(noEntry, u"libm.so.6");
+  EXPECT_EQ(CoCreateInstance(noEntry, nullptr, CLSCTX_ALL, IID_IUnknown, &p), CO_E_ERRORINDLL);
+
+  const GUID otherClass = {0x3D2A9E41, 0x7C55, 0x4F0B, {0x9A, 0x1E, 0x52, 0x61, 0x0C, 0x7B, 0x11, 0x05}};
+  Register(otherClass, vel::FromUtf8(modulePath_));
+  EXPECT_EQ(CoCreateInstance(otherClass, nullptr, CLSCTX_ALL, IID_IUnknown, &p), CLASS_E_CLASSNOTAVAILABLE)
+      << "the module's own answer passes through";
+}
+
+TEST_F(Activation, UnusedModulesAreUnloadedAndLoadAgain) {
+  {
+    ComPtr<IVelTestEcho> echo;
+    ASSERT_EQ(CoCreateInstance(CLSID_VelTestEcho, nullptr, CLSCTX_ALL, IID_IVelTestEcho,
+                               reinterpret_cast<void**>(&echo)),
+              S_OK);
+    CoFreeUnusedLibraries();  // the live object keeps the module
+    void* loaded = dlopen(modulePath_.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    EXPECT_NE(loaded, nullptr);
+    if (loaded) dlclose(loaded);
+    _bstr_t out;
+    ASSERT_EQ(echo->Echo(_bstr_t(u"still here"), out.GetAddress()), S_OK);
+  }
+  CoFreeUnusedLibraries();
+  void* still = dlopen(modulePath_.c_str(), RTLD_NOW | RTLD_NOLOAD);
+  EXPECT_EQ(still, nullptr) << "the module was unloaded";
+  if (still) dlclose(still);
+  ComPtr<IVelTestEcho> again;
+  ASSERT_EQ(CoCreateInstance(CLSID_VelTestEcho, nullptr, CLSCTX_ALL, IID_IVelTestEcho,
+                             reinterpret_cast<void**>(&again)),
+            S_OK);
+  _bstr_t out;
+  EXPECT_EQ(again->Echo(_bstr_t(u"back"), out.GetAddress()), S_OK);
+}
+
+}  // namespace
