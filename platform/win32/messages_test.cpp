@@ -90,4 +90,38 @@ TEST(GetModuleHandle, FindsOnlyLoadedModules) {
   EXPECT_NE(GetModuleHandleW(u"libvelplatform.so"), nullptr);
 }
 
+TEST(ModuleFiles, PathsHandlesAndExports) {
+  HMODULE platform = nullptr;
+  ASSERT_TRUE(GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                 reinterpret_cast<LPCWSTR>(&FormatMessageW), &platform));
+  EXPECT_EQ(platform, GetModuleHandleW(u"libvelplatform.so"));
+  WCHAR path[4096];
+  DWORD n = GetModuleFileNameW(platform, path, 4096);
+  ASSERT_GT(n, 0u);
+  const std::u16string full(path, n);
+  EXPECT_EQ(full[0], u'/');
+  EXPECT_EQ(full.substr(full.rfind(u'/')), u"/libvelplatform.so");
+
+  // Too small a buffer gets the truncated path, terminated.
+  WCHAR small[5];
+  SetLastError(0);
+  EXPECT_EQ(GetModuleFileNameW(platform, small, 5), 5u);
+  EXPECT_EQ(std::u16string(small), full.substr(0, 4));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+
+  n = GetModuleFileNameW(nullptr, path, 4096);
+  const std::u16string exe(path, n);
+  EXPECT_EQ(exe.substr(exe.rfind(u'/')), u"/win32_messages_test");
+
+  HMODULE loaded = LoadLibraryW(full.c_str());
+  EXPECT_EQ(loaded, platform);
+  EXPECT_NE(GetProcAddress(loaded, "FormatMessageW"), nullptr);
+  SetLastError(0);
+  EXPECT_EQ(GetProcAddress(loaded, "NoSuchFunction"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+  EXPECT_TRUE(FreeLibrary(loaded));
+  EXPECT_EQ(LoadLibraryW(u"/no/such/library.so"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+}
+
 }  // namespace
