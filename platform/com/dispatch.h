@@ -258,6 +258,7 @@ HRESULT InvokeWith(IDispatch* self, DISPPARAMS* dp, VARIANT* result, UINT* argEr
     hr = slot.Load(&dp->rgvarg[at]);
     if (FAILED(hr) && argErr) *argErr = at;
   };
+  (void)load;  // a member without parameters folds over nothing
   (load(std::get<I>(slots), I), ...);
   if (FAILED(hr)) return hr;
   *called = true;
@@ -278,6 +279,7 @@ HRESULT InvokeWith(IDispatch* self, DISPPARAMS* dp, VARIANT* result, UINT* argEr
         slot.FinishByRef();
     }
   };
+  (void)finish;
   (finish(std::get<I>(slots), I), ...);
   return hr;
 }

@@ -22,6 +22,12 @@ constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
 
 constexpr int THREAD_PRIORITY_NORMAL = 0;
 
+using FARPROC = LONG_PTR (*)();
+
+constexpr DWORD GET_MODULE_HANDLE_EX_FLAG_PIN = 0x1;
+constexpr DWORD GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT = 0x2;
+constexpr DWORD GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS = 0x4;
+
 // Code pages.
 constexpr UINT CP_ACP = 0;
 constexpr UINT CP_OEMCP = 1;
@@ -117,6 +123,19 @@ BOOL SetThreadLocale(LCID Locale);
 DWORD FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId, LPWSTR lpBuffer,
                      DWORD nSize, void* Arguments);
 HMODULE GetModuleHandleW(LPCWSTR lpModuleName);
+// GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS finds the module holding an address
+// (a function of the caller's own shared object, for its own path). Without
+// UNCHANGED_REFCOUNT the module gains a reference, as on the platform.
+BOOL GetModuleHandleExW(DWORD dwFlags, LPCWSTR lpModuleName, HMODULE* phModule);
+// The module's full path; null is the process's executable. A buffer too
+// small receives the truncated path and ERROR_INSUFFICIENT_BUFFER.
+DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
+// Loads a shared object (path text with "/" or "\\"); its symbols stay local
+// to it. GetProcAddress finds an exported function; FreeLibrary drops the
+// reference LoadLibraryW took.
+HMODULE LoadLibraryW(LPCWSTR lpLibFileName);
+FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+BOOL FreeLibrary(HMODULE hLibModule);
 HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes);
 HLOCAL LocalFree(HLOCAL hMem);
 
