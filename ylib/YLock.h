@@ -19,10 +19,11 @@
 
 class CYLock {
  public:
-  virtual ~CYLock() = default;
   // True when the lock was obtained.
   virtual bool Lock() = 0;
   virtual void Unlock() = 0;
+  // Declared after Lock/Unlock: the buffers (YBuf.h) extend this vtable and keep its order.
+  virtual ~CYLock() = default;
 };
 
 class CYCOMLock : public CYLock {
