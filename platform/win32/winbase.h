@@ -22,7 +22,9 @@ constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
 
 constexpr int THREAD_PRIORITY_NORMAL = 0;
 
-using FARPROC = LONG_PTR (*)();
+// void(*)() rather than the platform's INT_PTR(*)(): the compiler lets that one
+// type be cast to any function type without a warning.
+using FARPROC = void (*)();
 
 constexpr DWORD GET_MODULE_HANDLE_EX_FLAG_PIN = 0x1;
 constexpr DWORD GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT = 0x2;
