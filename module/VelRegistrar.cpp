@@ -1,0 +1,137 @@
+#include "module/VelRegistrar.h"
+
+namespace {
+
+// Closes a registry key handle when the scope ends.
+class KeyHandle {
+ public:
+  KeyHandle() = default;
+  KeyHandle(const KeyHandle&) = delete;
+  KeyHandle& operator=(const KeyHandle&) = delete;
+  ~KeyHandle() { Close(); }
+  HKEY* Address() {
+    Close();
+    return &key_;
+  }
+  HKEY get() const { return key_; }
+  void Close() {
+    if (key_) RegCloseKey(key_);
+    key_ = nullptr;
+  }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+class Runner {
+ public:
+  explicit Runner(const VelRegReplacements& replacements) : replacements_(replacements) {}
+
+  HRESULT Register(HKEY parent, const VelRegKey& k) {
+    const std::u16string name = VelExpandRegText(k.name, replacements_);
+    if (k.flag == VelRegFlag::ForceRemove) {
+      LSTATUS rc = RegDeleteTreeW(parent, name.c_str());
+      if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) return HRESULT_FROM_WIN32(rc);
+    }
+    KeyHandle key;
+    LSTATUS rc = RegCreateKeyExW(parent, name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                                 nullptr, key.Address(), nullptr);
+    if (rc != ERROR_SUCCESS) return HRESULT_FROM_WIN32(rc);
+    if (k.defaultValue) {
+      if (HRESULT hr = SetString(key.get(), nullptr, *k.defaultValue); FAILED(hr)) return hr;
+    }
+    for (const VelRegValue& v : k.values) {
+      if (HRESULT hr = SetString(key.get(), v.name.c_str(), v.data); FAILED(hr)) return hr;
+    }
+    for (const VelRegKey& child : k.children) {
+      if (HRESULT hr = Register(key.get(), child); FAILED(hr)) return hr;
+    }
+    return S_OK;
+  }
+
+  // Visits every key even after a failure, so one stubborn key does not keep
+  // the rest of the registration behind; the first failure is the result.
+  HRESULT Unregister(HKEY parent, const VelRegKey& k) {
+    const std::u16string name = VelExpandRegText(k.name, replacements_);
+    if (k.flag == VelRegFlag::ForceRemove) {
+      LSTATUS rc = RegDeleteTreeW(parent, name.c_str());
+      return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(rc);
+    }
+    KeyHandle key;
+    LSTATUS rc = RegOpenKeyExW(parent, name.c_str(), 0, KEY_ALL_ACCESS, key.Address());
+    if (rc == ERROR_FILE_NOT_FOUND) return S_OK;
+    if (rc != ERROR_SUCCESS) return HRESULT_FROM_WIN32(rc);
+    HRESULT result = S_OK;
+    for (const VelRegKey& child : k.children) Keep(result, Unregister(key.get(), child));
+    if (k.flag == VelRegFlag::NoRemove) return result;
+
+    if (k.defaultValue) Keep(result, DeleteValue(key.get(), nullptr));
+    for (const VelRegValue& v : k.values) Keep(result, DeleteValue(key.get(), v.name.c_str()));
+    DWORD subKeys = 0;
+    DWORD values = 0;
+    rc = RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr,
+                          nullptr, nullptr, nullptr);
+    key.Close();
+    if (rc != ERROR_SUCCESS) {
+      Keep(result, HRESULT_FROM_WIN32(rc));
+    } else if (subKeys == 0 && values == 0) {
+      rc = RegDeleteKeyW(parent, name.c_str());
+      if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) Keep(result, HRESULT_FROM_WIN32(rc));
+    }
+    return result;
+  }
+
+ private:
+  static void Keep(HRESULT& first, HRESULT hr) {
+    if (SUCCEEDED(first) && FAILED(hr)) first = hr;
+  }
+
+  HRESULT SetString(HKEY key, const char16_t* name, const std::u16string& text) {
+    const std::u16string data = VelExpandRegText(text, replacements_);
+    LSTATUS rc = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                                static_cast<DWORD>((data.size() + 1) * sizeof(char16_t)));
+    return rc == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(rc);
+  }
+
+  static HRESULT DeleteValue(HKEY key, const char16_t* name) {
+    LSTATUS rc = RegDeleteValueW(key, name);
+    return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(rc);
+  }
+
+  const VelRegReplacements& replacements_;
+};
+
+}  // namespace
+
+std::u16string VelExpandRegText(const std::u16string& text, const VelRegReplacements& replacements) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    bool replaced = false;
+    if (text[i] == u'%') {
+      for (const auto& [token, value] : replacements) {
+        if (text.compare(i, token.size(), token) == 0) {
+          out += value;
+          i += token.size();
+          replaced = true;
+          break;
+        }
+      }
+    }
+    if (!replaced) out += text[i++];
+  }
+  return out;
+}
+
+HRESULT VelRunRegScript(const VelRegScript& script, bool doRegister, const VelRegReplacements& replacements) {
+  Runner runner(replacements);
+  HRESULT result = S_OK;
+  for (const VelRegKey& k : script.keys) {
+    HRESULT hr = doRegister ? runner.Register(script.root, k) : runner.Unregister(script.root, k);
+    if (FAILED(hr)) {
+      if (doRegister) return hr;
+      if (SUCCEEDED(result)) result = hr;
+    }
+  }
+  return result;
+}
