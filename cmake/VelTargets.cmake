@@ -24,9 +24,11 @@ function(vel_add_test name)
   # so the variables reach the test through `cmake -E env` as its launcher.
   # The first log message of a process reads its configuration from the
   # registry: a test that does not make a store of its own still never
-  # reaches the user's.
+  # reaches the user's. Temporary files (the event log's message file among
+  # them) stay in the build tree too.
+  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/Testing/tmp)
   set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR
-    "${CMAKE_COMMAND};-E;env;VEL_TEST_BIN=${CMAKE_BINARY_DIR}/bin;VEL_SOURCE_DIR=${PROJECT_SOURCE_DIR};VEL_REGISTRY=${CMAKE_BINARY_DIR}/Testing/fallback-registry.db;${ARG_ENV}")
+    "${CMAKE_COMMAND};-E;env;VEL_TEST_BIN=${CMAKE_BINARY_DIR}/bin;VEL_SOURCE_DIR=${PROJECT_SOURCE_DIR};VEL_REGISTRY=${CMAKE_BINARY_DIR}/Testing/fallback-registry.db;TMPDIR=${CMAKE_BINARY_DIR}/Testing/tmp;${ARG_ENV}")
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST)
 endfunction()
 
