@@ -9,7 +9,7 @@ namespace {
 
 constexpr int kMaxField = 4096;
 
-struct Spec {
+struct Conversion {
   bool left = false, plus = false, space = false, zero = false, alt = false;
   int width = -1;      // -1: none
   int precision = -1;  // -1: none
@@ -24,7 +24,7 @@ void AppendAscii(std::u16string& out, const char* text, std::size_t n) {
 // Runs the C library's printf for one numeric conversion, so that every digit,
 // rounding and flag combination is exactly what C prints.
 template <class V>
-void AppendC(std::u16string& out, const Spec& s, const char* lengthAndConv, V value) {
+void AppendC(std::u16string& out, const Conversion& s, const char* lengthAndConv, V value) {
   char fmt[32];
   char* f = fmt;
   *f++ = '%';
@@ -52,7 +52,7 @@ void AppendC(std::u16string& out, const Spec& s, const char* lengthAndConv, V va
   AppendAscii(out, big.data(), static_cast<std::size_t>(n));
 }
 
-void AppendPadded(std::u16string& out, const Spec& s, std::u16string_view body) {
+void AppendPadded(std::u16string& out, const Conversion& s, std::u16string_view body) {
   const std::size_t width = s.width < 0 ? 0 : static_cast<std::size_t>(s.width);
   const std::size_t pad = body.size() < width ? width - body.size() : 0;
   if (!s.left) out.append(pad, s.zero ? u'0' : u' ');
@@ -87,7 +87,7 @@ std::uint64_t AsUnsigned(const YFormatArg& a, int bits) {
   }
 }
 
-void AppendText(std::u16string& out, const Spec& s, const YFormatArg& a) {
+void AppendText(std::u16string& out, const Conversion& s, const YFormatArg& a) {
   std::u16string converted;
   std::u16string_view text;
   if (a.kind == YFormatArg::Kind::WideText) {
@@ -109,9 +109,9 @@ void AppendText(std::u16string& out, const Spec& s, const YFormatArg& a) {
   if (s.precision >= 0 && text.size() > static_cast<std::size_t>(s.precision)) {
     text = text.substr(0, static_cast<std::size_t>(s.precision));
   }
-  Spec padSpec = s;
-  padSpec.zero = false;
-  AppendPadded(out, padSpec, text);
+  Conversion padded = s;
+  padded.zero = false;
+  AppendPadded(out, padded, text);
 }
 
 // Reads a decimal number or "*" (from the next argument). Returns false when
@@ -163,7 +163,7 @@ std::u16string YFormatArgs(std::u16string_view f, const YFormatArg* args, std::s
       ++i;
       continue;
     }
-    Spec s;
+    Conversion s;
     for (; i < f.size(); ++i) {
       const char16_t fl = f[i];
       if (fl == u'-') s.left = true;
@@ -278,9 +278,9 @@ std::u16string YFormatArgs(std::u16string_view f, const YFormatArg* args, std::s
           out.append(u"(bad arg)");
         } else {
           const char16_t ch = static_cast<char16_t>(a.u & 0xFFFF);
-          Spec padSpec = s;
-          padSpec.zero = false;
-          AppendPadded(out, padSpec, std::u16string_view(&ch, 1));
+          Conversion padded = s;
+          padded.zero = false;
+          AppendPadded(out, padded, std::u16string_view(&ch, 1));
         }
         break;
       case u's':
@@ -305,9 +305,9 @@ std::u16string YFormatArgs(std::u16string_view f, const YFormatArg* args, std::s
         const int n = std::snprintf(digits, sizeof digits, "%016llX", static_cast<unsigned long long>(v));
         std::u16string body;
         AppendAscii(body, digits, static_cast<std::size_t>(n));
-        Spec padSpec = s;
-        padSpec.zero = false;
-        AppendPadded(out, padSpec, body);
+        Conversion padded = s;
+        padded.zero = false;
+        AppendPadded(out, padded, body);
         break;
       }
     }
