@@ -21,6 +21,7 @@
 #include "module/VelItemPluginsLib.h"
 #include "module/VelRegistration.h"
 #include "platform/com/comobject.h"
+#include "platform/win32/thismodule.h"
 #include "platform/win32/winbase.h"
 #include "video/VelItemVideo.h"
 
@@ -70,19 +71,6 @@ ClassObjects& TheClassObjects() {
   return objects;
 }
 
-// The file this module was loaded from.
-std::u16string ModulePath() {
-  HMODULE self = nullptr;
-  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                          reinterpret_cast<LPCWSTR>(&ModulePath), &self))
-    return {};
-  std::u16string path(4096, u'\0');
-  DWORD n = GetModuleFileNameW(self, path.data(), static_cast<DWORD>(path.size()));
-  if (n == 0 || n >= path.size()) return {};
-  path.resize(n);
-  return path;
-}
-
 VelRegReplacements Replacements(const std::u16string& modulePath) {
   std::u16string dir = modulePath;
   const std::size_t slash = dir.find_last_of(u"/\\");
@@ -125,7 +113,7 @@ VEL_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) 
 VEL_EXPORT HRESULT DllCanUnloadNow() { return vel::com::ModuleCanUnloadNow(); }
 
 VEL_EXPORT HRESULT DllRegisterServer() {
-  const std::u16string path = ModulePath();
+  const std::u16string path = vel::ThisModulePath();
   if (path.empty()) return SELFREG_E_CLASS;
   SystemLocaleScope locale;
   const VelRegReplacements r = Replacements(path);
@@ -139,7 +127,7 @@ VEL_EXPORT HRESULT DllRegisterServer() {
 }
 
 VEL_EXPORT HRESULT DllUnregisterServer() {
-  const std::u16string path = ModulePath();
+  const std::u16string path = vel::ThisModulePath();
   SystemLocaleScope locale;
   const VelRegReplacements r = Replacements(path);
   HRESULT result = S_OK;

@@ -4,6 +4,7 @@
 
 #include "host/items/ItemModel.h"
 #include "platform/registry/winreg.h"
+#include "platform/win32/thismodule.h"
 #include "platform/win32/winbase.h"
 
 #define VEL_EXPORT extern "C" [[gnu::visibility("default")]]
@@ -35,19 +36,6 @@ std::u16string GuidText(const CLSID& clsid) {
   OLECHAR text[40];
   StringFromGUID2(clsid, text, 40);
   return text;
-}
-
-// The file this library was loaded from.
-std::u16string OwnPath() {
-  HMODULE self = nullptr;
-  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                          reinterpret_cast<LPCWSTR>(&OwnPath), &self))
-    return {};
-  std::u16string path(4096, u'\0');
-  DWORD n = GetModuleFileNameW(self, path.data(), static_cast<DWORD>(path.size()));
-  if (n == 0 || n >= path.size()) return {};
-  path.resize(n);
-  return path;
 }
 
 // Creates root\subKey and sets its default value (and one named value).
@@ -110,7 +98,7 @@ VEL_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) 
 VEL_EXPORT HRESULT DllCanUnloadNow() { return vel::com::ModuleCanUnloadNow(); }
 
 VEL_EXPORT HRESULT DllRegisterServer() {
-  const std::u16string path = OwnPath();
+  const std::u16string path = vel::ThisModulePath();
   if (path.empty()) return SELFREG_E_CLASS;
   for (const ClassInfo& c : kClasses) {
     LSTATUS rc = Register(c, path);
