@@ -5,6 +5,7 @@
 // the handle table's lock, never the other way round.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -17,6 +18,10 @@ struct KeyHandle {
   std::int64_t key = 0;  // row id in the keys table
   REGSAM access = 0;     // specific rights, generic ones mapped
   bool closed = false;   // guarded by the handle table's lock
+  // The newest change a wait on this handle has reported (0: none yet). The
+  // next wait starts there, so a change made while the caller handled the
+  // previous one is reported too, as the platform keeps a handle's watch armed.
+  std::atomic<std::int64_t> reportedSeq{0};
 };
 
 struct KeyRef {

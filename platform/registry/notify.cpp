@@ -38,6 +38,7 @@ extern "C" LSTATUS RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree, DWORD 
   std::string subtreeEnd;
   std::int64_t lastSeq = 0;
   std::int64_t dataVersion = 0;
+  bool pending = false;
   {
     Db db;
     if (db.error()) return db.error();
@@ -49,6 +50,11 @@ extern "C" LSTATUS RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree, DWORD 
     int rc = s.Step();
     if (rc != SQLITE_ROW) return db.Fail(rc);
     lastSeq = s.ColInt(0);
+    const std::int64_t reported = k.handle ? k.handle->reportedSeq.load() : 0;
+    if (reported > 0 && reported < lastSeq) {
+      lastSeq = reported;
+      pending = true;  // changes since the last report: look before sleeping
+    }
     dataVersion = db.DataVersion();
   }
   subtreeEnd = ancestry;
@@ -57,13 +63,18 @@ extern "C" LSTATUS RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree, DWORD 
   std::shared_ptr<KeyHandle> handle = k.handle ? k.handle : std::make_shared<KeyHandle>();
 
   for (;;) {
-    std::uint64_t before = generation;
-    if (!WaitForChange(handle, &generation, kPollMs)) return ERROR_INVALID_HANDLE;
+    if (!pending) {
+      std::uint64_t before = generation;
+      if (!WaitForChange(handle, &generation, kPollMs)) return ERROR_INVALID_HANDLE;
+      Db db;
+      if (db.error()) return db.error();
+      std::int64_t version = db.DataVersion();
+      if (version == dataVersion && generation == before) continue;
+      dataVersion = version;
+    }
+    pending = false;
     Db db;
     if (db.error()) return db.error();
-    std::int64_t version = db.DataVersion();
-    if (version == dataVersion && generation == before) continue;
-    dataVersion = version;
     // Rows up to the newest are looked at once, so others' busy keys do not
     // make every later poll scan them again.
     std::int64_t newest = 0;
@@ -89,6 +100,9 @@ extern "C" LSTATUS RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree, DWORD 
       if (kind & watched) changed = true;
     }
     if (rc != SQLITE_DONE) return db.Fail(rc);
-    if (changed) return ERROR_SUCCESS;
+    if (changed) {
+      handle->reportedSeq.store(newest);
+      return ERROR_SUCCESS;
+    }
   }
 }

@@ -67,6 +67,32 @@ TEST_F(RegistryNotifyTest, WakesForWatchedChangesOnly) {
   RegCloseKey(key);
 }
 
+// A caller handles one change and then waits again on the same handle: what
+// changed in between must not be lost (the factory reloads its configuration
+// between two waits).
+TEST_F(RegistryNotifyTest, AChangeBetweenTwoWaitsOnOneHandleIsReported) {
+  HKEY key = Create(u"Software\\Between");
+  HKEY writer = Create(u"Software\\Between");
+  auto first = Watch(key, true, kAll);
+  SetDword(writer, u"v", 1);
+  ASSERT_EQ(first.wait_for(5s), std::future_status::ready);
+  EXPECT_EQ(first.get(), ERROR_SUCCESS);
+
+  SetDword(writer, u"v", 2);  // while nobody waits
+  auto second = std::async(std::launch::async, [=] { return RegNotifyChangeKeyValue(key, TRUE, kAll, nullptr, FALSE); });
+  ASSERT_EQ(second.wait_for(5s), std::future_status::ready) << "the change made between the waits was lost";
+  EXPECT_EQ(second.get(), ERROR_SUCCESS);
+
+  // Nothing new since: the next wait sleeps until the next change.
+  auto third = Watch(key, true, kAll);
+  EXPECT_EQ(third.wait_for(150ms), std::future_status::timeout);
+  SetDword(writer, u"v", 3);
+  ASSERT_EQ(third.wait_for(5s), std::future_status::ready);
+  EXPECT_EQ(third.get(), ERROR_SUCCESS);
+  RegCloseKey(writer);
+  RegCloseKey(key);
+}
+
 TEST_F(RegistryNotifyTest, ClosingTheHandleOrDeletingTheKeyEndsTheWaitWithAnError) {
   HKEY key = Create(u"Software\\Closing");
   auto wait = Watch(key, true, kAll);
