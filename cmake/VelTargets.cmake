@@ -7,7 +7,10 @@ target_compile_options(vel_options INTERFACE
 
 if(VEL_SANITIZE)
   target_compile_options(vel_options INTERFACE
-    -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined
+    # g++ 12 reports false "maybe uninitialized" warnings inside the standard
+    # library (std::function in <regex>) when instrumented.
+    -Wno-maybe-uninitialized)
   target_link_options(vel_options INTERFACE -fsanitize=address,undefined)
 endif()
 
