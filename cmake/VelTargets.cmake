@@ -14,6 +14,15 @@ if(VEL_SANITIZE)
   target_link_options(vel_options INTERFACE -fsanitize=address,undefined)
 endif()
 
+# ThreadSanitizer cannot be combined with AddressSanitizer: a build of its own.
+if(VEL_SANITIZE_THREAD)
+  if(VEL_SANITIZE)
+    message(FATAL_ERROR "VEL_SANITIZE_THREAD and VEL_SANITIZE exclude each other")
+  endif()
+  target_compile_options(vel_options INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+  target_link_options(vel_options INTERFACE -fsanitize=thread)
+endif()
+
 # vel_add_test(NAME SOURCES src... LIBS lib... [ENV VAR=value...])
 # One GoogleTest executable, registered with CTest test by test.
 function(vel_add_test name)

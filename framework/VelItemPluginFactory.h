@@ -1,23 +1,71 @@
 // CVelItemPluginFactory: the host's entry point (VelItemPluginsLib::
 // VelItemPluginFactory), choosing the plugin for a MIME type, a file or an
-// item from the plugin configuration in the registry.
+// item from the plugin configuration in the registry:
 //
-// This build answers the contract (interfaces, error info) but does not yet
-// choose plugins: every method fails with a "Not implemented." report.
+//   HKEY_LOCAL_MACHINE\Software\Zandor\VelPlatform\ItemPlugins\{clsid}
+//     "SupportedMIMEs" = "type|type|..."      the plugin's MIME types
+//     ".ext"           = "type"               one value per file extension
 //
-// Thread safety: any thread ("Free"); the object keeps no state yet.
+// The configuration is read into two ordered maps (MIME type -> plugins,
+// extension -> plugins) when the factory is created, and read again on the
+// listener's thread whenever anything below the key changes.
+//
+// Thread safety: any thread ("Free"). Every public call and every reload
+// holds the factory's lock (recursive for its owner) from start to end, so a
+// lookup never sees a half-loaded map and plugin creation is serialised too.
 #pragma once
 
+#include <map>
+#include <string>
+#include <vector>
+
 #include "module/VelItemPluginsLib.h"
+#include "platform/com/comdef.h"
 #include "platform/com/comobject.h"
+#include "ylib/YCOMClassFactory.h"
+#include "ylib/YLock.h"
+#include "ylib/YRegistryListener.h"
+
+// The configuration key, as the factory reads and watches it.
+inline constexpr char16_t kVelItemPluginsConfigKey[] = u"HKEY_LOCAL_MACHINE\\Software\\Zandor\\VelPlatform\\ItemPlugins";
 
 class CVelItemPluginFactory
     : public vel::com::Implements<vel::com::DispatchImpl<IVelItemPluginFactory>,
-                                  vel::com::SupportErrorInfoFor<IVelItemPluginFactory>> {
+                                  vel::com::SupportErrorInfoFor<IVelItemPluginFactory>>,
+      public CYRegistryListenerNotify {
  public:
+  // The value of both maps.
+  struct PluginEntry {
+    std::vector<std::u16string> clsids;  // registry texts in enumeration order, no duplicates
+    std::u16string mimeType;             // lower case
+    std::u16string extension;            // lower case with its dot; empty when made from "SupportedMIMEs"
+  };
+  // Keys are compared by UTF-16 code unit (std::u16string's own ordering).
+  using PluginMap = std::map<std::u16string, PluginEntry>;
+
+  HRESULT FinalConstruct();
+  void FinalRelease();
+
+  // IVelItemPluginFactory
   HRESULT CreateWithMimeType(BSTR strMimeType, IVelItemPlugin** ppiRetVal) override;
   HRESULT CreateWithFile(BSTR strFilePath, IVelItemPlugin** ppiRetVal) override;
   HRESULT CreateWithItem(IVelItem* piItem, IVelItemPlugin** ppiRetVal) override;
   HRESULT GetRegisteredMimeTypes(VARIANT* pvarMIMEs) override;
   HRESULT IsRegisteredMimeType(BSTR strMimeType, VARIANT_BOOL* pbRetVal) override;
+
+  // CYRegistryListenerNotify: runs on the listener's thread.
+  void OnRegistryChange(const std::u16string& keyPath) override;
+
+ private:
+  // Empties both maps and fills them from the registry, under the lock.
+  void LoadConfig();
+  // The plugin of the registry CLSID text, null when it lacks IVelItemPlugin.
+  ComPtr<IVelItemPlugin> CreatePlugin(const std::u16string& clsid);
+
+  CYCOMLock m_lock;
+  CYCOMClassFactory m_classFactory;
+  PluginMap m_mimeMap;
+  PluginMap m_extensionMap;
+  // Last, so its thread has ended before the maps and the lock go.
+  CYRegistryListener m_listener;
 };

@@ -3,11 +3,15 @@
 #include <string>
 
 #include "platform/com/oleauto.h"
+#include "platform/text.h"
 #include "ylib/YException.h"
 #include "ylib/YFileUtilities.h"
+#include "ylib/YPerformanceTimer.h"
+#include "ylib/YRegistry.h"
 
 namespace {
 constexpr char16_t kSource[] = u"VelPluginHelpers";
+constexpr char16_t kPluginsKey[] = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Zandor\\VelPlatform\\ItemPlugins\\";
 }
 
 void CVelPluginHelpers::QueryCapability(LONG capability, VARIANT_BOOL* result) {
@@ -36,5 +40,18 @@ void CVelPluginHelpers::StoragePath(int csidl, BSTR* result) {
     BSTR text = SysAllocStringLen(path.data(), static_cast<UINT>(path.size()));
     if (!text) throw std::bad_alloc();
     *result = text;
+  });
+}
+
+std::u16string CVelPluginHelpers::RegisteredExt2MimeType(std::u16string_view clsid, std::u16string_view extension) {
+  return YErrorFrame({u"CVelPluginHelpers::RegisteredExt2MimeType", kSource, __LINE__}, [&] {
+    CYPerformanceTimer timer(u"RegisteredExt2MimeType", 0.0, false);
+    const std::u16string key = kPluginsKey + std::u16string(clsid);
+    for (const YRegValueName& value : CYRegistry::GetValueNames(key, -1)) {
+      if (value.name.empty() || value.name[0] != u'.') continue;
+      if (vel::CompareNoCase(value.name, extension) == 0)
+        return CYRegistry::GetStringValue(key, value.name.c_str(), nullptr);
+    }
+    return std::u16string();
   });
 }

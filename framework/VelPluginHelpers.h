@@ -1,10 +1,12 @@
 // What every plugin answers the same way: its name, the folder its kind of
-// items is stored in, and the capability query (no capability is known).
+// items is stored in, the capability query (no capability is known), and the
+// MIME type its configuration assigns to an extension.
 // The plugin classes call these from inside their COM boundary.
 //
 // Thread safety: stateless; any thread.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "platform/com/types.h"
@@ -19,4 +21,9 @@ class CVelPluginHelpers {
   // The shell folder csidl as a path in a new BSTR; csidl 0 stores the null
   // BSTR (the messaging plugins propose no folder).
   static void StoragePath(int csidl, BSTR* result);
+
+  // The MIME type that the plugin configuration of clsid (registry text with
+  // braces) gives extension (with its dot, any case); empty when none does.
+  // Reads the registry on every call: plugins ask it once per item.
+  static std::u16string RegisteredExt2MimeType(std::u16string_view clsid, std::u16string_view extension);
 };

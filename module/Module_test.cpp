@@ -468,13 +468,9 @@ TEST_F(ModuleServer, FailuresReachTheCallerAsTheModulesErrorWithTheReport) {
          return mms->CreateSMIL(nullptr, path, &files);
        },
        &IID_IVelItemMMS, u"VelItemPlugins.VelItemMMS.1", u"CVelItemMMS::CreateSMIL", u"-2147467263"},
-      {"factory IsRegisteredMimeType",
-       [&] {
-         VARIANT_BOOL b;
-         return factory->IsRegisteredMimeType(_bstr_t(u"audio/mp4"), &b);
-       },
-       &IID_IVelItemPluginFactory, u"VelItemPlugins.VelItemPluginFactory.1",
-       u"CVelItemPluginFactory::IsRegisteredMimeType", u"-2147467263"},
+      {"factory IsRegisteredMimeType without out-parameter",
+       [&] { return factory->IsRegisteredMimeType(_bstr_t(u"audio/mp4"), nullptr); }, &IID_IVelItemPluginFactory,
+       u"VelItemPlugins.VelItemPluginFactory.1", u"CVelItemPluginFactory::IsRegisteredMimeType", u"1010"},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);

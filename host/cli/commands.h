@@ -10,6 +10,15 @@ namespace velitems {
 
 using Args = std::vector<std::string>;
 
+int RunRegister(const Args& args);
+int RunUnregister(const Args& args);
+int RunMimeTypes(const Args& args);
+int RunPlugin(const Args& args);
+int RunRead(const Args& args);
+int RunValidate(const Args& args);
+int RunPath(const Args& args);
+int RunWrite(const Args& args);
+int RunMms(const Args& args);
 int RunRegistry(const Args& args);
 
 // Writes "velitems: <why>" and the usage text to standard error; returns 2.

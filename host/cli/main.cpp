@@ -1,5 +1,5 @@
 // velitems: the command-line host. Dispatches "velitems <command> ..." to the
-// command's function; more commands join the table below.
+// command's function.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -16,7 +16,22 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"registry", RunRegistry, "velitems registry dump [KEY]   the registry store as text\n"},
+    {"register", RunRegister,
+     "velitems register [MODULE.so ...]    register the modules (libVelItems.so and libVelItemPlugins.so\n"
+     "                                     beside the binary by default)\n"},
+    {"unregister", RunUnregister, "velitems unregister [MODULE.so ...]  remove their registration\n"},
+    {"mimetypes", RunMimeTypes, "velitems mimetypes                   registered MIME types, one a line, in the factory's order\n"},
+    {"plugin", RunPlugin, "velitems plugin FILE | --mime TYPE   the plugin the factory picks (\"Audio\", ...) or \"none\"\n"},
+    {"read", RunRead,
+     "velitems read [--json] [-r] [-j N] PATH ...\n"
+     "                                     the item of each file (folders with -r, N threads)\n"},
+    {"validate", RunValidate, "velitems validate PATH ...           the validation status, as number and names\n"},
+    {"path", RunPath, "velitems path FILE                   the storage folder proposed for the file's item\n"},
+    {"write", RunWrite,
+     "velitems write FILE NAME[:VT]=VALUE ... [--clear NAME ...]\n"
+     "                                     write an item holding exactly these properties\n"},
+    {"mms", RunMms, "velitems mms compose|extract ...     compose / unpack a message (not available yet)\n"},
+    {"registry", RunRegistry, "velitems registry dump [KEY]         the registry store as text\n"},
 };
 
 void PrintUsage(std::FILE* out) {
@@ -24,7 +39,10 @@ void PrintUsage(std::FILE* out) {
   for (const Command& c : kCommands) std::fputs(c.usage, out);
   std::fputs(
       "\nKEY is a registry path beginning with a root: HKEY_LOCAL_MACHINE (HKLM), HKEY_CURRENT_USER (HKCU),\n"
-      "HKEY_CLASSES_ROOT (HKCR), HKEY_USERS (HKU) or HKEY_CURRENT_CONFIG (HKCC).\n",
+      "HKEY_CLASSES_ROOT (HKCR), HKEY_USERS (HKU) or HKEY_CURRENT_CONFIG (HKCC).\n"
+      "NAME is a property name in urn:zandor:vel:core, or {NAMESPACE}NAME; VT is a VARIANT type such as VT_I4,\n"
+      "VT_R8, VT_BOOL, VT_DATE (default VT_BSTR). --clear NAME writes NAME as VT_EMPTY.\n"
+      "Commands that find the module unregistered register it first.\n",
       out);
 }
 

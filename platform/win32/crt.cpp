@@ -112,4 +112,6 @@ int _get_errno(int* value) {
   return 0;
 }
 
+int _isatty(int fd) { return isatty(fd) == 1 ? 1 : 0; }
+
 }  // extern "C"

@@ -37,5 +37,7 @@ int _wchmod(const WCHAR* filename, int pmode);
 // The C library's English text for an error number, cut to the buffer.
 int _wcserror_s(WCHAR* buffer, size_t sizeInWords, int errnum);
 int _get_errno(int* value);
+// Non-zero when the descriptor is a terminal (0 standard input, 1 output, 2 error).
+int _isatty(int fd);
 
 }  // extern "C"

@@ -1,0 +1,140 @@
+#include "host/cli/com_host.h"
+
+#include <cstdio>
+
+#include "platform/com/combase.h"
+#include "platform/com/oleauto.h"
+#include "platform/registry/winreg.h"
+#include "platform/text.h"
+#include "platform/win32/winbase.h"
+
+namespace velitems {
+namespace {
+
+using EntryPoint = HRESULT (*)();
+
+// The folder of the running binary, with its trailing separator.
+std::u16string ExeDir() {
+  std::u16string path(4096, u'\0');
+  DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+  if (n == 0 || n >= path.size()) return u"./";
+  path.resize(n);
+  return path.substr(0, path.find_last_of(u"/\\") + 1);
+}
+
+// The default value of HKCR\<key>, or empty.
+std::u16string ClassesRootText(const std::u16string& key) {
+  HKEY h = nullptr;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return {};
+  char16_t data[1024];
+  DWORD size = sizeof data - sizeof(char16_t);
+  DWORD type = 0;
+  LONG rc = RegQueryValueExW(h, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+  RegCloseKey(h);
+  if (rc != ERROR_SUCCESS || type != REG_SZ) return {};
+  std::u16string text(data, size / sizeof(char16_t));
+  while (!text.empty() && text.back() == 0) text.pop_back();
+  return text;
+}
+
+// The CLSID a ProgID names, when that CLSID has a registered server.
+bool ClassOfProgId(const char16_t* progId, CLSID* clsid) {
+  const std::u16string text = ClassesRootText(std::u16string(progId) + u"\\CLSID");
+  if (text.empty() || FAILED(CLSIDFromString(text.c_str(), clsid))) return false;
+  return !ClassesRootText(u"CLSID\\" + text + u"\\InprocServer32").empty();
+}
+
+template <class I>
+ComPtr<I> Create(const char16_t* progId) {
+  CLSID clsid{};
+  if (!ClassOfProgId(progId, &clsid)) {
+    ReportFailure("class " + Narrow(progId) + " is not registered", REGDB_E_CLASSNOTREG);
+    return nullptr;
+  }
+  ComPtr<I> object;
+  HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(I), reinterpret_cast<void**>(&object));
+  if (FAILED(hr)) {
+    ReportFailure("cannot create " + Narrow(progId), hr);
+    return nullptr;
+  }
+  return object;
+}
+
+}  // namespace
+
+void InitCom() { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
+
+std::vector<std::u16string> DefaultModules() {
+  const std::u16string dir = ExeDir();
+  return {dir + u"libVelItems.so", dir + u"libVelItemPlugins.so"};
+}
+
+bool RegisterModules(const std::vector<std::u16string>& modules, bool doRegister, bool quiet) {
+  bool ok = true;
+  const char* entry = doRegister ? "DllRegisterServer" : "DllUnregisterServer";
+  for (const std::u16string& module : modules) {
+    HMODULE handle = LoadLibraryW(module.c_str());
+    if (!handle) {
+      std::fprintf(stderr, "velitems: cannot load %s\n", Narrow(module).c_str());
+      ok = false;
+      continue;
+    }
+    auto run = reinterpret_cast<EntryPoint>(GetProcAddress(handle, entry));
+    if (!run) {
+      std::fprintf(stderr, "velitems: %s has no %s\n", Narrow(module).c_str(), entry);
+      ok = false;
+      continue;  // the module stays loaded: the platform keeps in-process servers anyway
+    }
+    const HRESULT hr = run();
+    if (FAILED(hr)) {
+      ReportFailure(std::string(entry) + " of " + Narrow(module), hr);
+      ok = false;
+    } else if (!quiet) {
+      std::printf("%s %s\n", doRegister ? "registered" : "unregistered", Narrow(module).c_str());
+    }
+  }
+  return ok;
+}
+
+bool EnsureRegistered() {
+  CLSID clsid{};
+  if (ClassOfProgId(kFactoryProgId, &clsid) && ClassOfProgId(kVelItemProgId, &clsid)) return true;
+  std::fputs("velitems: the module is not registered in this store; registering it\n", stderr);
+  return RegisterModules(DefaultModules(), true, true);
+}
+
+ComPtr<IVelItemPluginFactory> CreateFactory() { return Create<IVelItemPluginFactory>(kFactoryProgId); }
+ComPtr<IVelItem> CreateItem() { return Create<IVelItem>(kVelItemProgId); }
+
+std::string HrText(HRESULT hr) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(hr));
+  return buf;
+}
+
+std::string ErrorText(HRESULT hr) {
+  ComPtr<IErrorInfo> info;
+  if (GetErrorInfo(0, &info) == S_OK && info) {
+    BSTR description = nullptr;
+    if (SUCCEEDED(info->GetDescription(&description)) && description) {
+      std::string text = BstrUtf8(description);
+      SysFreeString(description);
+      if (!text.empty()) return text;
+    }
+  }
+  _com_error error(hr);
+  const char16_t* message = error.ErrorMessage();
+  return message ? Narrow(message) : std::string();
+}
+
+void ReportFailure(const std::string& what, HRESULT hr) {
+  const std::string text = ErrorText(hr);
+  std::fprintf(stderr, "velitems: %s: %s\n", what.c_str(), HrText(hr).c_str());
+  if (!text.empty()) std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+std::string Narrow(std::u16string_view text) { return vel::ToUtf8(text); }
+std::u16string Wide(std::string_view text) { return vel::FromUtf8(text); }
+std::string BstrUtf8(BSTR text) { return text ? vel::ToUtf8(std::u16string_view(text, SysStringLen(text))) : ""; }
+
+}  // namespace velitems

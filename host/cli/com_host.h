@@ -1,0 +1,48 @@
+// What the velitems commands share: the module and the item library as any
+// host sees them (registration through their entry points, creation through
+// COM by ProgID), and the reporting of COM failures.
+//
+// Thread safety: the functions keep no state; a command calls Init per thread
+// (CoInitializeEx) before using COM there.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "framework/VelItems.h"
+#include "module/VelItemPluginsLib.h"
+#include "platform/com/comdef.h"
+
+namespace velitems {
+
+inline constexpr char16_t kFactoryProgId[] = u"VelItemPlugins.VelItemPluginFactory";
+
+// COM for the calling thread.
+void InitCom();
+
+// libVelItems.so and libVelItemPlugins.so in the folder of the running binary.
+std::vector<std::u16string> DefaultModules();
+// Loads each module and calls DllRegisterServer (or DllUnregisterServer);
+// messages on standard error. True when every module succeeded.
+bool RegisterModules(const std::vector<std::u16string>& modules, bool doRegister, bool quiet);
+// Registers the default modules when the factory's or the item's ProgID does
+// not lead to a registered class. False (message written) when that failed.
+bool EnsureRegistered();
+
+// An object created by ProgID (HKCR\<ProgID>\CLSID); a failure is written to
+// standard error and gives null.
+ComPtr<IVelItemPluginFactory> CreateFactory();
+ComPtr<IVelItem> CreateItem();
+
+// The description of the thread's error info (the module's report XML), or
+// the HRESULT's text when there is none.
+std::string ErrorText(HRESULT hr);
+// "velitems: <what>: 0x........" and the error text on standard error.
+void ReportFailure(const std::string& what, HRESULT hr);
+std::string HrText(HRESULT hr);  // "0x80045D53"
+
+std::string Narrow(std::u16string_view text);
+std::u16string Wide(std::string_view text);
+std::string BstrUtf8(BSTR text);
+
+}  // namespace velitems
