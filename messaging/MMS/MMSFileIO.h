@@ -1,0 +1,19 @@
+// Whole-file reading and safe replacing writes for the MMS decoder and writer.
+//
+// Thread safety: no shared state; any thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+enum class MmsReadResult { kOk, kOpenFailed, kEmpty, kReadFailed };
+
+// The whole file into bytes. A file that shrinks while read gives what was
+// there; nothing read at all is kReadFailed.
+MmsReadResult MmsReadWholeFile(const char16_t* path, std::vector<std::uint8_t>& bytes);
+
+// Creates or replaces path with exactly these bytes. The bytes go to a new
+// temporary file in the same folder first, which is then renamed over path,
+// so a failed write never leaves a damaged file. False on any failure.
+bool MmsWriteFileReplacing(const char16_t* path, const std::uint8_t* data, std::size_t size);
