@@ -23,16 +23,16 @@ struct CodePageName {
 };
 
 constexpr CodePageName kCodePages[] = {
-    {437, "CP437"},         {850, "CP850"},         {852, "CP852"},         {866, "CP866"},
-    {874, "CP874"},         {932, "CP932"},         {936, "CP936"},         {949, "CP949"},
-    {950, "CP950"},         {1200, "UTF-16LE"},     {1201, "UTF-16BE"},     {1250, "CP1250"},
-    {1251, "CP1251"},       {1252, "CP1252"},       {1253, "CP1253"},       {1254, "CP1254"},
-    {1255, "CP1255"},       {1256, "CP1256"},       {1257, "CP1257"},       {1258, "CP1258"},
-    {10000, "MACINTOSH"},   {20127, "ASCII"},       {20866, "KOI8-R"},      {21866, "KOI8-U"},
-    {28591, "ISO-8859-1"},  {28592, "ISO-8859-2"},  {28593, "ISO-8859-3"},  {28594, "ISO-8859-4"},
-    {28595, "ISO-8859-5"},  {28596, "ISO-8859-6"},  {28597, "ISO-8859-7"},  {28598, "ISO-8859-8"},
-    {28599, "ISO-8859-9"},  {28603, "ISO-8859-13"}, {28605, "ISO-8859-15"}, {50220, "ISO-2022-JP"},
-    {51932, "EUC-JP"},      {54936, "GB18030"},     {65000, "UTF-7"},
+    {437, "CP437"},        {850, "CP850"},         {852, "CP852"},         {866, "CP866"},
+    {874, "CP874"},        {932, "CP932"},         {936, "CP936"},         {949, "CP949"},
+    {950, "CP950"},        {kUtf16Le, "UTF-16LE"}, {kUtf16Be, "UTF-16BE"}, {1250, "CP1250"},
+    {1251, "CP1251"},      {1252, "CP1252"},       {1253, "CP1253"},       {1254, "CP1254"},
+    {1255, "CP1255"},      {1256, "CP1256"},       {1257, "CP1257"},       {1258, "CP1258"},
+    {10000, "MACINTOSH"},  {20127, "ASCII"},       {20866, "KOI8-R"},      {21866, "KOI8-U"},
+    {28591, "ISO-8859-1"}, {28592, "ISO-8859-2"},  {28593, "ISO-8859-3"},  {28594, "ISO-8859-4"},
+    {28595, "ISO-8859-5"}, {28596, "ISO-8859-6"},  {28597, "ISO-8859-7"},  {28598, "ISO-8859-8"},
+    {28599, "ISO-8859-9"}, {28603, "ISO-8859-13"}, {28605, "ISO-8859-15"}, {50220, "ISO-2022-JP"},
+    {51932, "EUC-JP"},     {54936, "GB18030"},     {65000, "UTF-7"},
 };
 
 const char* IconvName(UINT codePage) {
@@ -246,7 +246,7 @@ bool DecodeIconv(UINT codePage, std::string_view in, bool strict, std::u16string
       *error = ERROR_NO_UNICODE_TRANSLATION;
       return false;
     }
-    bytes += "\xFD\xFF";  // U+FFFD, little-endian
+    bytes += "\xFD\xFF";     // U+FFFD, little-endian
     if (e == EINVAL) break;  // a sequence cut off by the end of the input
     ++p;
     --left;
@@ -346,11 +346,11 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int
   if (cp == 0) return Fail(ERROR_INVALID_PARAMETER);
   const bool unicode = cp == CP_UTF8 || cp == CP_UTF7 || cp == 54936;
   if (unicode && (lpDefaultChar || lpUsedDefaultChar)) return Fail(ERROR_INVALID_PARAMETER);
-  constexpr DWORD kKnownFlags = WC_COMPOSITECHECK | WC_DISCARDNS | WC_SEPCHARS | WC_DEFAULTCHAR |
-                                WC_ERR_INVALID_CHARS | WC_NO_BEST_FIT_CHARS;
+  constexpr DWORD kKnownFlags =
+      WC_COMPOSITECHECK | WC_DISCARDNS | WC_SEPCHARS | WC_DEFAULTCHAR | WC_ERR_INVALID_CHARS | WC_NO_BEST_FIT_CHARS;
   if ((dwFlags & ~kKnownFlags) || (unicode && (dwFlags & ~WC_ERR_INVALID_CHARS))) return Fail(ERROR_INVALID_FLAGS);
-  const size_t length = cchWideChar == -1 ? std::char_traits<char16_t>::length(lpWideCharStr) + 1
-                                          : static_cast<size_t>(cchWideChar);
+  const size_t length =
+      cchWideChar == -1 ? std::char_traits<char16_t>::length(lpWideCharStr) + 1 : static_cast<size_t>(cchWideChar);
   const std::u16string_view in(lpWideCharStr, length);
   std::string result;
   if (cp == CP_UTF8) {
