@@ -16,9 +16,11 @@
 namespace vel::win32 {
 namespace {
 
+// Never destroyed: a detached thread that has just ended still signals it
+// while the process may already be running its exit handlers.
 std::condition_variable& Changed() {
-  static std::condition_variable cv;
-  return cv;
+  static std::condition_variable* cv = new std::condition_variable;
+  return *cv;
 }
 
 struct Table {
