@@ -344,6 +344,73 @@ TEST_F(MmsPlugin, CreateSmilNamesAndTypesPartsSafely) {
   EXPECT_FALSE(fs::exists(fs::path(dir_.path()).parent_path() / "escape.txt"));
 }
 
+TEST_F(MmsPlugin, CreateMmsComposesFromItemsAndFilesAndReadsBack) {
+  for (const char* name : {"a.jpg", "b.cid", "c.txt", "noext"}) WriteBytes(dir_.File(name), B({"data of ", name}));
+  const std::string folder = dir_.File("out");
+  fs::create_directory(folder);
+  ComPtr<IVelItem> sender = NewItem();
+  Put(sender, u"Number", _variant_t(u"+4911"));
+  ComPtr<IVelEnum> recipients;
+  ASSERT_EQ(CoCreateInstance(CLSID_VelEnum, nullptr, CLSCTX_ALL, IID_IVelEnum, reinterpret_cast<void**>(&recipients)),
+            S_OK);
+  for (const char16_t* title : {u"Anna", u""}) {
+    ComPtr<IVelItem> r = NewItem();
+    Put(r, u"Title", _variant_t(title));
+    Put(r, u"Number", _variant_t(u"+4933"));
+    _variant_t missing(static_cast<int>(DISP_E_PARAMNOTFOUND), VT_ERROR);
+    ASSERT_EQ(recipients->Add(_variant_t(static_cast<IUnknown*>(r.get())), missing), S_OK);
+  }
+  std::vector<std::u16string> files;
+  for (const char* name : {"a.jpg", "b.cid", "c.txt", "noext"}) files.push_back(dir_.WFile(name));
+  const _variant_t list = [&] {
+    SAFEARRAY* sa = SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(files.size()));
+    for (LONG i = 0; i < static_cast<LONG>(files.size()); ++i) {
+      _bstr_t text{std::u16string_view(files[static_cast<std::size_t>(i)])};
+      SafeArrayPutElement(sa, &i, static_cast<BSTR>(text));
+    }
+    VARIANT v;
+    v.vt = VT_ARRAY | VT_BSTR;
+    v.parray = sa;
+    return _variant_t(v, false);
+  }();
+
+  struct Case {
+    const char16_t* title;
+    const char* file;
+  };
+  // A title that names a path keeps only its last part; one that leaves nothing gets a plain name.
+  const Case cases[] = {{u"Holiday", "Holiday.mms"}, {u"../../Escape", "Escape.mms"}, {u"", "message.mms"}};
+  for (const Case& c : cases) {
+    ComPtr<IVelItem> item = NewItem();
+    Put(item, u"Title", _variant_t(c.title));
+    BSTR path = nullptr;
+    ASSERT_EQ(mms_->CreateMMS(item, sender, recipients, list, _bstr_t(U16(folder)), &path), S_OK) << c.file;
+    std::string written = U8(_bstr_t(path, false).view());
+    std::replace(written.begin(), written.end(), '\\', '/');
+    EXPECT_EQ(written, folder + "/" + c.file);
+    ASSERT_TRUE(fs::exists(written)) << written;
+
+    auto p = Props(Read(written));
+    EXPECT_EQ(Text(p["Sender"]), "+4911");
+    EXPECT_EQ(Text(p["ToWhom"]), "Anna; +4933");
+    CMMSCodec2 codec;
+    ASSERT_EQ(codec.ParseMmsMessage(U16(written)), 0);
+    const CMultipartContainer& parts = *codec.GetContainer();
+    ASSERT_EQ(parts.Count(), 2u) << "b.cid and the file without extension are left out";
+    EXPECT_EQ(std::string(WspContentTypeToText(parts.At(0)->contentType)), "image/jpeg");
+    EXPECT_EQ(std::string(WspContentTypeToText(parts.At(1)->contentType)), "text/plain");
+    EXPECT_EQ(parts.At(1)->data, B({"data of c.txt"}));
+  }
+  for (const auto& e : fs::recursive_directory_iterator(dir_.path())) {
+    EXPECT_TRUE(e.path().parent_path() == fs::path(folder) || e.path().parent_path() == fs::path(dir_.path()))
+        << e.path();
+  }
+  BSTR path = nullptr;
+  EXPECT_EQ(mms_->CreateMMS(nullptr, nullptr, nullptr, list, _bstr_t(U16(folder)), &path),
+            static_cast<HRESULT>(0x80045D53));
+  EXPECT_EQ(path, nullptr);
+}
+
 std::vector<fs::path> CorpusFiles() {
   const char* source = std::getenv("VEL_SOURCE_DIR");
   if (source == nullptr) return {};
