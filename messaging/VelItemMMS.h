@@ -3,7 +3,10 @@
 // Thread safety: any thread; the object keeps no state between calls.
 #pragma once
 
+#include <string>
+
 #include "module/VelItemPluginsLib.h"
+#include "platform/com/comdef.h"
 #include "platform/com/comobject.h"
 
 class CVelItemMMS : public vel::com::Implements<vel::com::DispatchImpl<IVelItemPlugin>, IVelItemMMS,
@@ -22,4 +25,8 @@ class CVelItemMMS : public vel::com::Implements<vel::com::DispatchImpl<IVelItemP
   HRESULT CreateMMS(IVelItem* pItem, IVelItem* pSenderItem, IVelEnum* spRecipientEnum, VARIANT varFileList,
                     BSTR strTempFolder, BSTR* pstrMMSFilePath) override;
   HRESULT CreateSMIL(IVelItem* pItem, BSTR strTempFolder, IUnknown** enumFiles) override;
+
+  // A new item of class "Message" with the message's envelope; a file that
+  // does not decode gives the class alone.
+  static ComPtr<IVelItem> ReadMetadataImpl(const std::u16string& path);
 };

@@ -462,12 +462,12 @@ TEST_F(ModuleServer, FailuresReachTheCallerAsTheModulesErrorWithTheReport) {
          return image->WriteIPTCKeywords(path, v);
        },
        &IID_IVelItemImage, u"VelItemPlugins.VelItemImage.1", u"CVelItemImage::WriteIPTCKeywords", u"-2147467263"},
-      {"mms CreateSMIL",
+      {"mms CreateSMIL without an item (E_POINTER)",
        [&] {
          IUnknown* files = nullptr;
          return mms->CreateSMIL(nullptr, path, &files);
        },
-       &IID_IVelItemMMS, u"VelItemPlugins.VelItemMMS.1", u"CVelItemMMS::CreateSMIL", u"-2147467263"},
+       &IID_IVelItemMMS, u"VelItemPlugins.VelItemMMS.1", u"CVelItemMMS::CreateSMIL", u"-2147467261"},
       {"factory IsRegisteredMimeType without out-parameter",
        [&] { return factory->IsRegisteredMimeType(_bstr_t(u"audio/mp4"), nullptr); }, &IID_IVelItemPluginFactory,
        u"VelItemPlugins.VelItemPluginFactory.1", u"CVelItemPluginFactory::IsRegisteredMimeType", u"1010"},

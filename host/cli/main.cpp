@@ -30,7 +30,8 @@ constexpr Command kCommands[] = {
     {"write", RunWrite,
      "velitems write FILE NAME[:VT]=VALUE ... [--clear NAME ...]\n"
      "                                     write an item holding exactly these properties\n"},
-    {"mms", RunMms, "velitems mms compose|extract ...     compose / unpack a message (not available yet)\n"},
+    {"mms", RunMms, "velitems mms extract [--json] FILE DIR   unpack a message into DIR, one item per part\n"
+     "velitems mms compose ...              compose a message (not available yet)\n"},
     {"registry", RunRegistry, "velitems registry dump [KEY]         the registry store as text\n"},
 };
 
