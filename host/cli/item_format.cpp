@@ -77,11 +77,15 @@ std::string Number(double d) {
 
 // YYYY-MM-DDTHH:MM:SS.mmm of an OLE date: days from 1899-12-30, the fraction
 // always the time of day (also for negative dates).
-std::string DateText(double date) {
+}  // namespace
+
+std::string JsonDateText(double date) {
   if (!std::isfinite(date) || std::fabs(date) > 3e6) return "null";
   double day = std::trunc(date);
   double fraction = std::fabs(date - day);
-  long long ms = std::llround(fraction * 86400000.0);
+  // Dates carry half a millisecond on top of their milliseconds so that they
+  // read back exactly; count in tenths first, then drop the fraction.
+  long long ms = std::llround(fraction * 864000000.0) / 10;
   long long days = static_cast<long long>(day);
   if (ms >= 86400000) {
     ms -= 86400000;
@@ -103,6 +107,8 @@ std::string DateText(double date) {
                 ms / 60000 % 60, ms / 1000 % 60, ms % 1000);
   return buf;
 }
+
+namespace {
 
 std::string Base64(const unsigned char* data, std::size_t size) {
   static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -126,7 +132,7 @@ std::string JsonValue(const Property& p) {
     case VT_NULL: return "null";
     case VT_BOOL: return v.boolVal ? "true" : "false";
     case VT_BSTR: return JsonString(BstrUtf8(v.bstrVal));
-    case VT_DATE: return DateText(v.date);
+    case VT_DATE: return JsonDateText(v.date);
     case VT_I1: return std::to_string(static_cast<int>(v.cVal));
     case VT_UI1: return std::to_string(v.bVal);
     case VT_I2: return std::to_string(v.iVal);

@@ -10,6 +10,9 @@
 
 namespace velitems {
 
+// JSON text of a VT_DATE: "YYYY-MM-DDTHH:MM:SS.mmm" of the stored value (the
+// milliseconds it holds, never rounded up), quotes included; null out of range.
+std::string JsonDateText(double date);
 // JSON string literal of UTF-8 text, quotes included.
 std::string JsonString(std::string_view text);
 // {"path":...,"plugin":...,"class":...,"label":...,"properties":[...]} without a newline.
