@@ -7,7 +7,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
+#include <cstdlib>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "platform/win32/handles.h"
 #include "platform/win32/winbase.h"
@@ -37,6 +40,33 @@ std::condition_variable& IdPublished() {
   return *cv;
 }
 
+// Threads whose routine has returned but that may still be unwinding. They
+// are joined by the next CreateThread and at process exit, so no thread is
+// half torn down while exit handlers (a leak checker among them) run.
+struct Finished {
+  std::mutex lock;
+  std::vector<pthread_t> threads;
+};
+Finished& FinishedThreads() {
+  static Finished* finished = new Finished;  // used by exiting threads after static destruction began
+  return *finished;
+}
+
+void JoinFinished() {
+  std::vector<pthread_t> threads;
+  {
+    std::lock_guard<std::mutex> lock(FinishedThreads().lock);
+    threads.swap(FinishedThreads().threads);
+  }
+  for (pthread_t t : threads) {
+    if (pthread_equal(t, pthread_self())) {
+      pthread_detach(t);
+    } else {
+      pthread_join(t, nullptr);
+    }
+  }
+}
+
 void* Run(void* arg) {
   std::unique_ptr<Start> start(static_cast<Start*>(arg));
   {
@@ -49,6 +79,10 @@ void* Run(void* arg) {
     std::lock_guard<std::mutex> lock(WaitLock());
     start->thread->exitCode = code;
     start->thread->done = true;
+  }
+  {
+    std::lock_guard<std::mutex> lock(FinishedThreads().lock);
+    FinishedThreads().threads.push_back(pthread_self());
   }
   NotifyWaiters();
   return nullptr;
@@ -72,7 +106,9 @@ HANDLE CreateThread(SECURITY_ATTRIBUTES*, SIZE_T dwStackSize, LPTHREAD_START_ROU
   auto* start = new Start{thread, lpStartAddress, lpParameter};
   pthread_attr_t attr;
   pthread_attr_init(&attr);
-  pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+  static const bool joinAtExit = [] { return std::atexit(JoinFinished) == 0; }();
+  (void)joinAtExit;
+  JoinFinished();
   if (dwStackSize != 0) pthread_attr_setstacksize(&attr, std::max<SIZE_T>(dwStackSize, 256 * 1024));
   pthread_t tid;
   int rc = pthread_create(&tid, &attr, Run, start);
