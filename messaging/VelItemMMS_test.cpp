@@ -298,6 +298,7 @@ TEST_F(MmsPlugin, CreateSmilNamesAndTypesPartsSafely) {
     const char* type;  // a text type (code 0), or null for text/plain (0x83)
     const char* file;
     const char* itemType;
+    const char* data = "payload";
   };
   const Case cases[] = {
       {"clip.3gp", "video/3gpp", "clip.3gp", "video/3gpp"},
@@ -311,6 +312,8 @@ TEST_F(MmsPlugin, CreateSmilNamesAndTypesPartsSafely) {
       {"a\\..\\..\\b.txt", nullptr, "b.txt", "text/plain"},
       {"..", nullptr, "part9.asc", "text/plain"},
       {"", "video/3gpp", "part10.3gp", "video/3gpp"},
+      // A part without data still gets its (empty) file and its item.
+      {"empty.txt", nullptr, "empty.txt", "text/plain", ""},
   };
   Bytes body = B({static_cast<int>(std::size(cases))});
   for (const Case& c : cases) {
@@ -318,7 +321,7 @@ TEST_F(MmsPlugin, CreateSmilNamesAndTypesPartsSafely) {
                                       c.location, 0})
                                  : B({0x83, 0x8E, c.location, 0});
     // The general form: a value length, then the type text.
-    body = B({body, Entry(headers, B({"payload"}))});
+    body = B({body, Entry(headers, B({c.data}))});
   }
   WriteBytes(dir_.File("names.mms"), B({0x8C, 0x80, 0x8D, 0x90, 0x84, 0xA3, body}));
   const std::string folder = dir_.File("parts");
@@ -334,6 +337,9 @@ TEST_F(MmsPlugin, CreateSmilNamesAndTypesPartsSafely) {
     std::replace(uri.begin(), uri.end(), '\\', '/');
     EXPECT_EQ(uri, folder + "/" + cases[i].file) << cases[i].location;
     EXPECT_EQ(Text(p["ItemType"]), cases[i].itemType) << cases[i].location;
+    ASSERT_EQ(p["Size"].vt, VT_INT) << cases[i].location;
+    EXPECT_EQ(static_cast<std::size_t>(p["Size"].intVal), std::string_view(cases[i].data).size()) << cases[i].location;
+    EXPECT_EQ(p["LastModifiedDate"].vt, VT_DATE) << cases[i].location;
   }
   for (const auto& e : fs::recursive_directory_iterator(dir_.path())) {
     if (e.is_regular_file()) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "messaging/MMS/MMSCodec2.h"
+#include "messaging/MMS/MMSFileIO.h"
 #include "messaging/MMS/MMSWriter.h"
 #include "messaging/MMS/WspCoding.h"
 #include "platform/com/oleauto.h"
@@ -182,7 +183,12 @@ ComPtr<IVelEnum> CVelMMSFileHelper::ExtractFilesFromMMS(IVelItem* item, std::u16
       name = MakeSafePartFileName(name, index, part);
       const std::u16string path = CYFileUtilities::ConcatPathname(folder, name);
       // A partly written file still yields an item; one never created fails below on its time.
-      part.WriteToFile(path.c_str());
+      // A part without data still gets its (empty) file, so one empty part does not
+      // cost the whole message its extraction.
+      if (part.data.empty())
+        MmsWriteFileReplacing(path.c_str(), nullptr, 0);
+      else
+        part.WriteToFile(path.c_str());
 
       ComPtr<IVelItem> partItem;
       ComPtr<IUnknown> createdItem = CYCOMUtils::CreateObject(CLSID_VelItem, u"VelItemsLib::VelItem", CLSCTX_ALL);

@@ -105,6 +105,7 @@ bool EnsureRegistered() {
 
 ComPtr<IVelItemPluginFactory> CreateFactory() { return Create<IVelItemPluginFactory>(kFactoryProgId); }
 ComPtr<IVelItem> CreateItem() { return Create<IVelItem>(kVelItemProgId); }
+ComPtr<IVelEnum> CreateEnum() { return Create<IVelEnum>(kVelEnumProgId); }
 
 std::string HrText(HRESULT hr) {
   char buf[16];

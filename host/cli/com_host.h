@@ -33,6 +33,7 @@ bool EnsureRegistered();
 // standard error and gives null.
 ComPtr<IVelItemPluginFactory> CreateFactory();
 ComPtr<IVelItem> CreateItem();
+ComPtr<IVelEnum> CreateEnum();
 
 // The description of the thread's error info (the module's report XML), or
 // the HRESULT's text when there is none.

@@ -31,7 +31,8 @@ constexpr Command kCommands[] = {
      "velitems write FILE NAME[:VT]=VALUE ... [--clear NAME ...]\n"
      "                                     write an item holding exactly these properties\n"},
     {"mms", RunMms, "velitems mms extract [--json] FILE DIR   unpack a message into DIR, one item per part\n"
-     "velitems mms compose ...              compose a message (not available yet)\n"},
+     "velitems mms compose --title TEXT --from NUMBER --to NUMBER [--to NUMBER ...] --folder DIR FILE...\n"
+     "                                       compose a message from FILEs into DIR; prints its path\n"},
     {"registry", RunRegistry, "velitems registry dump [KEY]         the registry store as text\n"},
 };
 

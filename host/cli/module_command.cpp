@@ -7,6 +7,7 @@
 #include "host/cli/commands.h"
 #include "host/cli/item_format.h"
 #include "platform/com/oleauto.h"
+#include "platform/win32/fileapi.h"
 
 namespace velitems {
 namespace {
@@ -184,14 +185,124 @@ int RunMmsExtract(const Args& args) {
   return status;
 }
 
+// An item holding one text property; null (failure reported) otherwise.
+ComPtr<IVelItem> TextItem(const char16_t* name, const std::string& value) {
+  ComPtr<IVelItem> item = CreateItem();
+  if (!item) return nullptr;
+  ComPtr<IVelProperties> properties;
+  HRESULT hr = item->get_Properties(&properties);
+  if (SUCCEEDED(hr))
+    hr = properties->put_Value(_bstr_t(name), _bstr_t(kCoreNamespace), _variant_t(std::u16string_view(Wide(value))));
+  if (FAILED(hr)) {
+    ReportFailure("put_Value", hr);
+    return nullptr;
+  }
+  return item;
+}
+
+// velitems mms compose --title TEXT --from NUMBER --to NUMBER [--to NUMBER ...]
+// --folder DIR FILE...: a new message in DIR made of the files; its path printed.
+int RunMmsCompose(const Args& args) {
+  std::string title, from, folder;
+  bool haveTitle = false, haveFrom = false, haveFolder = false;
+  std::vector<std::string> to, files;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--title" || a == "--from" || a == "--to" || a == "--folder") {
+      if (i + 1 >= args.size()) return UsageError("mms compose: " + a + " expects a value");
+      const std::string& value = args[++i];
+      if (a == "--title") {
+        title = value;
+        haveTitle = true;
+      } else if (a == "--from") {
+        from = value;
+        haveFrom = true;
+      } else if (a == "--to") {
+        to.push_back(value);
+      } else {
+        folder = value;
+        haveFolder = true;
+      }
+    } else if (!a.empty() && a[0] == '-') {
+      return UsageError("mms compose: unknown option " + a);
+    } else {
+      files.push_back(a);
+    }
+  }
+  if (!haveTitle || !haveFrom || to.empty() || !haveFolder || files.empty())
+    return UsageError("mms compose expects --title TEXT --from NUMBER --to NUMBER --folder DIR FILE...");
+  InitCom();
+  if (!EnsureRegistered()) return 1;
+  ComPtr<IVelItemPluginFactory> factory = CreateFactory();
+  if (!factory) return 1;
+  ComPtr<IVelItemPlugin> plugin;
+  HRESULT hr = factory->CreateWithMimeType(_bstr_t(u"application/vnd.zandor.vexa.mms"), &plugin);
+  if (FAILED(hr)) {
+    ReportFailure("CreateWithMimeType", hr);
+    return 1;
+  }
+  ComPtr<IVelItemMMS> mms;
+  if (!plugin || FAILED(plugin.QueryInterface(mms))) {
+    std::fprintf(stderr, "velitems: no MMS plugin is registered\n");
+    return 1;
+  }
+  ComPtr<IVelItem> message = TextItem(u"Title", title);
+  ComPtr<IVelItem> sender = TextItem(u"Number", from);
+  ComPtr<IVelEnum> recipients = CreateEnum();
+  if (!message || !sender || !recipients) return 1;
+  for (const std::string& number : to) {
+    ComPtr<IVelItem> recipient = TextItem(u"Number", number);
+    if (!recipient) return 1;
+    _variant_t end(static_cast<int>(DISP_E_PARAMNOTFOUND), VT_ERROR);
+    hr = recipients->Add(_variant_t(static_cast<IUnknown*>(recipient.get())), end);
+    if (FAILED(hr)) {
+      ReportFailure("Add", hr);
+      return 1;
+    }
+  }
+  SAFEARRAY* array = SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(files.size()));
+  if (!array) {
+    ReportFailure("SafeArrayCreateVector", E_OUTOFMEMORY);
+    return 1;
+  }
+  VARIANT raw;
+  raw.vt = VT_ARRAY | VT_BSTR;
+  raw.parray = array;
+  const _variant_t list(raw, false);  // owns the array from here on
+  for (LONG i = 0; i < static_cast<LONG>(files.size()); ++i) {
+    _bstr_t path(Wide(files[static_cast<std::size_t>(i)]));
+    hr = SafeArrayPutElement(array, &i, static_cast<BSTR>(path));
+    if (FAILED(hr)) {
+      ReportFailure("SafeArrayPutElement", hr);
+      return 1;
+    }
+  }
+  BSTR written = nullptr;
+  hr = mms->CreateMMS(message, sender, recipients, list, _bstr_t(Wide(folder)), &written);
+  if (FAILED(hr)) {
+    ReportFailure("CreateMMS", hr);
+    return 1;
+  }
+  const std::u16string path = written ? std::u16string(written, SysStringLen(written)) : std::u16string();
+  SysFreeString(written);
+  // CreateMMS answers the path even when the writer failed (a missing folder,
+  // no room): only a file that is there is reported as composed.
+  const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    std::fprintf(stderr, "velitems: CreateMMS wrote no message at %s\n", Narrow(path).c_str());
+    return 1;
+  }
+  std::printf("%s\n", Narrow(path).c_str());
+  return 0;
+}
+
 }  // namespace
 
 int RunMms(const Args& args) {
   if (args.empty() || (args[0] != "compose" && args[0] != "extract"))
     return UsageError("mms expects \"compose\" or \"extract\"");
   if (args[0] == "extract") return RunMmsExtract(Args(args.begin() + 1, args.end()));
-  std::fprintf(stderr, "velitems: mms compose is not available yet\n");
-  return 1;
+  return RunMmsCompose(Args(args.begin() + 1, args.end()));
 }
 
 }  // namespace velitems

@@ -510,7 +510,9 @@ int CMMSCodec2::ReadMultipartFile(const std::uint8_t* data, std::size_t length, 
     const bool lengthsRead = GetUintvar(in, headersLength) && GetUintvar(in, dataLength);
     const std::size_t lengthBytes = in.ConsumedSince(data);
     const std::uint64_t total = std::uint64_t{lengthBytes} + headersLength + dataLength;
-    if (!lengthsRead || total > length || headersLength == 0 || dataLength == 0) {
+    // An entry without data is an empty part, not a broken message: refusing it
+    // would cost every other part of the message with it.
+    if (!lengthsRead || total > length || headersLength == 0) {
       TraceLengthMismatch(length, headersLength, dataLength, lengthBytes);
       return kMmsErrLengthMismatch;
     }

@@ -255,7 +255,6 @@ TEST(MmsMultipart, RefusedEntries) {
     Bytes entry;
     const char* trace;
   } rows[] = {
-      {"data length 0", B({0x03, 0x00, 0x83, 0x8E, 0}), "Data Length: 0\n"},
       {"header length 0", B({0x00, 0x02, 'a', 'b'}), "Header length: 0\n"},
       {"declared lengths past the data", B({0x02, 0x05, 0x83, 0x8E, 'a'}), "Buffer size: 5\n"},
       {"uintvar cut", B({0x83}), "CMMSCodec2::ReadMultipartFile: Buffer length mismatch:\n"},
@@ -272,7 +271,8 @@ TEST(MmsMultipart, RefusedEntries) {
 TEST(MmsMultipart, Bodies) {
   const Bytes one = Entry(B({0x83, 0x8E, "1.txt", 0}), B({"one"}));
   const Bytes two = Entry(B({0x9E, 0x8E, "2.jpg", 0}), B({0xFF, 0xD8}));
-  const Bytes bad = B({0x03, 0x00, 0x83, 0x8E, 0});
+  const Bytes bad = B({0x00, 0x02, 'a', 'b'});  // no headers
+  const Bytes empty = Entry(B({0x83, 0x8E, "e.txt", 0}), {});
   struct Row {
     const char* name;
     Bytes body;
@@ -282,6 +282,8 @@ TEST(MmsMultipart, Bodies) {
       {"count 3, data for 2", B({0x03, one, two}), static_cast<int>(1 + one.size() + two.size()), 2},
       {"count reached before the end", B({0x01, one, two}), static_cast<int>(1 + one.size()), 1},
       {"count 0", B({0x00, one}), 1, 0},
+      {"an entry without data is an empty part", B({0x02, empty, one}), static_cast<int>(1 + empty.size() + one.size()),
+       2},
       {"a refused entry ends the body; earlier parts stay", B({0x03, one, bad, two}), kMmsErrLengthMismatch, 1},
       {"count cut", B({0x81}), 0, 0},
   };
@@ -311,7 +313,7 @@ TEST(MmsMultipart, Bodies) {
 TEST(MmsMessageFile, ReturnCodes) {
   TempFolder dir;
   const Bytes header = B({0x8C, 0x80, 0x98, "T", 0, 0x8D, 0x90, 0x84, 0xA3});
-  const Bytes body = B({0x02, Entry(B({0x83, 0x8E, "a.txt", 0}), B({"hello"})), 0x03, 0x00, 0x83, 0x8E, 0});
+  const Bytes body = B({0x02, Entry(B({0x83, 0x8E, "a.txt", 0}), B({"hello"})), 0x00, 0x02, 'a', 'b'});
   WriteBytes(dir.File("empty.mms"), {});
   WriteBytes(dir.File("bad.mms"), B({0x8D, 0x90}));
   WriteBytes(dir.File("headeronly.mms"), header);

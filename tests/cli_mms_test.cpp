@@ -1,0 +1,139 @@
+// velitems mms as a person runs it, on a fresh store: a message composed from
+// files and unpacked again gives back those files with their types.
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "platform/registry/test_store_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+Result Velitems(const std::string& args, const std::string& dir) {
+  const char* bin = std::getenv("VEL_TEST_BIN");
+  const std::string errFile = dir + "/stderr.txt";
+  const std::string command = std::string(bin != nullptr ? bin : ".") + "/velitems " + args + " 2>" + errFile;
+  Result r{-1, "", ""};
+  FILE* p = popen(command.c_str(), "r");
+  if (p == nullptr) return r;
+  char buf[4096];
+  std::size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+  const int status = pclose(p);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::ifstream e(errFile);
+  std::stringstream s;
+  s << e.rdbuf();
+  r.err = s.str();
+  return r;
+}
+
+void WriteText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+std::string ReadText(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+// The value of a property line ("  NAME   VT_...   VALUE") of `read`'s table.
+std::string ValueOf(const std::string& line) {
+  std::istringstream s(line);
+  std::string name, vt, value;
+  s >> name >> vt;
+  std::getline(s >> std::ws, value);
+  return value;
+}
+
+class CliMmsTest : public TempStore {
+ protected:
+  void SetUp() override {
+    TempStore::SetUp();
+    HKEY logging = Create(u"Software\\Zandor\\Logging\\Zandor software");
+    SetDword(logging, u"EventLogLevel", 0);
+    SetDword(logging, u"FileLogLevel", 2);
+    SetString(logging, u"File", vel::FromUtf8(dir_ + "/log.txt"));
+    RegCloseKey(logging);
+  }
+};
+
+TEST_F(CliMmsTest, ComposeThenExtractGivesTheFilesBack) {
+  const std::string in = dir_ + "/in", out = dir_ + "/out", parts = dir_ + "/parts";
+  for (const std::string& d : {in, out, parts}) fs::create_directory(d);
+  WriteText(in + "/note.txt", "hello there");
+  WriteText(in + "/pic.jpg", std::string("\xFF\xD8\xFF\xE0 not really a picture", 24));
+
+  Result r = Velitems("mms compose --title Holiday --from +4911 --to +4922 --to +4933 --folder " + out + " " + in +
+                          "/note.txt " + in + "/pic.jpg",
+                      dir_);
+  ASSERT_EQ(r.status, 0) << r.err;
+  // Paths come back as the plugin joins them, with the platform's separator.
+  std::string message = r.out.substr(0, r.out.find('\n'));
+  std::replace(message.begin(), message.end(), '\\', '/');
+  EXPECT_EQ(message, out + "/Holiday.mms") << r.out;
+  ASSERT_TRUE(fs::exists(message));
+
+  r = Velitems("read " + message, dir_);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("+4911"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("+4922"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("+4933"), std::string::npos) << r.out;
+
+  r = Velitems("mms extract " + message + " " + parts, dir_);
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::map<std::string, std::string> types;  // file name -> ItemType
+  std::string uri;
+  std::istringstream lines(r.out);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("  URI ", 0) == 0) {
+      uri = ValueOf(line);
+      std::replace(uri.begin(), uri.end(), '\\', '/');
+    }
+    if (line.rfind("  ItemType ", 0) == 0) types[fs::path(uri).filename().string()] = ValueOf(line);
+  }
+  const std::map<std::string, std::string> expected = {{"note.txt", "text/plain"}, {"pic.jpg", "image/jpeg"}};
+  EXPECT_EQ(types, expected) << r.out;
+  EXPECT_EQ(ReadText(parts + "/note.txt"), "hello there");
+  EXPECT_EQ(ReadText(parts + "/pic.jpg"), ReadText(in + "/pic.jpg"));
+}
+
+TEST_F(CliMmsTest, ComposeRefusesMissingArgumentsAndReportsFailures) {
+  struct Row {
+    const char* name;
+    std::string args;
+  } rows[] = {
+      {"no recipient", "mms compose --title T --from 1 --folder " + dir_ + " " + dir_ + "/x.txt"},
+      {"no folder", "mms compose --title T --from 1 --to 2 " + dir_ + "/x.txt"},
+      {"no files", "mms compose --title T --from 1 --to 2 --folder " + dir_},
+      {"value missing", "mms compose --title T --from 1 --to"},
+      {"unknown option", "mms compose --bcc 3 --title T --from 1 --to 2 --folder " + dir_ + " " + dir_ + "/x.txt"},
+  };
+  for (const Row& row : rows) {
+    const Result r = Velitems(row.args, dir_);
+    EXPECT_NE(r.status, 0) << row.name;
+    EXPECT_TRUE(r.out.empty()) << row.name << ": " << r.out;
+  }
+  // A folder that is not there: the message cannot be written, and that is no success.
+  const Result r =
+      Velitems("mms compose --title T --from 1 --to 2 --folder " + dir_ + "/nowhere " + dir_ + "/x.txt", dir_);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("CreateMMS wrote no message"), std::string::npos) << r.err;
+  EXPECT_TRUE(r.out.empty()) << r.out;
+}
+
+}  // namespace
