@@ -166,9 +166,6 @@ TEST_F(CliFactoryTest, FailingFilesAreReportedAndTheRunGoesOn) {
   EXPECT_EQ(lines[1].rfind("{\"path\":\"" + b + "\",\"error\":", 0), 0u) << lines[1];
   EXPECT_NE(r.err.find("<error>"), std::string::npos) << r.err;
 
-  r = Velitems("mms compose x", dir_);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("not available yet"), std::string::npos);
   r = Velitems("write " + a + " Year:VT_BOGUS=1", dir_);
   EXPECT_EQ(r.status, 2) << r.err;
 }

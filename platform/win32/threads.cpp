@@ -40,32 +40,61 @@ std::condition_variable& IdPublished() {
   return *cv;
 }
 
-// Threads whose routine has returned but that may still be unwinding. They
-// are joined by the next CreateThread and at process exit, so no thread is
-// half torn down while exit handlers (a leak checker among them) run.
-struct Finished {
-  std::mutex lock;
-  std::vector<pthread_t> threads;
+// Every thread started here stays joinable. Threads whose routine has
+// returned are joined by the next CreateThread; at process exit every thread
+// is given a short while to end and joined, so none is half torn down while
+// exit handlers (the sanitizer build's leak checker among them) run. A
+// thread's owner usually learns that its work ended (an event) a moment
+// before the routine returns, so the exit handler waits for such threads.
+struct Started {
+  std::shared_ptr<Thread> thread;
+  pthread_t tid;
 };
-Finished& FinishedThreads() {
-  static Finished* finished = new Finished;  // used by exiting threads after static destruction began
-  return *finished;
+struct Live {
+  std::mutex lock;
+  std::vector<Started> threads;
+};
+Live& LiveThreads() {
+  static Live* live = new Live;  // used by threads that end after static destruction began
+  return *live;
 }
 
-void JoinFinished() {
-  std::vector<pthread_t> threads;
+void JoinThreads(bool atExit) {
+  std::vector<Started> threads;
   {
-    std::lock_guard<std::mutex> lock(FinishedThreads().lock);
-    threads.swap(FinishedThreads().threads);
+    std::lock_guard<std::mutex> lock(LiveThreads().lock);
+    std::vector<Started> keep;
+    for (Started& s : LiveThreads().threads) {
+      bool done;
+      {
+        std::lock_guard<std::mutex> wait(WaitLock());
+        done = s.thread->done;
+      }
+      if ((done || atExit) && !pthread_equal(s.tid, pthread_self())) {
+        threads.push_back(s);
+      } else {
+        keep.push_back(s);
+      }
+    }
+    LiveThreads().threads.swap(keep);
   }
-  for (pthread_t t : threads) {
-    if (pthread_equal(t, pthread_self())) {
-      pthread_detach(t);
-    } else {
-      pthread_join(t, nullptr);
+  timespec deadline{};
+  clock_gettime(CLOCK_REALTIME, &deadline);
+  deadline.tv_nsec += 300 * 1000000L;
+  if (deadline.tv_nsec >= 1000000000L) {
+    deadline.tv_sec += 1;
+    deadline.tv_nsec -= 1000000000L;
+  }
+  for (const Started& s : threads) {
+    // A thread still busy at exit is left running; the process ends it.
+    if (!atExit || pthread_timedjoin_np(s.tid, nullptr, &deadline) != 0) {
+      if (atExit) continue;
+      pthread_join(s.tid, nullptr);
     }
   }
 }
+
+void JoinThreadsAtExit() { JoinThreads(true); }
 
 void* Run(void* arg) {
   std::unique_ptr<Start> start(static_cast<Start*>(arg));
@@ -79,10 +108,6 @@ void* Run(void* arg) {
     std::lock_guard<std::mutex> lock(WaitLock());
     start->thread->exitCode = code;
     start->thread->done = true;
-  }
-  {
-    std::lock_guard<std::mutex> lock(FinishedThreads().lock);
-    FinishedThreads().threads.push_back(pthread_self());
   }
   NotifyWaiters();
   return nullptr;
@@ -106,9 +131,9 @@ HANDLE CreateThread(SECURITY_ATTRIBUTES*, SIZE_T dwStackSize, LPTHREAD_START_ROU
   auto* start = new Start{thread, lpStartAddress, lpParameter};
   pthread_attr_t attr;
   pthread_attr_init(&attr);
-  static const bool joinAtExit = [] { return std::atexit(JoinFinished) == 0; }();
+  static const bool joinAtExit = [] { return std::atexit(JoinThreadsAtExit) == 0; }();
   (void)joinAtExit;
-  JoinFinished();
+  JoinThreads(false);
   if (dwStackSize != 0) pthread_attr_setstacksize(&attr, std::max<SIZE_T>(dwStackSize, 256 * 1024));
   pthread_t tid;
   int rc = pthread_create(&tid, &attr, Run, start);
@@ -117,6 +142,10 @@ HANDLE CreateThread(SECURITY_ATTRIBUTES*, SIZE_T dwStackSize, LPTHREAD_START_ROU
     delete start;
     SetLastError(rc == EAGAIN ? ERROR_NOT_ENOUGH_MEMORY : ERROR_INVALID_PARAMETER);
     return nullptr;
+  }
+  {
+    std::lock_guard<std::mutex> lock(LiveThreads().lock);
+    LiveThreads().threads.push_back({thread, tid});
   }
   HANDLE h = InsertHandle(thread);
   if (lpThreadId) {
