@@ -134,7 +134,11 @@ HRESULT CVelItemSMS::ValidateItem(IVelItem* pItem, LONG* pStatus) {
 
 HRESULT CVelItemSMS::ReadMetadata(BSTR strFilePath, IVelItem** ppiRetVal) {
   return VelComBoundary(kPlugin, kProgId, {u"CVelItemSMS::ReadMetadata", kSource, __LINE__},
-                        [&](const YFrame& f) { *VelOutParam(ppiRetVal, f) = ReadMetadataImpl(strFilePath).Detach(); });
+                        [&](const YFrame& f) {
+                          // The out-parameter is checked first: the right side of "=" runs before the left.
+                          IVelItem** out = VelOutParam(ppiRetVal, f);
+                          *out = ReadMetadataImpl(strFilePath).Detach();
+                        });
 }
 
 HRESULT CVelItemSMS::WriteMetadata(BSTR strFilePath, IVelItem* pItem) {
