@@ -63,9 +63,19 @@ LONG ResolveKey(HKEY hKey, Db& db, KeyRef* out) {
   return ERROR_SUCCESS;
 }
 
-HKEY NewHandle(std::int64_t key, REGSAM access) {
+LONG NewestChange(Db& db, std::int64_t* seq) {
+  Stmt s(db, "SELECT coalesce(max(seq),0) FROM changes");
+  if (!s.ok()) return db.error();
+  int rc = s.Step();
+  if (rc != SQLITE_ROW) return db.Fail(rc);
+  *seq = s.ColInt(0);
+  return ERROR_SUCCESS;
+}
+
+HKEY NewHandle(std::int64_t key, REGSAM access, std::int64_t changeSeq) {
   auto h = std::make_shared<KeyHandle>();
   h->key = key;
+  h->reportedSeq.store(changeSeq);
   h->access = MapGeneric(access);
   Table& t = Handles();
   std::lock_guard<std::mutex> lock(t.mutex);

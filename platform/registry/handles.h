@@ -18,9 +18,11 @@ struct KeyHandle {
   std::int64_t key = 0;  // row id in the keys table
   REGSAM access = 0;     // specific rights, generic ones mapped
   bool closed = false;   // guarded by the handle table's lock
-  // The newest change a wait on this handle has reported (0: none yet). The
-  // next wait starts there, so a change made while the caller handled the
-  // previous one is reported too, as the platform keeps a handle's watch armed.
+  // Where the next wait on this handle starts in the change log: the newest
+  // change when the handle was opened, then the newest change a wait
+  // reported. So a change made after the open (while a listener thread was
+  // still starting) or while the caller handled the previous change is
+  // reported too, as the platform keeps a handle's watch armed.
   std::atomic<std::int64_t> reportedSeq{0};
 };
 
@@ -34,7 +36,10 @@ struct KeyRef {
 // store (it is a key below HKEY_LOCAL_MACHINE), hence the Db.
 LONG ResolveKey(HKEY hKey, Db& db, KeyRef* out);
 // A handle with the generic rights in `access` mapped to specific ones.
-HKEY NewHandle(std::int64_t key, REGSAM access);
+// `changeSeq` is the newest row of the change log when the handle is opened.
+HKEY NewHandle(std::int64_t key, REGSAM access, std::int64_t changeSeq);
+// The newest row of the change log (0 when it is empty), or an error.
+LONG NewestChange(Db& db, std::int64_t* seq);
 LONG CloseKeyHandle(HKEY hKey);
 // Closes every handle (waiters return ERROR_INVALID_HANDLE).
 void CloseAllHandles();

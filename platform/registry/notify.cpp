@@ -45,13 +45,9 @@ extern "C" LSTATUS RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree, DWORD 
     if (LONG e = ResolveKey(hKey, db, &k)) return e;
     if (!(k.access & KEY_NOTIFY)) return ERROR_ACCESS_DENIED;
     if (LONG e = KeyAncestry(db, k.key, &ancestry)) return e;
-    Stmt s(db, "SELECT coalesce(max(seq),0) FROM changes");
-    if (!s.ok()) return db.error();
-    int rc = s.Step();
-    if (rc != SQLITE_ROW) return db.Fail(rc);
-    lastSeq = s.ColInt(0);
-    const std::int64_t reported = k.handle ? k.handle->reportedSeq.load() : 0;
-    if (reported > 0 && reported < lastSeq) {
+    if (LONG e = NewestChange(db, &lastSeq)) return e;
+    const std::int64_t reported = k.handle ? k.handle->reportedSeq.load() : lastSeq;
+    if (reported < lastSeq) {
       lastSeq = reported;
       pending = true;  // changes since the last report: look before sleeping
     }
@@ -79,11 +75,7 @@ extern "C" LSTATUS RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree, DWORD 
     // make every later poll scan them again.
     std::int64_t newest = 0;
     {
-      Stmt s(db, "SELECT coalesce(max(seq),0) FROM changes");
-      if (!s.ok()) return db.error();
-      int rc = s.Step();
-      if (rc != SQLITE_ROW) return db.Fail(rc);
-      newest = s.ColInt(0);
+      if (LONG e = NewestChange(db, &newest)) return e;
     }
     if (newest <= lastSeq) continue;
     Stmt s(db,

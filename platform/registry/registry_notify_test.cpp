@@ -93,6 +93,19 @@ TEST_F(RegistryNotifyTest, AChangeBetweenTwoWaitsOnOneHandleIsReported) {
   RegCloseKey(key);
 }
 
+// A listener opens its key, then starts the thread that waits: a change made
+// in between must be reported by that first wait.
+TEST_F(RegistryNotifyTest, AChangeBetweenOpeningAndTheFirstWaitIsReported) {
+  HKEY key = Create(u"Software\\Opened");
+  HKEY writer = Create(u"Software\\Opened");
+  SetDword(writer, u"v", 1);
+  auto first = std::async(std::launch::async, [=] { return RegNotifyChangeKeyValue(key, TRUE, kAll, nullptr, FALSE); });
+  ASSERT_EQ(first.wait_for(5s), std::future_status::ready) << "the change made after the open was lost";
+  EXPECT_EQ(first.get(), ERROR_SUCCESS);
+  RegCloseKey(writer);
+  RegCloseKey(key);
+}
+
 TEST_F(RegistryNotifyTest, ClosingTheHandleOrDeletingTheKeyEndsTheWaitWithAnError) {
   HKEY key = Create(u"Software\\Closing");
   auto wait = Watch(key, true, kAll);

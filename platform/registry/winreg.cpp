@@ -168,7 +168,9 @@ LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDe
   if (LONG e = ResolveKey(hKey, db, &from)) return e;
   std::int64_t key = 0;
   if (LONG e = Walk(db, from.key, SplitPath(lpSubKey), &key)) return e;
-  *phkResult = NewHandle(key, samDesired);
+  std::int64_t changeSeq = 0;
+  if (LONG e = NewestChange(db, &changeSeq)) return e;
+  *phkResult = NewHandle(key, samDesired, changeSeq);
   return ERROR_SUCCESS;
 }
 
@@ -211,7 +213,9 @@ LSTATUS RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpCl
   } else if (found != ERROR_SUCCESS) {
     return found;
   }
-  *phkResult = NewHandle(key, samDesired);
+  std::int64_t changeSeq = 0;
+  if (LONG e = NewestChange(db, &changeSeq)) return e;
+  *phkResult = NewHandle(key, samDesired, changeSeq);
   if (lpdwDisposition != nullptr) *lpdwDisposition = disposition;
   return ERROR_SUCCESS;
 }
