@@ -12,35 +12,14 @@
 #include <string>
 
 #include "platform/registry/test_store_fixture.h"
+#include "tests/velitems_process.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-Result Velitems(const std::string& args, const std::string& dir) {
-  const char* bin = std::getenv("VEL_TEST_BIN");
-  const std::string errFile = dir + "/stderr.txt";
-  const std::string command = std::string(bin != nullptr ? bin : ".") + "/velitems " + args + " 2>" + errFile;
-  Result r{-1, "", ""};
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return r;
-  char buf[4096];
-  std::size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  const int status = pclose(p);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ifstream e(errFile);
-  std::stringstream s;
-  s << e.rdbuf();
-  r.err = s.str();
-  return r;
-}
+using Result = VelitemsResult;
+inline Result Velitems(const std::string& args, const std::string& dir) { return RunVelitems(args, dir); }
 
 void WriteText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 

@@ -7,35 +7,12 @@
 #include <string>
 
 #include "platform/registry/test_store_fixture.h"
+#include "tests/velitems_process.h"
 
 namespace {
 
-struct Result {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-// Runs velitems with the arguments (shell-quoted by the caller).
-Result Velitems(const std::string& args, const std::string& dir) {
-  const char* bin = std::getenv("VEL_TEST_BIN");
-  std::string errFile = dir + "/stderr.txt";
-  std::string command = std::string(bin != nullptr ? bin : ".") + "/velitems " + args + " 2>" + errFile;
-  Result r{-1, "", ""};
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return r;
-  char buf[4096];
-  std::size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  int status = pclose(p);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  FILE* e = fopen(errFile.c_str(), "r");
-  if (e != nullptr) {
-    while ((n = fread(buf, 1, sizeof buf, e)) > 0) r.err.append(buf, n);
-    fclose(e);
-  }
-  return r;
-}
+using Result = VelitemsResult;
+inline Result Velitems(const std::string& args, const std::string& dir) { return RunVelitems(args, dir); }
 
 class CliRegistryTest : public TempStore {
  protected:
