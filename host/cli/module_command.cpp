@@ -105,6 +105,27 @@ int RunPlugin(const Args& args) {
 
 namespace {
 
+// The MMS plugin through the factory (registering the module first when
+// needed), or null after the reason was printed.
+ComPtr<IVelItemMMS> MmsPlugin() {
+  InitCom();
+  if (!EnsureRegistered()) return {};
+  ComPtr<IVelItemPluginFactory> factory = CreateFactory();
+  if (!factory) return {};
+  ComPtr<IVelItemPlugin> plugin;
+  const HRESULT hr = factory->CreateWithMimeType(_bstr_t(u"application/vnd.zandor.vexa.mms"), &plugin);
+  if (FAILED(hr)) {
+    ReportFailure("CreateWithMimeType", hr);
+    return {};
+  }
+  ComPtr<IVelItemMMS> mms;
+  if (!plugin || FAILED(plugin.QueryInterface(mms))) {
+    std::fprintf(stderr, "velitems: no MMS plugin is registered\n");
+    return {};
+  }
+  return mms;
+}
+
 // velitems mms extract [--json] FILE DIR: every part of the message written
 // into DIR, and the item the plugin made for it printed as `read` prints items.
 int RunMmsExtract(const Args& args) {
@@ -119,21 +140,9 @@ int RunMmsExtract(const Args& args) {
       paths.push_back(a);
   }
   if (paths.size() != 2) return UsageError("mms extract expects FILE DIR");
-  InitCom();
-  if (!EnsureRegistered()) return 1;
-  ComPtr<IVelItemPluginFactory> factory = CreateFactory();
-  if (!factory) return 1;
-  ComPtr<IVelItemPlugin> plugin;
-  HRESULT hr = factory->CreateWithMimeType(_bstr_t(u"application/vnd.zandor.vexa.mms"), &plugin);
-  if (FAILED(hr)) {
-    ReportFailure("CreateWithMimeType", hr);
-    return 1;
-  }
-  ComPtr<IVelItemMMS> mms;
-  if (!plugin || FAILED(plugin.QueryInterface(mms))) {
-    std::fprintf(stderr, "velitems: no MMS plugin is registered\n");
-    return 1;
-  }
+  ComPtr<IVelItemMMS> mms = MmsPlugin();
+  if (!mms) return 1;
+  HRESULT hr = S_OK;
   ComPtr<IVelItem> message = CreateItem();
   if (!message) return 1;
   ComPtr<IVelProperties> properties;
@@ -231,21 +240,9 @@ int RunMmsCompose(const Args& args) {
   }
   if (!haveTitle || !haveFrom || to.empty() || !haveFolder || files.empty())
     return UsageError("mms compose expects --title TEXT --from NUMBER --to NUMBER --folder DIR FILE...");
-  InitCom();
-  if (!EnsureRegistered()) return 1;
-  ComPtr<IVelItemPluginFactory> factory = CreateFactory();
-  if (!factory) return 1;
-  ComPtr<IVelItemPlugin> plugin;
-  HRESULT hr = factory->CreateWithMimeType(_bstr_t(u"application/vnd.zandor.vexa.mms"), &plugin);
-  if (FAILED(hr)) {
-    ReportFailure("CreateWithMimeType", hr);
-    return 1;
-  }
-  ComPtr<IVelItemMMS> mms;
-  if (!plugin || FAILED(plugin.QueryInterface(mms))) {
-    std::fprintf(stderr, "velitems: no MMS plugin is registered\n");
-    return 1;
-  }
+  ComPtr<IVelItemMMS> mms = MmsPlugin();
+  if (!mms) return 1;
+  HRESULT hr = S_OK;
   ComPtr<IVelItem> message = TextItem(u"Title", title);
   ComPtr<IVelItem> sender = TextItem(u"Number", from);
   ComPtr<IVelEnum> recipients = CreateEnum();
