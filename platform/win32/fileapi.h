@@ -63,6 +63,9 @@ constexpr DWORD FILE_END = 2;
 constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFF;
 constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFF;
 
+constexpr DWORD PAGE_READONLY = 0x02;
+constexpr DWORD FILE_MAP_READ = 0x0004;
+
 constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
 constexpr DWORD MOVEFILE_COPY_ALLOWED = 0x2;
 
@@ -107,6 +110,21 @@ DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, LONG* lpDistanceToMoveH
 BOOL SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, LARGE_INTEGER* lpNewFilePointer,
                       DWORD dwMoveMethod);
 BOOL GetFileTime(HANDLE hFile, FILETIME* lpCreationTime, FILETIME* lpLastAccessTime, FILETIME* lpLastWriteTime);
+// Writes the file's data through to the storage device.
+BOOL FlushFileBuffers(HANDLE hFile);
+
+// Read-only mappings of whole files (PAGE_READONLY, FILE_MAP_READ only; no
+// names, no maximum size beyond the file's). An empty file cannot be mapped
+// (ERROR_FILE_INVALID), as on the platform. A view stays valid after the
+// mapping handle and the file handle are closed, until UnmapViewOfFile. A view
+// of a file that another process shortens loses its pages beyond the new end:
+// readers of files that others may change must be prepared for that.
+HANDLE CreateFileMappingW(HANDLE hFile, SECURITY_ATTRIBUTES* lpFileMappingAttributes, DWORD flProtect,
+                          DWORD dwMaximumSizeHigh, DWORD dwMaximumSizeLow, LPCWSTR lpName);
+// dwNumberOfBytesToMap 0 maps from the offset to the end of the file.
+LPVOID MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesiredAccess, DWORD dwFileOffsetHigh,
+                     DWORD dwFileOffsetLow, SIZE_T dwNumberOfBytesToMap);
+BOOL UnmapViewOfFile(LPCVOID lpBaseAddress);
 
 // The last path component is a pattern of "*" and "?"; "." and ".." are found
 // like any other name.

@@ -8,13 +8,16 @@
 #include <fnmatch.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <utility>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -228,6 +231,32 @@ bool FillFindData(const std::string& fullPath, const std::u16string& name, WIN32
   d.nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
   std::copy(name.begin(), name.end(), d.cFileName);
   return true;
+}
+
+// A mapping keeps its own descriptor, so closing the file handle first is fine.
+class MappingObject : public KernelObject {
+ public:
+  MappingObject(int fd, unsigned long long size) : fd_(fd), size_(size) {}
+  ~MappingObject() override { close(fd_); }
+  bool Waitable() const override { return false; }
+  Claim TryClaim(DWORD) override { return Claim::kNotSignalled; }
+
+  int fd() const { return fd_; }
+  unsigned long long size() const { return size_; }
+
+ private:
+  int fd_;
+  unsigned long long size_;
+};
+
+// Views by base address, for UnmapViewOfFile, which is given only the address.
+std::mutex& ViewLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::map<const void*, size_t>& Views() {
+  static auto* views = new std::map<const void*, size_t>;  // outlives static destruction
+  return *views;
 }
 
 bool Fail(DWORD error) {
@@ -605,6 +634,103 @@ DWORD GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer) {
   std::copy(path.begin(), path.end(), lpBuffer);
   lpBuffer[path.size()] = 0;
   return static_cast<DWORD>(path.size());
+}
+
+BOOL FlushFileBuffers(HANDLE hFile) {
+  auto f = FileOf(hFile);
+  if (!f) return FALSE;
+  if (!f->canWrite()) return Fail(ERROR_ACCESS_DENIED);
+  while (fsync(f->fd()) != 0) {
+    if (errno != EINTR) return Fail(ERROR_WRITE_FAULT);
+  }
+  SetLastError(ERROR_SUCCESS);
+  return TRUE;
+}
+
+HANDLE CreateFileMappingW(HANDLE hFile, SECURITY_ATTRIBUTES*, DWORD flProtect, DWORD dwMaximumSizeHigh,
+                          DWORD dwMaximumSizeLow, LPCWSTR lpName) {
+  if (flProtect != PAGE_READONLY || lpName != nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  auto f = FileOf(hFile);
+  if (!f) return nullptr;
+  if (!f->canRead()) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  struct stat st;
+  if (fstat(f->fd(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  const unsigned long long fileSize = static_cast<unsigned long long>(st.st_size);
+  const unsigned long long asked = (static_cast<unsigned long long>(dwMaximumSizeHigh) << 32) | dwMaximumSizeLow;
+  if (asked > fileSize) {  // a read-only mapping cannot grow the file
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  const unsigned long long size = asked == 0 ? fileSize : asked;
+  if (size == 0) {
+    SetLastError(ERROR_FILE_INVALID);
+    return nullptr;
+  }
+  const int fd = fcntl(f->fd(), F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) {
+    SetLastError(ERROR_TOO_MANY_OPEN_FILES);
+    return nullptr;
+  }
+  HANDLE h = InsertHandle(std::make_shared<MappingObject>(fd, size));
+  if (!h) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  SetLastError(ERROR_SUCCESS);
+  return h;
+}
+
+LPVOID MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesiredAccess, DWORD dwFileOffsetHigh, DWORD dwFileOffsetLow,
+                     SIZE_T dwNumberOfBytesToMap) {
+  auto m = LookupHandleAs<MappingObject>(hFileMappingObject);
+  if (!m) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  if (dwDesiredAccess != FILE_MAP_READ) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  const unsigned long long offset = (static_cast<unsigned long long>(dwFileOffsetHigh) << 32) | dwFileOffsetLow;
+  const long page = sysconf(_SC_PAGESIZE);
+  if (offset % static_cast<unsigned long long>(page) != 0 || offset >= m->size() ||
+      dwNumberOfBytesToMap > m->size() - offset) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  const size_t length = dwNumberOfBytesToMap == 0 ? static_cast<size_t>(m->size() - offset) : dwNumberOfBytesToMap;
+  void* view = mmap(nullptr, length, PROT_READ, MAP_SHARED, m->fd(), static_cast<off_t>(offset));
+  if (view == MAP_FAILED) {
+    SetLastError(errno == ENOMEM ? ERROR_NOT_ENOUGH_MEMORY : ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  std::lock_guard<std::mutex> guard(ViewLock());
+  Views()[view] = length;
+  SetLastError(ERROR_SUCCESS);
+  return view;
+}
+
+BOOL UnmapViewOfFile(LPCVOID lpBaseAddress) {
+  size_t length = 0;
+  {
+    std::lock_guard<std::mutex> guard(ViewLock());
+    auto it = Views().find(lpBaseAddress);
+    if (it == Views().end()) return Fail(ERROR_INVALID_PARAMETER);
+    length = it->second;
+    Views().erase(it);
+  }
+  munmap(const_cast<void*>(lpBaseAddress), length);
+  SetLastError(ERROR_SUCCESS);
+  return TRUE;
 }
 
 }  // extern "C"

@@ -213,6 +213,42 @@ TEST_F(FilesTest, ReadWriteSeekAndSize) {
   EXPECT_EQ(GetFileSize(h, nullptr), INVALID_FILE_SIZE);
 }
 
+TEST_F(FilesTest, ReadOnlyMappingsOfWholeFiles) {
+  Write("m.bin", "mapped bytes");
+  Write("empty.bin", "");
+  HANDLE f = Open(P("m.bin"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+  ASSERT_NE(f, INVALID_HANDLE_VALUE);
+  HANDLE m = CreateFileMappingW(f, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  ASSERT_NE(m, nullptr);
+  CloseHandle(f);  // the mapping keeps the file
+  const void* view = MapViewOfFile(m, FILE_MAP_READ, 0, 0, 0);
+  ASSERT_NE(view, nullptr);
+  CloseHandle(m);  // the view keeps the mapping
+  EXPECT_EQ(std::string(static_cast<const char*>(view), 12), "mapped bytes");
+  EXPECT_TRUE(UnmapViewOfFile(view));
+  EXPECT_FALSE(UnmapViewOfFile(view));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+
+  // Empty files, writable mappings, views past the end and write-only handles are refused.
+  f = Open(P("empty.bin"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+  EXPECT_EQ(CreateFileMappingW(f, nullptr, PAGE_READONLY, 0, 0, nullptr), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_INVALID));
+  CloseHandle(f);
+  f = Open(P("m.bin"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+  EXPECT_EQ(CreateFileMappingW(f, nullptr, 0x04 /* PAGE_READWRITE */, 0, 0, nullptr), nullptr);
+  EXPECT_EQ(CreateFileMappingW(f, nullptr, PAGE_READONLY, 0, 13, nullptr), nullptr);
+  m = CreateFileMappingW(f, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  EXPECT_EQ(MapViewOfFile(m, FILE_MAP_READ, 0, 0, 13), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  CloseHandle(m);
+  CloseHandle(f);
+  f = Open(P("m.bin"), GENERIC_WRITE, 0, OPEN_EXISTING);
+  EXPECT_EQ(CreateFileMappingW(f, nullptr, PAGE_READONLY, 0, 0, nullptr), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_TRUE(FlushFileBuffers(f));
+  CloseHandle(f);
+}
+
 TEST_F(FilesTest, FileTimesAreFileTimesOfNow) {
   Write("t.txt", "x");
   HANDLE h = Open(P("t.txt"), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, OPEN_EXISTING);

@@ -1,0 +1,38 @@
+// CMappedFile: a whole file as a read-only span of bytes, mapped rather than
+// loaded, so that reading the headers of a large media file touches only the
+// pages that hold them. Audio readers take their bytes from here and read them
+// through bounded readers only.
+//
+// A view of a file that another process shortens while it is mapped loses its
+// pages beyond the new end; the audio readers accept that risk for files the
+// user is working on, as every reader of a mapped file does.
+//
+// Thread safety: an object belongs to one thread; its bytes may be read from
+// any thread while it lives.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+class CMappedFile {
+ public:
+  enum class Status { kOk, kOpenFailed, kEmpty, kMapFailed };
+
+  CMappedFile() = default;
+  ~CMappedFile();
+  CMappedFile(const CMappedFile&) = delete;
+  CMappedFile& operator=(const CMappedFile&) = delete;
+
+  // Maps path for reading; other processes may read and write it meanwhile.
+  // Anything mapped before is released first.
+  Status Open(const std::u16string& path);
+  void Close() noexcept;
+
+  std::span<const std::uint8_t> bytes() const noexcept { return {data_, size_}; }
+  std::uint64_t size() const noexcept { return size_; }
+
+ private:
+  const std::uint8_t* data_ = nullptr;
+  std::size_t size_ = 0;
+};

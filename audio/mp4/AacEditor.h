@@ -1,0 +1,44 @@
+// CAacEditor: reads and writes the tags of MP4-family audio files (".m4a",
+// ".mp4", ".3gp", ".aac") without any platform media component. One editor
+// serves one plugin call: Read first, then any number of SetProperty, then
+// Write when one of them answered true. Validate stands alone.
+//
+// Thread safety: an editor belongs to one thread; editors share nothing.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "audio/MetaDataItem.h"
+#include "audio/mp4/TagBase.h"
+#include "platform/com/types.h"
+
+class CAacEditor : public CTagBase {
+ public:
+  CAacEditor() = default;
+  ~CAacEditor() override;
+
+  // Parses the file and hands over one record per AudioPropertyMap row that
+  // the file holds a value for, in table order. False (records untouched)
+  // when the file is missing, cannot be read, is empty, or is neither an MP4
+  // file of an accepted brand nor, for the extension ".aac", an ADTS stream.
+  bool Read(const std::u16string& path, CMetaDataItemList& records);
+
+  // The file exists, opens for reading and is not empty; the content is not
+  // examined.
+  bool Validate(const std::u16string& path);
+
+  // The data type code under which a property is stored: 0 numbers, 1 text,
+  // 13 picture, 21 flags and integer bytes, 64 the computed duration; -1 for
+  // an empty name or a name without a row in AudioPropertyMap.
+  int GetFrameType(std::u16string_view propertyName) const;
+
+  // Changes the frame list; true when it changed. VT_EMPTY or VT_NULL removes
+  // the property's item.
+  bool SetProperty(const std::u16string& path, std::u16string_view propertyName, int dataType, const VARIANT& value);
+
+  // Writes the frame list into the file. The file is replaced only when the
+  // whole new file has been written (a temporary file in the same folder,
+  // renamed over it); on false the file is as it was.
+  bool Write(const std::u16string& path);
+};
