@@ -2,6 +2,7 @@
 
 #include "audio/AudioPropertyMap.h"
 #include "audio/MappedFile.h"
+#include "audio/mp4/Mp4Rewriter.h"
 #include "ylib/YErrorFrame.h"
 #include "ylib/YFileUtilities.h"
 
@@ -59,5 +60,18 @@ bool CAacEditor::SetProperty(const std::u16string& path, std::u16string_view pro
     }
     if (!CheckFrameType(row->propertyName, dataType) || !row->HasAtom()) return false;
     return SetFrameValue(row->atomName, value, dataType);
+  });
+}
+
+bool CAacEditor::Write(const std::u16string& path) {
+  return YErrorFrame({u"CAacEditor::Write", kSource, __LINE__}, [&]() {
+    if (Frames().empty() || path.empty()) return false;
+    // The rewriter reads the file as it is now and hands over its current
+    // udta, so whatever else that udta holds is carried into the new one.
+    const Mp4UserDataBuilder build = [this](std::span<const std::uint8_t> oldUserData,
+                                            Mp4ByteOrder order) -> std::optional<std::vector<std::uint8_t>> {
+      return BuildUserData(oldUserData, order);
+    };
+    return Mp4RewriteUserData(path, build) == Mp4RewriteStatus::kWritten;
   });
 }

@@ -168,3 +168,112 @@ TEST_F(FfmpegFileTest, ReadsWhatFfmpegWrote) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<std::uint8_t> IlstOf(const ByteVec& file) {
+  // The file's ilst, found by searching for its type (the fixtures hold one).
+  const ByteVec type = Text("ilst");
+  auto at = std::search(file.begin(), file.end(), type.begin(), type.end());
+  if (at == file.end() || at - file.begin() < 4) return {};
+  const auto start = static_cast<std::size_t>(at - file.begin()) - 4;
+  const std::uint32_t size = LoadU32Unchecked(file.data() + start, Mp4ByteOrder::kBig);
+  if (start + size > file.size()) return {};
+  return ByteVec(file.begin() + static_cast<std::ptrdiff_t>(start), file.begin() + static_cast<std::ptrdiff_t>(start + size));
+}
+
+TEST(AacEditorWriteTest, ChangesAreWrittenAndTheRestIsKept) {
+  TempDir dir;
+  const ByteVec kept = Cat({Item("covr", 14, ByteVec{0x89, 'P', 'N', 'G'}), Item("prot", 21, ByteVec{1}),
+                            Freeform("iTunSMPB", 1, Text(" 0000")), Item("trkn", 0, Cat({U32(3), U16(12), U16(0)}))});
+  ByteVec file = Cat({Ftyp("M4A "),
+                      Atom("moov", Cat({Mvhd(0, 44100, 441000), Trak(44100),
+                                        Atom("udta", Cat({Atom("name", Text("clip")),
+                                                          Atom("meta", Cat({U32(0), Atom("hdlr", Zeros(25)),
+                                                                            Atom("ilst", Cat({Item("\xA9nam", 1, Text("Old")), kept}))}))}))})),
+                      Atom("mdat", Zeros(992))});
+  const auto path = dir.Write("w.m4a", file);
+  CAacEditor editor;
+  CMetaDataItemList records;
+  ASSERT_TRUE(editor.Read(path, records));
+  EXPECT_TRUE(editor.SetProperty(path, u"Title", 1, _variant_t(u"New")));
+  EXPECT_TRUE(editor.SetProperty(path, u"Genre", 0, _variant_t(u"Rock")));
+  ASSERT_TRUE(editor.Write(path));
+
+  const ByteVec written = ReadFileBytes(dir.path() / "w.m4a");
+  EXPECT_EQ(IlstOf(written), Atom("ilst", Cat({Item("\xA9nam", 1, Text("New")), kept, Item("gnre", 0, U16(18))})));
+  const ByteVec name = Atom("name", Text("clip"));
+  EXPECT_NE(std::search(written.begin(), written.end(), name.begin(), name.end()), written.end());
+
+  CAacEditor again;
+  CMetaDataItemList reread;
+  ASSERT_TRUE(again.Read(path, reread));
+  EXPECT_EQ(Text16(Record(reread, u"Title")), u"New");
+  EXPECT_EQ(Text16(Record(reread, u"Genre")), u"Rock");
+  EXPECT_EQ(Record(reread, u"Track")->value.intVal, 3);
+  EXPECT_EQ(Record(reread, u"Duration")->value.dblVal, 10.0);
+
+  // Removing the title takes its item out.
+  EXPECT_TRUE(again.SetProperty(path, u"Title", 1, _variant_t()));
+  ASSERT_TRUE(again.Write(path));
+  EXPECT_EQ(IlstOf(ReadFileBytes(dir.path() / "w.m4a")), Atom("ilst", Cat({kept, Item("gnre", 0, U16(18))})));
+}
+
+TEST(AacEditorWriteTest, WhatIsNeverWritten) {
+  TempDir dir;
+  const ByteVec good = SmallFile(Item("\xA9nam", 1, Text("T")));
+  const auto path = dir.Write("a.m4a", good);
+  // No frames: nothing to write.
+  CAacEditor empty;
+  EXPECT_FALSE(empty.Write(path));
+  // A file that has become one of another brand since it was read.
+  CAacEditor editor;
+  CMetaDataItemList records;
+  ASSERT_TRUE(editor.Read(path, records));
+  ASSERT_TRUE(editor.SetProperty(path, u"Title", 1, _variant_t(u"U")));
+  const ByteVec isom = SmallFile(Item("\xA9nam", 1, Text("T")), 441000, 992, "isom");
+  dir.Write("a.m4a", isom);
+  EXPECT_FALSE(editor.Write(path));
+  EXPECT_EQ(ReadFileBytes(dir.path() / "a.m4a"), isom);
+  // A file gone missing.
+  EXPECT_FALSE(editor.Write(dir.PathOf("gone.m4a")));
+}
+
+TEST_F(FfmpegFileTest, WrittenFilesStayPlayable) {
+  struct Row {
+    const char* name;
+    std::string file;
+    std::string args;
+  };
+  const Row rows[] = {
+      {"moov after mdat", "late.m4a", ""},
+      {"moov first", "fast.m4a", "-movflags +faststart"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const auto out = dir.path() / row.file;
+    ASSERT_TRUE(RunFfmpeg(Sine(out, row.args)));
+    CAacEditor editor;
+    CMetaDataItemList records;
+    ASSERT_TRUE(editor.Read(dir.PathOf(row.file), records));
+    ASSERT_TRUE(editor.SetProperty(dir.PathOf(row.file), u"Title", 1, _variant_t(u"A much longer title than before")));
+    ASSERT_TRUE(editor.SetProperty(dir.PathOf(row.file), u"Comment", 1, _variant_t(u"Grüße")));
+    ASSERT_TRUE(editor.Write(dir.PathOf(row.file)));
+    const std::string tags = ProbeTags(out);
+    EXPECT_NE(tags.find("title=A much longer title than before"), std::string::npos) << tags;
+    EXPECT_NE(tags.find("comment=Grüße"), std::string::npos) << tags;
+    EXPECT_NE(tags.find("artist=A"), std::string::npos) << tags;
+    EXPECT_NE(tags.find("genre=Rock"), std::string::npos) << tags;
+    EXPECT_NE(tags.find("track=3/12"), std::string::npos) << tags;
+    EXPECT_TRUE(DecodesCleanly(out));
+
+    CAacEditor again;
+    CMetaDataItemList reread;
+    ASSERT_TRUE(again.Read(dir.PathOf(row.file), reread));
+    EXPECT_EQ(Text16(Record(reread, u"Title")), u"A much longer title than before");
+    EXPECT_EQ(Text16(Record(reread, u"Comment")), u"Grüße");
+    EXPECT_NEAR(Record(reread, u"Duration")->value.dblVal, 3.0, 0.1);
+  }
+}
+
+}  // namespace

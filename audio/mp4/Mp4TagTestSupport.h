@@ -63,5 +63,9 @@ ByteVec ReadFileBytes(const std::filesystem::path& file);
 bool HaveFfmpeg();
 // Runs ffmpeg with args (quiet, overwriting); true when it succeeded.
 bool RunFfmpeg(const std::string& args);
+// The format tags ffprobe sees in a file, as "key=value" lines.
+std::string ProbeTags(const std::filesystem::path& file);
+// Whether ffmpeg decodes the whole file without an error.
+bool DecodesCleanly(const std::filesystem::path& file);
 
 }  // namespace mp4test

@@ -815,7 +815,9 @@ std::vector<std::uint8_t> CTagBase::BuildUserData(Bytes oldUserData, Mp4ByteOrde
 
     std::vector<std::uint8_t> out;
     PutU32(out, 0, order);
-    PutText(out, "udta");
+    // The udta is found by the walks over moov, which read types in the
+    // file's byte order; what lies inside it is compared as stored text.
+    PutU32(out, Mp4Type("udta"), order);
     PutU32(out, 0, order);
     PutText(out, "meta");
     PutU32(out, 0, order);

@@ -240,6 +240,8 @@ TEST(TagRewriteTest, LittleEndianNumbers) {
   const ByteVec udta = base.BuildUserData({}, Mp4ByteOrder::kLittle);
   ASSERT_GE(udta.size(), 8u);
   EXPECT_EQ(LoadU32Unchecked(udta.data(), Mp4ByteOrder::kLittle), udta.size());
+  EXPECT_EQ(LoadU32Unchecked(udta.data() + 4, Mp4ByteOrder::kLittle), Mp4Type("udta"));  // as the walks read it
+  EXPECT_EQ(ByteVec(udta.begin() + 12, udta.begin() + 16), Text("meta"));
   const ByteVec item = Cat({ByteVec{32, 0, 0, 0}, Text("trkn"), ByteVec{24, 0, 0, 0}, Text("data"), Zeros(8),
                             ByteVec{5, 0, 0, 0}, Zeros(4)});
   EXPECT_NE(std::search(udta.begin(), udta.end(), item.begin(), item.end()), udta.end());
