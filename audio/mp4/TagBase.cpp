@@ -316,8 +316,17 @@ void CTagBase::ReadUserData(Bytes bytes, const Mp4Atom& udta) {
     auto ilst = FindChildExact(bytes, meta->childrenBegin, meta->meta.end(), "ilst", byteOrder_);
     if (!ilst) return;
     Mp4AtomWalker items(bytes, *ilst, byteOrder_);
+    bool reading = true;
     while (auto item = items.Next()) {
-      if (!ReadItem(bytes, *item)) break;
+      if (reading) reading = ReadItem(bytes, *item);
+      if (!reading) {
+        // Nothing from a "free" item on is read, but it is all written back.
+        CTagFrame kept;
+        kept.name = StoredType(bytes, *item);
+        kept.raw = RawAtom(bytes, *item, byteOrder_);
+        kept.opaque = true;
+        frames_.push_back(std::move(kept));
+      }
     }
   });
 }

@@ -94,7 +94,7 @@ class CTagBase {
   void ReadMovieHeader(std::span<const std::uint8_t> bytes, const Mp4Atom& mvhd);
   void ReadTrack(std::span<const std::uint8_t> bytes, const Mp4Atom& trak);
   void ReadUserData(std::span<const std::uint8_t> bytes, const Mp4Atom& udta);
-  // False when the item ends the list (a "free" item).
+  // False, and no frame made, when the item ends the list (a "free" item).
   bool ReadItem(std::span<const std::uint8_t> bytes, const Mp4Atom& item);
   void AddBitrateFrame(std::span<const std::uint8_t> bytes, const std::optional<Mp4Atom>& mdat);
 

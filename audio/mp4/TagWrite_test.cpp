@@ -203,11 +203,13 @@ TEST(TagRewriteTest, UnchangedItemsAreCarriedOver) {
   const ByteVec kept = Cat({Item("trkn", 0, Cat({U32(3), U16(12), U16(0)})), withLocale,
                             Item("covr", 14, ByteVec{0x89, 'P', 'N', 'G'}), Item("prot", 21, ByteVec{1}),
                             Item("\xA9" "drm", 21, ByteVec{1}), Item("xtra", 77, ByteVec{5, 6}),
-                            Freeform("iTunSMPB", 1, Text(" 00000000")), Atom("\xA9wrt", Atom("itif", U32(1)))});
+                            Freeform("iTunSMPB", 1, Text(" 00000000")), Atom("\xA9wrt", Atom("itif", U32(1))),
+                            Atom("free", Zeros(6)), Item("\xA9" "cmt", 1, Text("after the padding"))});
   const ByteVec title = Item("\xA9nam", 1, Text("Old"));
   CTagBase base;
   ASSERT_TRUE(base.ParseImage(SmallFile(Cat({title, kept})), u".m4a"));
   ASSERT_TRUE(base.SetFrameValue("\xA9nam", _variant_t(u"New"), 1));
+  ASSERT_FALSE(base.GetFrameValue("\xA9" "cmt"));  // items after "free" are not read
   EXPECT_EQ(base.WriteItemList(Mp4ByteOrder::kBig), Atom("ilst", Cat({Item("\xA9nam", 1, Text("New")), kept})));
 }
 
