@@ -262,7 +262,7 @@ bool CTagBase::ParseMp4(Bytes bytes, const Mp4FileType& type) {
 
 void CTagBase::ReadMovieHeader(Bytes bytes, const Mp4Atom& mvhd) {
   YErrorFrame({u"CTagBase::ReadMovieHeader", kSource, __LINE__}, [&]() {
-    if (FindFrame("durn")) return;
+    if (FindComputedFrame("durn")) return;
     CTagStream stream(AtomBody(bytes, mvhd), byteOrder_);
     const std::uint8_t version = stream.ReadByte();
     stream.Skip(3);
@@ -281,11 +281,8 @@ void CTagBase::ReadMovieHeader(Bytes bytes, const Mp4Atom& mvhd) {
     }
     if (!stream.ok()) return;
     const std::uint64_t units = timescale == 0 ? 0 : MulDiv(duration, kHundredNanosPerSecond, timescale);
-    CTagFrame frame;
-    frame.name = "durn";
-    frame.dataType = kTagTypeDuration;
-    frame.value = static_cast<long long>(std::min<std::uint64_t>(units, std::numeric_limits<long long>::max()));
-    frames_.push_back(std::move(frame));
+    AddComputedFrame("durn", static_cast<long long>(std::min<std::uint64_t>(units, std::numeric_limits<long long>::max())),
+                     kTagTypeDuration);
   });
 }
 
@@ -301,11 +298,7 @@ void CTagBase::ReadTrack(Bytes bytes, const Mp4Atom& trak) {
     stream.Skip(version == 0 ? 8 : 16);
     const std::uint32_t timescale = stream.ReadUInt32();
     if (!stream.ok() || version > 1) return;
-    CTagFrame frame;
-    frame.name = "srate";
-    frame.dataType = kTagTypeNumber;
-    frame.value = _variant_t(ClampToInt(timescale), VT_INT);
-    frames_.push_back(std::move(frame));
+    AddComputedFrame("srate", _variant_t(ClampToInt(timescale), VT_INT), kTagTypeNumber);
   });
 }
 
@@ -407,7 +400,7 @@ void CTagBase::AddBitrateFrame(Bytes bytes, const std::optional<Mp4Atom>& mdat) 
   YErrorFrame({u"CTagBase::AddBitrateFrame", kSource, __LINE__}, [&]() {
     (void)bytes;
     std::uint64_t bitrate = 0;
-    const CTagFrame* durn = FindFrame("durn");
+    const CTagFrame* durn = FindComputedFrame("durn");
     if (mdat && durn && durn->value.vt == VT_I8 && durn->value.llVal > 0) {
       // bits * 10^7 / units, rounded to the nearest; an exact half goes down.
       const auto units = static_cast<unsigned __int128>(durn->value.llVal);
@@ -417,11 +410,7 @@ void CTagBase::AddBitrateFrame(Bytes bytes, const std::optional<Mp4Atom>& mdat) 
       bitrate = quotient > std::numeric_limits<std::uint64_t>::max() ? std::numeric_limits<std::uint64_t>::max()
                                                                        : static_cast<std::uint64_t>(quotient);
     }
-    CTagFrame frame;
-    frame.name = "bitr";
-    frame.dataType = kTagTypeNumber;
-    frame.value = _variant_t(ClampToInt(bitrate), VT_INT);
-    frames_.push_back(std::move(frame));
+    AddComputedFrame("bitr", _variant_t(ClampToInt(bitrate), VT_INT), kTagTypeNumber);
   });
 }
 
@@ -501,26 +490,15 @@ void CTagBase::ReadAdtsProperties(CTagStream& stream) {
     const double bytesPerSecond =
         static_cast<double>(totalBytes) / static_cast<double>(frames) * static_cast<double>(framesPerSecond);
 
-    CTagFrame srate;
-    srate.name = "srate";
-    srate.dataType = kTagTypeNumber;
-    srate.value = _variant_t(rate, VT_INT);
-    frames_.push_back(std::move(srate));
-
-    CTagFrame durn;
-    durn.name = "durn";
-    durn.dataType = kTagTypeDuration;
-    durn.value = static_cast<long long>(static_cast<double>(seconds) * kHundredNanosPerSecond);
-    frames_.push_back(std::move(durn));
-
-    CTagFrame bitr;
-    bitr.name = "bitr";
-    bitr.dataType = kTagTypeNumber;
+    AddComputedFrame("srate", _variant_t(rate, VT_INT), kTagTypeNumber);
+    AddComputedFrame("durn", static_cast<long long>(static_cast<double>(seconds) * kHundredNanosPerSecond),
+                     kTagTypeDuration);
     const double bits = std::trunc(bytesPerSecond) * 8.0;
-    bitr.value = _variant_t(bits >= std::numeric_limits<int>::max() ? std::numeric_limits<int>::max()
-                                                                      : static_cast<int>(bits),
-                            VT_INT);
-    frames_.push_back(std::move(bitr));
+    AddComputedFrame("bitr",
+                     _variant_t(bits >= std::numeric_limits<int>::max() ? std::numeric_limits<int>::max()
+                                                                          : static_cast<int>(bits),
+                                VT_INT),
+                     kTagTypeNumber);
   });
 }
 
@@ -532,6 +510,24 @@ const CTagFrame* CTagBase::FindFrame(std::string_view name) const noexcept {
     if (!frame.opaque && EqualsNoCase(frame.name, name)) return &frame;
   }
   return nullptr;
+}
+
+const CTagFrame* CTagBase::FindComputedFrame(std::string_view name) const noexcept {
+  for (const CTagFrame& frame : frames_) {
+    if (frame.computed && frame.name == name) return &frame;
+  }
+  return nullptr;
+}
+
+void CTagBase::AddComputedFrame(std::string_view name, _variant_t&& value, int dataType) {
+  YErrorFrame({u"CTagBase::AddComputedFrame", kSource, __LINE__}, [&]() {
+    CTagFrame frame;
+    frame.name = std::string(name);
+    frame.value = std::move(value);
+    frame.dataType = dataType;
+    frame.computed = true;
+    frames_.push_back(std::move(frame));
+  });
 }
 
 std::optional<std::pair<_variant_t, int>> CTagBase::GetFrameValue(std::string_view name) const {
@@ -547,17 +543,26 @@ void CTagBase::CollectRecords(CMetaDataItemList& records) const {
   YErrorFrame({u"CTagBase::CollectRecords", kSource, __LINE__}, [&]() {
     for (const AudioPropertyMapRow& row : AudioPropertyMap) {
       if (!row.HasAtom()) continue;
-      auto found = GetFrameValue(row.atomName);
-      if (!found && row.atomName == kGenreNumberAtom) found = GetFrameValue(kGenreTextAtom);
+      std::optional<std::pair<_variant_t, int>> found;
+      if (const auto* computed = FindComputedFrame(row.atomName)) {
+        found.emplace(computed->value, computed->dataType);
+      } else if (row.readOnly && (row.atomName == "durn" || row.atomName == "bitr" || row.atomName == "srate")) {
+        // Only the file's structure gives these; an item of the same name does not.
+        continue;
+      } else {
+        found = GetFrameValue(row.atomName);
+        if (!found && row.atomName == kGenreNumberAtom) found = GetFrameValue(kGenreTextAtom);
+      }
       if (!found) continue;
       auto& [value, dataType] = *found;
       if (value.vt == VT_EMPTY || value.vt == VT_NULL) continue;
-      if (row.propertyName == u"Duration") {
-        value.ChangeType(VT_I8);
-        value = static_cast<double>(value.llVal) / static_cast<double>(kHundredNanosPerSecond);
-      } else if (row.propertyName == u"SamplingFrequency") {
-        value.ChangeType(VT_I4);
-        value = static_cast<double>(value.lVal);
+      if (row.propertyName == u"Duration" || row.propertyName == u"SamplingFrequency") {
+        // Seconds from 100-nanosecond units; samples per second as a double.
+        const bool duration = row.propertyName == u"Duration";
+        _variant_t number;
+        if (FAILED(VariantChangeType(&number, &value, 0, duration ? VT_I8 : VT_I4))) continue;
+        value = duration ? static_cast<double>(number.llVal) / static_cast<double>(kHundredNanosPerSecond)
+                         : static_cast<double>(number.lVal);
       }
       records.emplace_back(row.propertyName, row.propertyNamespace, std::move(value), dataType);
     }

@@ -104,6 +104,8 @@ class CTagBase {
   void ReadAdtsProperties(CTagStream& stream);
 
   const CTagFrame* FindFrame(std::string_view name) const noexcept;
+  const CTagFrame* FindComputedFrame(std::string_view name) const noexcept;
+  void AddComputedFrame(std::string_view name, _variant_t&& value, int dataType);
 
   std::vector<CTagFrame> frames_;
   Mp4ByteOrder byteOrder_ = Mp4ByteOrder::kBig;

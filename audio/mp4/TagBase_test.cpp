@@ -343,6 +343,38 @@ TEST(TagReadTest, GenreTextStandsInForTheNumber) {
   EXPECT_EQ(Bstr(Record(records, u"Genre")->value), u"Rock");
 }
 
+// Found by fuzzing: an item named like a computed value, in a file without a
+// movie header, was taken for the duration (and its text failed to convert).
+TEST(TagReadTest, ItemsNamedLikeComputedValues) {
+  const ByteVec items = Cat({Item("durn", 1, Text("long")), Item("bitr", 0, U16(9))});
+  struct Row {
+    const char* name;
+    ByteVec file;
+    bool duration;
+  };
+  const Row rows[] = {
+      {"without a movie header", Cat({Ftyp("M4A "), Atom("moov", UserData(items))}), false},
+      {"with a movie header", SmallFile(items), true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    CTagBase base;
+    ASSERT_TRUE(base.ParseImage(row.file, u".m4a"));
+    CMetaDataItemList records;
+    ASSERT_NO_THROW(base.CollectRecords(records));
+    const CMetaDataItem* duration = Record(records, u"Duration");
+    EXPECT_EQ(duration != nullptr, row.duration);
+    if (duration) {
+      EXPECT_EQ(duration->value.dblVal, 10.0);
+    }
+    const CMetaDataItem* bitrate = Record(records, u"Bitrate");
+    ASSERT_NE(bitrate, nullptr);
+    EXPECT_EQ(bitrate->value.vt, VT_INT);  // the computed one, not the item's bytes
+    // Both items are kept for writing.
+    EXPECT_NE(base.WriteItemList(Mp4ByteOrder::kBig), Atom("ilst", {}));
+  }
+}
+
 // Every prefix of a valid input parses or is refused; none reads outside it.
 TEST(TagReadTest, TruncationSweep) {
   const ByteVec items = Cat({Item("\xA9nam", 1, Text("Title")), Item("trkn", 0, Cat({U32(3), U16(12), U16(0)})),

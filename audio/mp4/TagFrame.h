@@ -33,6 +33,10 @@ class CTagFrame {
   // for its type): it has no value and no lookup finds it, but its bytes are
   // written back so that the rewrite loses nothing.
   bool opaque = false;
+  // Worked out from the file's structure ("durn", "srate", "bitr"), not read
+  // from an item; never written. An item of the same name in a file is not
+  // one of these.
+  bool computed = false;
   // The whole item (header included) as read; empty for computed, new and
   // changed frames.
   std::vector<std::uint8_t> raw;
