@@ -424,6 +424,19 @@ Mp4RewritePlan PlanMp4UserDataRewrite(std::span<const std::uint8_t> file, const 
       StoreU64Unchecked(moovHeader.bytes.data(), moovSize, order);
     }
     patches.push_back(std::move(moovHeader));
+    // A last child that runs to the end of moov (size field 0) would take in
+    // a udta appended after it: it keeps its extent with an explicit size.
+    if (!udta && !layout->moovChildren.empty()) {
+      const Mp4Atom& last = layout->moovChildren.back();
+      if (last.headerSize == 8 && LoadU32Unchecked(file.data() + last.offset, order) == 0) {
+        if (last.size > kMax32) return plan;
+        Mp4Patch lastHeader;
+        lastHeader.offset = last.offset;
+        lastHeader.bytes.resize(4);
+        StoreU32Unchecked(lastHeader.bytes.data(), static_cast<std::uint32_t>(last.size), order);
+        patches.push_back(std::move(lastHeader));
+      }
+    }
 
     if (plan.shift != 0) {
       plan.movedFrom = end;

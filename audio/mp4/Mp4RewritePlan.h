@@ -65,7 +65,11 @@ struct Mp4UserDataPlace {
 
 // The place of moov's user data in file, or nothing with why not in failure
 // (kNotMp4: not an MP4 file of an accepted brand; kLayoutNotUnderstood: no
-// moov, a malformed walk on the way, or only a top-level udta).
+// moov, a malformed top-level atom before it, malformed children of moov or
+// of a container on the way to an offset table, an offset table that does not
+// hold its entries, or only a top-level udta). Top-level bytes after moov
+// that do not walk as atoms (a cut download, trailing junk) are carried along
+// as they are.
 std::optional<Mp4UserDataPlace> FindMp4UserData(std::span<const std::uint8_t> file, Mp4RewriteStatus& failure);
 
 // The new file for the udta that build returns. build is called at most once,

@@ -196,6 +196,7 @@ struct MovieSpec {
   bool co64 = false;                          // co64 instead of stco
   bool moovToEnd = false;                     // moov last, with size field 0
   bool topLevelUserData = false;              // a udta at the top level, after everything
+  bool trackToEnd = false;                    // the trak has size field 0 (running to the end of moov)
   std::size_t mediaSize = 300;
 };
 
@@ -203,7 +204,8 @@ inline Bytes MakeMovie(const MovieSpec& spec) {
   const AtomWriter w{spec.order};
   auto build = [&](std::uint64_t media) {
     const std::vector<std::uint64_t> chunks = {media, media + 100, media + 200};
-    const Bytes trak = w.Trak(spec.co64 ? w.Co64(chunks) : w.Stco(chunks));
+    Bytes trak = w.Trak(spec.co64 ? w.Co64(chunks) : w.Stco(chunks));
+    if (spec.trackToEnd) StoreU32Unchecked(trak.data(), 0, spec.order);
     Bytes udta = spec.userData ? w.UserData(spec.userDataBody, 0x40) : Bytes();
     if (spec.userData && spec.freeInMoov > 0) udta = Cat({udta, w.Free(spec.freeInMoov)});
     const Bytes mvhd = w.Atom("mvhd", {Zeros(100)});
