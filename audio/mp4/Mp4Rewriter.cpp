@@ -91,11 +91,20 @@ bool WritePieces(HANDLE file, std::span<const std::uint8_t> old, const Mp4Rewrit
 // temporary file is removed and path is as it was.
 bool WriteReplacing(const std::u16string& path, std::span<const std::uint8_t> old, const Mp4RewritePlan& plan) {
   return YErrorFrame({u"WriteReplacing", kSource, __LINE__}, [&] {
+    // A read-only original cannot be replaced; find that out before a
+    // temporary file (which would inherit the read-only bit) exists.
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) != 0) return false;
+    // The original is the template of the new file, which so keeps its
+    // permission bits (a private file stays private).
+    CMp4FileHandle original(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!original.valid()) return false;
     std::u16string temp;
     HANDLE h = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < 16 && h == INVALID_HANDLE_VALUE; ++attempt) {
       temp = TemporaryNameFor(path);
-      h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+      h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, original.get());
       if (h == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         if (error != static_cast<DWORD>(ERROR_FILE_EXISTS) && error != static_cast<DWORD>(ERROR_ALREADY_EXISTS)) {

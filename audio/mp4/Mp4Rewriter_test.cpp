@@ -191,6 +191,18 @@ TEST_F(Mp4RewriterFileTest, FailuresLeaveTheFileAsItWas) {
   EXPECT_EQ(Mp4RewriteUserData(vel::FromUtf8(dir_), UserDataOf(10)), Mp4RewriteStatus::kIoFailed);
 }
 
+TEST_F(Mp4RewriterFileTest, TheNewFileKeepsTheOriginalsPermissions) {
+  for (mode_t mode : {0600, 0640, 0664}) {
+    SCOPED_TRACE(mode);
+    Put("p.m4a", MakeMovie({}));
+    chmod(Path("p.m4a").c_str(), mode);
+    ASSERT_EQ(Mp4RewriteUserData(WidePath("p.m4a"), UserDataOf(10)), Mp4RewriteStatus::kWritten);
+    struct stat st {};
+    ASSERT_EQ(stat(Path("p.m4a").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, mode);
+  }
+}
+
 TEST_F(Mp4RewriterFileTest, UnwritableFolderLeavesTheFileAsItWas) {
   std::filesystem::create_directory(Path("locked"));
   const Bytes movie = MakeMovie({});

@@ -96,6 +96,9 @@ extern "C" {
 
 // OPEN_ALWAYS and CREATE_ALWAYS set ERROR_ALREADY_EXISTS when the file was
 // there, 0 otherwise. A directory opens only with FILE_FLAG_BACKUP_SEMANTICS.
+// hTemplateFile (a file handle, or null): a file that this call creates gets
+// the template's permission bits (read-only among them), so a file written
+// anew beside an original and renamed over it keeps the original's access.
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    SECURITY_ATTRIBUTES* lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);

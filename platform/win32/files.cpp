@@ -272,7 +272,7 @@ using namespace vel::win32;
 extern "C" {
 
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, SECURITY_ATTRIBUTES*,
-                   DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE) {
+                   DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
   const MappedPath mp = MapPath(lpFileName);
   if (!mp.ok()) {
     SetLastError(mp.error);
@@ -338,6 +338,18 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     }
   }
   if (existed && truncates && ftruncate(fd, 0) != 0) return fail(ErrorFromErrno(errno, path, ERROR_FILE_EXISTS));
+  if (!existed && hTemplateFile != nullptr && hTemplateFile != INVALID_HANDLE_VALUE) {
+    auto templateFile = FileOf(hTemplateFile);
+    if (!templateFile) {
+      unlink(path.c_str());
+      return fail(ERROR_INVALID_HANDLE);
+    }
+    struct stat templateStat;
+    if (fstat(templateFile->fd(), &templateStat) != 0 || fchmod(fd, templateStat.st_mode & 07777) != 0) {
+      unlink(path.c_str());
+      return fail(ERROR_ACCESS_DENIED);
+    }
+  }
 
   HANDLE h = InsertHandle(std::make_shared<FileObject>(fd, reads, writes));
   if (!h) {
