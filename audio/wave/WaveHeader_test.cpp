@@ -128,8 +128,9 @@ std::vector<Case> Cases() {
   }
   {
     Bytes b = Header({});
-    Chunk(b, "LIST", 4000);
-    b.resize(b.size() - 3000);
+    Append(b, "LIST");
+    U32(b, 4000);
+    b.insert(b.end(), 1000, 0x55);  // 3,000 bytes short
     cases.push_back({"chunk running past the end", b, true, 1411200, 44100, std::nullopt});
   }
   {
