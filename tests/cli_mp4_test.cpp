@@ -292,6 +292,39 @@ TEST_F(CliMp4Test, WritingTheSameValuesLeavesTheFileAlone) {
   EXPECT_EQ(ReadText(path), before);
 }
 
+// Genre numbers without a name, and ratings stored as bytes, as the plugin hands them over.
+TEST_F(CliMp4Test, GenreNumbersAndRatingBytes) {
+  const std::string path = Make("genre.m4a", "-movflags +faststart", false);
+  Result r = Velitems("write " + path + " Genre=Rock");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Read(path)["Genre"].value, Quoted("Rock"));
+  // The "gnre" item: size, "gnre", data size, "data", type, locale, 16-bit number.
+  std::string bytes = ReadText(path);
+  const std::size_t gnre = bytes.find("gnre");
+  ASSERT_NE(gnre, std::string::npos);
+  ASSERT_EQ(bytes.substr(gnre + 8, 4), "data");
+  ASSERT_EQ(static_cast<unsigned char>(bytes[gnre + 21]), 18u);  // "Rock" is number 18
+  for (const int number : {0, 149, 200}) {
+    SCOPED_TRACE(number);
+    bytes[gnre + 20] = static_cast<char>(number >> 8);
+    bytes[gnre + 21] = static_cast<char>(number & 0xFF);
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    auto p = Read(path);
+    EXPECT_EQ(p["Genre"].vt, "VT_EMPTY");
+    EXPECT_EQ(p["Title"].value, Quoted("First Title"));
+  }
+  if (!HaveMutagen()) return;
+  // mutagen stores "rtng" as one byte of type 21: the plugin hands over that byte as VT_UI4.
+  int status = 0;
+  Shell(Python() + " -c \"import sys, mutagen.mp4; f = mutagen.mp4.MP4(sys.argv[1]); f['rtng'] = [4]; f.save()\" " +
+            path,
+        &status);
+  ASSERT_EQ(status, 0);
+  auto p = Read(path);
+  EXPECT_EQ(p["Rating"].vt, "VT_UI4");
+  EXPECT_EQ(p["Rating"].value, "4");
+}
+
 // An ADTS stream: duration, bit rate and sampling frequency, and no tags.
 TEST_F(CliMp4Test, AdtsStream) {
   const std::string path = dir_ + "/tone.aac";
