@@ -1,0 +1,77 @@
+#include "audio/mp4/AacEditor.h"
+
+#include "audio/AudioPropertyMap.h"
+#include "audio/MappedFile.h"
+#include "audio/mp4/Mp4Rewriter.h"
+#include "ylib/YErrorFrame.h"
+#include "ylib/YFileUtilities.h"
+
+namespace {
+
+constexpr char16_t kSource[] = u"AACEditor";
+
+}  // namespace
+
+CAacEditor::~CAacEditor() = default;
+
+bool CAacEditor::Read(const std::u16string& path, CMetaDataItemList& records) {
+  return YErrorFrame({u"CAacEditor::Read", kSource, __LINE__}, [&]() {
+    ClearFrames();
+    if (path.empty()) return false;
+    // The file is mapped, not copied: only the pages the atom walk touches
+    // are read, whatever the file's size.
+    CMappedFile file;
+    if (file.Open(path) != CMappedFile::Status::kOk) return false;
+    if (!ParseImage(file.bytes(), CYFileUtilities::GetFileExtension(path))) return false;
+    CollectRecords(records);
+    return true;
+  });
+}
+
+bool CAacEditor::Validate(const std::u16string& path) {
+  return YErrorFrame({u"CAacEditor::Validate", kSource, __LINE__}, [&]() {
+    if (path.empty()) return false;
+    CMappedFile file;
+    return file.Open(path) == CMappedFile::Status::kOk;
+  });
+}
+
+int CAacEditor::GetFrameType(std::u16string_view propertyName) const {
+  return YErrorFrame({u"CAacEditor::GetFrameType", kSource, __LINE__}, [&]() {
+    return PropertyDataType(propertyName);
+  });
+}
+
+bool CAacEditor::SetProperty(const std::u16string& path, std::u16string_view propertyName, int dataType,
+                             const VARIANT& value) {
+  return YErrorFrame({u"CAacEditor::SetProperty", kSource, __LINE__}, [&]() {
+    if (path.empty() || propertyName.empty()) return false;
+    const AudioPropertyMapRow* row = FindAudioPropertyByName(propertyName);
+    if (!row) return false;
+    switch (dataType) {
+      case kTagTypeNumber:
+      case kTagTypeText:
+      case kTagTypeJpeg:
+      case kTagTypeInteger:
+      case kTagTypeDuration:
+        break;
+      default:
+        return false;
+    }
+    if (!CheckFrameType(row->propertyName, dataType) || !row->HasAtom()) return false;
+    return SetFrameValue(row->atomName, value, dataType);
+  });
+}
+
+bool CAacEditor::Write(const std::u16string& path) {
+  return YErrorFrame({u"CAacEditor::Write", kSource, __LINE__}, [&]() {
+    if (Frames().empty() || path.empty()) return false;
+    // The rewriter reads the file as it is now and hands over its current
+    // udta, so whatever else that udta holds is carried into the new one.
+    const Mp4UserDataBuilder build = [this](std::span<const std::uint8_t> oldUserData,
+                                            Mp4ByteOrder order) -> std::optional<std::vector<std::uint8_t>> {
+      return BuildUserData(oldUserData, order);
+    };
+    return Mp4RewriteUserData(path, build) == Mp4RewriteStatus::kWritten;
+  });
+}

@@ -1,0 +1,26 @@
+// Puts a new "udta" atom into an MP4 file safely: the layout is planned in
+// memory (Mp4RewritePlan.h), the new file is streamed from a mapping of the
+// old one into a temporary file in the same folder, flushed to the device and
+// renamed over the original. A failure at any step leaves the original as it
+// was and no temporary file behind.
+//
+// The new file gets the default permissions of a new file in that folder, not
+// the original's mode bits: the platform layer offers no way to copy them. A
+// read-only original is refused (kIoFailed), as the platform refuses to
+// replace it.
+//
+// Thread safety: no shared state; any thread. Two writers of the same file at
+// once do not corrupt it (each renames a whole file), but one's edit is lost.
+#pragma once
+
+#include <string>
+
+#include "audio/mp4/Mp4RewritePlan.h"
+
+// Replaces the movie's user data of the file at path with what build returns.
+// kWritten: the file now holds it; kUnchanged: build returned nothing;
+// kNotMp4: not an MP4 file of an accepted brand (or empty);
+// kLayoutNotUnderstood: a layout that could not be rewritten without risk;
+// kIoFailed: the file could not be read, or the new file not written or put
+// in place. In every case but kWritten the file is untouched.
+Mp4RewriteStatus Mp4RewriteUserData(const std::u16string& path, const Mp4UserDataBuilder& build);

@@ -1,0 +1,120 @@
+// CTagBase: the MP4 tag editor's model and its two directions.
+//
+// Reading: a whole file's bytes (mapped by the caller) are parsed into an
+// ordered list of frames: "durn" from the movie header, one "srate" per track,
+// the items of moov/udta/meta/ilst in file order, then "bitr" computed from
+// the media data's size. A raw AAC stream in ADTS framing gives "srate",
+// "durn" and "bitr" only. Every read goes through a bounded CTagStream or the
+// bounded atom walks of Mp4Atom.h; a parent atom bounds its children, and a
+// malformed or truncated part of a file is skipped, never read past.
+//
+// Writing: the frame list is turned back into a udta atom. Frames read from
+// the file and not changed since are written as the bytes they were read
+// from; changed and new frames are encoded from their values. Computed frames
+// are never written.
+//
+// Thread safety: an object belongs to one thread; objects share nothing.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "audio/MetaDataItem.h"
+#include "audio/mp4/Mp4Atom.h"
+#include "audio/mp4/TagFrame.h"
+#include "audio/mp4/TagStream.h"
+
+class CTagBase {
+ public:
+  CTagBase() = default;
+  virtual ~CTagBase();
+  CTagBase(const CTagBase&) = delete;
+  CTagBase& operator=(const CTagBase&) = delete;
+
+  // Parses a whole file: an MP4 file of an accepted brand, or, when extension
+  // is exactly ".aac", an ADTS stream (after an ID3v2 tag, if any). The frame
+  // list is replaced. False when the bytes are neither or the parse failed.
+  bool ParseImage(std::span<const std::uint8_t> bytes, std::u16string_view extension);
+
+  // Appends one record per AudioPropertyMap row that a frame holds a value
+  // for, in table order; "Duration" in seconds and "SamplingFrequency" as
+  // VT_R8.
+  void CollectRecords(CMetaDataItemList& records) const;
+
+  const std::vector<CTagFrame>& Frames() const noexcept { return frames_; }
+  Mp4ByteOrder ByteOrder() const noexcept { return byteOrder_; }
+
+  // The first frame named name (ASCII case ignored): its value and data type.
+  // Nothing when no frame has that name.
+  std::optional<std::pair<_variant_t, int>> GetFrameValue(std::string_view name) const;
+
+  // Sets, replaces or (VT_EMPTY, VT_NULL) removes the frame for atom; true
+  // when the frame list changed. A new frame takes atom's spelling as its
+  // item type.
+  bool SetFrameValue(std::string_view atom, const VARIANT& value, int dataType);
+
+  // The data type a property is stored with: 0, 1, 13, 21 or 64; -1 for a
+  // name without a row in AudioPropertyMap.
+  static int PropertyDataType(std::u16string_view propertyName);
+  // Whether a value of dataType may be stored for the property.
+  static bool CheckFrameType(std::u16string_view propertyName, int dataType);
+
+  // The new udta atom: udta, meta (version 0), the fixed handler, the item
+  // list; then the children of oldUserData (a whole udta atom as it stands in
+  // the file, or empty) other than the "meta" that held the items, unchanged.
+  std::vector<std::uint8_t> BuildUserData(std::span<const std::uint8_t> oldUserData, Mp4ByteOrder order) const;
+  // The "ilst" atom of the frame list.
+  std::vector<std::uint8_t> WriteItemList(Mp4ByteOrder order) const;
+  // Appends the item a changed or new frame is written as (nothing for a
+  // frame that has no encoding).
+  static void EncodeFrame(const CTagFrame& frame, Mp4ByteOrder order, std::vector<std::uint8_t>& out);
+
+  // An item's text: UTF-8 when it holds a UTF-8 multibyte sequence, else the
+  // ANSI code page when it is 7-bit text (0xA9 allowed) ended by zero bytes
+  // only, else UTF-16LE; each up to its first zero.
+  static std::u16string DecodeItemText(std::span<const std::uint8_t> bytes);
+
+  // "3/12" -> {3, 12}; "7" -> {7, -1}; "3 / 12" -> {3, -1}; "Rock" -> {-1, -1}.
+  // Numbers beyond 32 bits signed count as absent.
+  struct NumberPair {
+    std::int64_t number = -1;
+    std::int64_t total = -1;
+  };
+  static NumberPair ParseNumberPair(std::u16string_view text);
+
+ protected:
+  void ClearFrames() noexcept { frames_.clear(); }
+
+ private:
+  bool ParseMp4(std::span<const std::uint8_t> bytes, const Mp4FileType& type);
+  void ReadMovieHeader(std::span<const std::uint8_t> bytes, const Mp4Atom& mvhd);
+  void ReadTrack(std::span<const std::uint8_t> bytes, const Mp4Atom& trak);
+  void ReadUserData(std::span<const std::uint8_t> bytes, const Mp4Atom& udta);
+  // False, and no frame made, when the item ends the list (a "free" item).
+  bool ReadItem(std::span<const std::uint8_t> bytes, const Mp4Atom& item);
+  void AddBitrateFrame(std::span<const std::uint8_t> bytes, const std::optional<Mp4Atom>& mdat);
+
+  bool ParseAdts(std::span<const std::uint8_t> bytes);
+  static bool SkipId3v2Tag(CTagStream& stream);
+  static bool IsAdtsStream(CTagStream& stream);
+  void ReadAdtsProperties(CTagStream& stream);
+
+  const CTagFrame* FindFrame(std::string_view name) const noexcept;
+  const CTagFrame* FindComputedFrame(std::string_view name) const noexcept;
+  void AddComputedFrame(std::string_view name, _variant_t&& value, int dataType);
+
+  std::vector<CTagFrame> frames_;
+  Mp4ByteOrder byteOrder_ = Mp4ByteOrder::kBig;
+};
+
+// The "meta" child of a udta that holds the items, and where its children
+// begin (after version and flags, or at once for a meta without them).
+struct Mp4TagMeta {
+  Mp4Atom meta;
+  std::uint64_t childrenBegin = 0;
+};
+std::optional<Mp4TagMeta> FindTagMeta(std::span<const std::uint8_t> bytes, const Mp4Atom& udta, Mp4ByteOrder order);

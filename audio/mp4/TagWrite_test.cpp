@@ -1,0 +1,252 @@
+// Writing: the frame list's changes, item encodings, and the udta that a
+// rewrite puts into the file.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "audio/mp4/Mp4TagTestSupport.h"
+#include "audio/mp4/TagBase.h"
+#include "ylib/YException.h"
+
+using namespace mp4test;
+
+namespace {
+
+CTagFrame Frame(std::string name, _variant_t value, int dataType, bool freeform = false) {
+  CTagFrame frame;
+  frame.name = std::move(name);
+  frame.value = std::move(value);
+  frame.dataType = dataType;
+  frame.freeform = freeform;
+  return frame;
+}
+
+_variant_t ByteArray(const ByteVec& bytes) { return MakeByteArrayVariant(bytes.data(), bytes.size()); }
+
+TEST(TagWriteTest, EncodingTable) {
+  struct Row {
+    const char* name;
+    CTagFrame frame;
+    ByteVec written;
+  };
+  const ByteVec jpeg = {0xFF, 0xD8, 0xFF, 0xE0};
+  const Row rows[] = {
+      {"text as UTF-8", Frame("\xA9nam", _variant_t(u"Café"), 1), Item("\xA9nam", 1, Text("Caf\xC3\xA9"))},
+      {"empty text: nothing", Frame("\xA9nam", _variant_t(u""), 1), {}},
+      {"a number as text", Frame("\xA9" "day", _variant_t(2026, VT_I4), 1), Item("\xA9" "day", 1, Text("2026"))},
+      {"gnre from Rock", Frame("gnre", _variant_t(u"Rock"), 0), Item("gnre", 0, U16(18))},
+      {"gnre from rock", Frame("gnre", _variant_t(u"rock"), 0), Item("gnre", 0, U16(18))},
+      {"gnre from 17", Frame("gnre", _variant_t(u"17"), 0), Item("gnre", 0, U16(18))},
+      {"gnre from an unknown name", Frame("gnre", _variant_t(u"Nope"), 0), {}},
+      {"trkn VT_I4 5", Frame("trkn", _variant_t(5, VT_I4), 0), Item("trkn", 0, Cat({U32(5), U16(0), U16(0)}))},
+      {"trkn VT_INT 5", Frame("trkn", _variant_t(5, VT_INT), 0), Item("trkn", 0, Cat({U32(5), U16(0), U16(0)}))},
+      {"trkn 5/12", Frame("trkn", _variant_t(u"5/12"), 0), Item("trkn", 0, Cat({U32(5), U16(12), U16(0)}))},
+      {"disk 1", Frame("disk", _variant_t(u"1"), 0), Item("disk", 0, Cat({U32(1), U16(0), U16(0)}))},
+      {"trkn negative: nothing", Frame("trkn", _variant_t(-1, VT_I4), 0), {}},
+      {"trkn of a double: nothing", Frame("trkn", _variant_t(5.0), 0), {}},
+      {"rtng VT_UI4 4", Frame("rtng", _variant_t(4u, VT_UI4), 0), Item("rtng", 0, U16(4))},
+      {"rtng text 7", Frame("rtng", _variant_t(u"7"), 0), Item("rtng", 0, U16(7))},
+      {"rtng text x: nothing", Frame("rtng", _variant_t(u"x"), 0), {}},
+      {"rtng negative: nothing", Frame("rtng", _variant_t(short{-2}), 0), {}},
+      {"prot VT_BOOL true", Frame("prot", _variant_t(true), 21), Item("prot", 0, ByteVec{1})},
+      {"prot VT_I4 0", Frame("prot", _variant_t(0, VT_I4), 21), Item("prot", 0, ByteVec{0})},
+      {"drm VT_INT 3", Frame("\xA9" "drm", _variant_t(3, VT_INT), 21), Item("\xA9" "drm", 0, ByteVec{1})},
+      {"drm VT_I2 -1 as read", Frame("\xA9" "drm", _variant_t(short{-1}), 21), Item("\xA9" "drm", 0, ByteVec{1})},
+      {"prot text: nothing", Frame("prot", _variant_t(u"yes"), 21), {}},
+      {"integer bytes", Frame("xid ", ByteArray({1, 2}), 21), Item("xid ", 21, ByteVec{1, 2})},
+      {"covr", Frame("covr", ByteArray(jpeg), 13), Item("covr", 13, jpeg)},
+      {"empty covr: nothing", Frame("covr", ByteArray({}), 13), {}},
+      {"covr of text: nothing", Frame("covr", _variant_t(u"x"), 13), {}},
+      {"bitr: nothing", Frame("bitr", _variant_t(128000, VT_INT), 0), {}},
+      {"srate: nothing", Frame("srate", _variant_t(44100, VT_INT), 0), {}},
+      {"durn: nothing", Frame("durn", _variant_t(10LL), 64), {}},
+      {"freeform", Frame("----note", ByteArray(Text("hi")), 1, true), Freeform("note", 1, Text("hi"))},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ByteVec out;
+    CTagBase::EncodeFrame(row.frame, Mp4ByteOrder::kBig, out);
+    EXPECT_EQ(out, row.written);
+  }
+  // The sizes the layout fixes.
+  ByteVec out;
+  CTagBase::EncodeFrame(Frame("trkn", _variant_t(5, VT_I4), 0), Mp4ByteOrder::kBig, out);
+  EXPECT_EQ(out.size(), 32u);
+  out.clear();
+  CTagBase::EncodeFrame(Frame("rtng", _variant_t(4u, VT_UI4), 0), Mp4ByteOrder::kBig, out);
+  EXPECT_EQ(out.size(), 26u);
+  out.clear();
+  CTagBase::EncodeFrame(Frame("prot", _variant_t(true), 21), Mp4ByteOrder::kBig, out);
+  EXPECT_EQ(out.size(), 25u);
+}
+
+TEST(TagWriteTest, ParseNumberPairTable) {
+  struct Row {
+    const char16_t* text;
+    std::int64_t number;
+    std::int64_t total;
+  };
+  const Row rows[] = {{u"3/12", 3, 12}, {u"7", 7, -1},        {u"3 / 12", 3, -1},           {u"Rock", -1, -1},
+                      {u"", -1, -1},    {u"12of15", 12, -1}, {u"4-9", 4, 9},               {u"99999999999/2", -1, 2}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.text, row.text + std::char_traits<char16_t>::length(row.text)));
+    const auto pair = CTagBase::ParseNumberPair(row.text);
+    EXPECT_EQ(pair.number, row.number);
+    EXPECT_EQ(pair.total, row.total);
+  }
+}
+
+TEST(TagWriteTest, PropertyDataTypes) {
+  struct Row {
+    const char16_t* name;
+    int type;
+  };
+  const Row rows[] = {{u"Genre", 0},    {u"track", 0},     {u"Disk", 0},      {u"Rating", 0},   {u"Bitrate", 0},
+                      {u"Duration", 64}, {u"DRM", 21},      {u"Protected", 21}, {u"Picture", 13}, {u"Title", 1},
+                      {u"Lyricist", 1},  {u"NoSuchName", -1}, {u"", -1}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.name, row.name + std::char_traits<char16_t>::length(row.name)));
+    EXPECT_EQ(CTagBase::PropertyDataType(row.name), row.type);
+  }
+  EXPECT_TRUE(CTagBase::CheckFrameType(u"Genre", 1));
+  EXPECT_TRUE(CTagBase::CheckFrameType(u"Genre", 0));
+  EXPECT_FALSE(CTagBase::CheckFrameType(u"Track", 1));
+  EXPECT_FALSE(CTagBase::CheckFrameType(u"Title", 0));
+}
+
+class TagChangeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const ByteVec items = Cat({Item("\xA9nam", 1, Text("Song")), Item("rtng", 21, ByteVec{1}), Item("covr", 13, cover)});
+    ASSERT_TRUE(base.ParseImage(SmallFile(items), u".m4a"));
+  }
+  const CTagFrame* Find(std::string_view name) const {
+    for (const CTagFrame& frame : base.Frames()) {
+      if (frame.name == name) return &frame;
+    }
+    return nullptr;
+  }
+  ByteVec cover = {0xFF, 0xD8, 1, 2, 3};
+  CTagBase base;
+};
+
+TEST_F(TagChangeTest, SetFrameValueTable) {
+  struct Row {
+    const char* name;
+    const char* atom;
+    _variant_t value;
+    int dataType;
+    bool changed;
+  };
+  const Row rows[] = {
+      {"same title", "\xA9nam", _variant_t(u"Song"), 1, false},
+      {"title in other letter case", "\xA9nam", _variant_t(u"song"), 1, true},
+      {"removing an absent item", "\xA9" "alb", _variant_t(), 1, false},
+      {"null on an absent item", "\xA9" "alb", [] { _variant_t v; v.vt = VT_NULL; return v; }(), 1, false},
+      {"same cover bytes", "covr", ByteArray({0xFF, 0xD8, 1, 2, 3}), 13, false},
+      {"other cover bytes", "covr", ByteArray({0xFF, 0xD8, 9}), 13, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    CTagBase fresh;
+    ASSERT_TRUE(fresh.ParseImage(SmallFile(Cat({Item("\xA9nam", 1, Text("Song")), Item("covr", 13, cover)})), u".m4a"));
+    EXPECT_EQ(fresh.SetFrameValue(row.atom, row.value, row.dataType), row.changed);
+  }
+}
+
+TEST_F(TagChangeTest, RemovingAndAdding) {
+  EXPECT_TRUE(base.SetFrameValue("\xA9nam", _variant_t(), 1));
+  EXPECT_EQ(Find("\xA9nam"), nullptr);
+  EXPECT_TRUE(base.SetFrameValue("\xA9" "ART", _variant_t(u"Someone"), 1));
+  const CTagFrame* artist = Find("\xA9" "ART");  // the table's spelling, not lower-cased
+  ASSERT_NE(artist, nullptr);
+  EXPECT_TRUE(artist->raw.empty());
+  EXPECT_FALSE(base.SetFrameValue("\xA9" "art", _variant_t(u"Someone"), 1));  // lookups ignore case
+}
+
+TEST_F(TagChangeTest, RatingReplacesAnItemOfAnotherType) {
+  ASSERT_EQ(Find("rtng")->dataType, 21);
+  EXPECT_TRUE(base.SetFrameValue("rtng", _variant_t(4u, VT_UI4), 0));
+  EXPECT_EQ(Find("rtng")->dataType, 0);
+  const ByteVec ilst = base.WriteItemList(Mp4ByteOrder::kBig);
+  const ByteVec expected = Item("rtng", 0, U16(4));
+  ASSERT_EQ(expected.size(), 26u);
+  EXPECT_NE(std::search(ilst.begin(), ilst.end(), expected.begin(), expected.end()), ilst.end());
+}
+
+TEST_F(TagChangeTest, AConversionThatFailsRaises) {
+  // A text that is no number, set over a number of the same data type.
+  ASSERT_TRUE(base.SetFrameValue("trkn", _variant_t(3, VT_INT), 0));
+  EXPECT_THROW(base.SetFrameValue("trkn", _variant_t(u"three"), 0), CYException);
+  try {
+    base.SetFrameValue("trkn", _variant_t(u"three"), 0);
+  } catch (const CYException& e) {
+    EXPECT_NE(e.GetXml().find(u"TagFrame"), std::u16string::npos);
+  }
+}
+
+TEST_F(TagChangeTest, GenreKeptAsTextIsChangedAsText) {
+  CTagBase text;
+  ASSERT_TRUE(text.ParseImage(SmallFile(Item("\xA9gen", 1, Text("Rock"))), u".m4a"));
+  EXPECT_FALSE(text.SetFrameValue("gnre", _variant_t(u"Rock"), 0));
+  EXPECT_TRUE(text.SetFrameValue("gnre", _variant_t(u"Synthwave"), 0));
+  EXPECT_EQ(text.WriteItemList(Mp4ByteOrder::kBig), Atom("ilst", Item("\xA9gen", 1, Text("Synthwave"))));
+  EXPECT_TRUE(text.SetFrameValue("gnre", _variant_t(), 0));
+  EXPECT_EQ(text.WriteItemList(Mp4ByteOrder::kBig), Atom("ilst", {}));
+}
+
+// Items read and not changed are written back byte for byte; only the
+// changed one is encoded again.
+TEST(TagRewriteTest, UnchangedItemsAreCarriedOver) {
+  ByteVec withLocale = Item("\xA9" "alb", 1, Text("Album"));
+  withLocale[8 + 8 + 4 + 3] = 7;  // the data atom's locale
+  const ByteVec kept = Cat({Item("trkn", 0, Cat({U32(3), U16(12), U16(0)})), withLocale,
+                            Item("covr", 14, ByteVec{0x89, 'P', 'N', 'G'}), Item("prot", 21, ByteVec{1}),
+                            Item("\xA9" "drm", 21, ByteVec{1}), Item("xtra", 77, ByteVec{5, 6}),
+                            Freeform("iTunSMPB", 1, Text(" 00000000")), Atom("\xA9wrt", Atom("itif", U32(1))),
+                            Atom("free", Zeros(6)), Item("\xA9" "cmt", 1, Text("after the padding"))});
+  const ByteVec title = Item("\xA9nam", 1, Text("Old"));
+  CTagBase base;
+  ASSERT_TRUE(base.ParseImage(SmallFile(Cat({title, kept})), u".m4a"));
+  ASSERT_TRUE(base.SetFrameValue("\xA9nam", _variant_t(u"New"), 1));
+  ASSERT_FALSE(base.GetFrameValue("\xA9" "cmt"));  // items after "free" are not read
+  EXPECT_EQ(base.WriteItemList(Mp4ByteOrder::kBig), Atom("ilst", Cat({Item("\xA9nam", 1, Text("New")), kept})));
+}
+
+TEST(TagRewriteTest, UserDataLayout) {
+  CTagBase base;
+  ASSERT_TRUE(base.ParseImage(SmallFile(Item("\xA9nam", 1, Text("T"))), u".m4a"));
+  const ByteVec items = Item("\xA9nam", 1, Text("T"));
+  const ByteVec hdlr = Cat({U32(0x22), Text("hdlr"), U32(0), U32(0), Text("mdirappl"), U32(0), U32(0), ByteVec{0, 0x3D}});
+  ASSERT_EQ(hdlr.size(), 34u);
+  const ByteVec expected = Atom("udta", Atom("meta", Cat({U32(0), hdlr, Atom("ilst", items)})));
+  EXPECT_EQ(base.BuildUserData({}, Mp4ByteOrder::kBig), expected);
+  EXPECT_EQ(expected.size(), 20u + 34u + 8u + items.size());
+
+  // The old udta's other children follow unchanged; what else its meta held
+  // stays in the new meta.
+  const ByteVec oldHdlr = Atom("hdlr", Zeros(25));
+  const ByteVec chapter = Atom("chpl", Zeros(9));
+  const ByteVec xml = Atom("xml ", Text("<x/>"));
+  const ByteVec old = Atom("udta", Cat({Atom("name", Text("clip")),
+                                        Atom("meta", Cat({U32(0), oldHdlr, Atom("ilst", Item("\xA9nam", 1, Text("T"))), xml})),
+                                        chapter}));
+  const ByteVec rebuilt = Atom("udta", Cat({Atom("meta", Cat({U32(0), hdlr, Atom("ilst", items), xml})),
+                                            Atom("name", Text("clip")), chapter}));
+  EXPECT_EQ(base.BuildUserData(old, Mp4ByteOrder::kBig), rebuilt);
+}
+
+TEST(TagRewriteTest, LittleEndianNumbers) {
+  CTagBase base;
+  ASSERT_TRUE(base.SetFrameValue("trkn", _variant_t(5, VT_I4), 0));
+  const ByteVec udta = base.BuildUserData({}, Mp4ByteOrder::kLittle);
+  ASSERT_GE(udta.size(), 8u);
+  EXPECT_EQ(LoadU32Unchecked(udta.data(), Mp4ByteOrder::kLittle), udta.size());
+  EXPECT_EQ(LoadU32Unchecked(udta.data() + 4, Mp4ByteOrder::kLittle), Mp4Type("udta"));  // as the walks read it
+  EXPECT_EQ(ByteVec(udta.begin() + 12, udta.begin() + 16), Text("meta"));
+  const ByteVec item = Cat({ByteVec{32, 0, 0, 0}, Text("trkn"), ByteVec{24, 0, 0, 0}, Text("data"), Zeros(8),
+                            ByteVec{5, 0, 0, 0}, Zeros(4)});
+  EXPECT_NE(std::search(udta.begin(), udta.end(), item.begin(), item.end()), udta.end());
+}
+
+}  // namespace
