@@ -349,6 +349,8 @@ TEST_F(AudioPlugin, ValidateItemPerExtension) {
       {"a.wma", Bytes(16, 1), EVelValidateStatus_OK},  // the runtime cannot open it: logged, still 0
       {"a.mp3", Bytes(16, 1), EVelValidateStatus_OK},
       {"empty.m4a", Bytes(), EVelValidateStatus_FileCorrupt},
+      {"a.m4a", Bytes(16, 1), EVelValidateStatus_OK},  // loads; the content is not examined
+      {"a.AAC", Bytes(16, 1), EVelValidateStatus_OK},
       {"empty.aac", Bytes(), EVelValidateStatus_FileCorrupt},
       // The video plugin cannot judge files yet: its failure makes them corrupt.
       {"a.mp4", Bytes(16, 1), EVelValidateStatus_FileCorrupt},

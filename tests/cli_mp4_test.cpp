@@ -295,6 +295,23 @@ TEST_F(CliMp4Test, WritingTheSameValuesLeavesTheFileAlone) {
   EXPECT_EQ(ReadText(path), before);
 }
 
+// An item whose "Picture" is empty removes the cover; the other tags stay.
+TEST_F(CliMp4Test, WritingAnEmptyPictureRemovesTheCover) {
+  const std::string path = Make("clear.m4a", "-movflags +faststart", true);
+  const std::string audio = AudioMd5(path);
+  Result r = Velitems("write " + path + " --clear '{urn:zandor:vel:extended}Picture'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = Velitems("picture get " + path + " " + dir_ + "/out.jpg");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("no picture"), std::string::npos) << r.err;
+  EXPECT_EQ(Read(path)["Title"].value, Quoted("First Title"));
+  EXPECT_EQ(AudioMd5(path), audio);
+  ExpectProbeSilent(path);
+  if (HaveTool("exiftool")) {
+    EXPECT_EQ(Shell("exiftool -s -s -s -CoverArt " + path), "");
+  }
+}
+
 // Genre numbers without a name, and ratings stored as bytes, as the plugin hands them over.
 TEST_F(CliMp4Test, GenreNumbersAndRatingBytes) {
   const std::string path = Make("genre.m4a", "-movflags +faststart", false);
