@@ -26,6 +26,14 @@ class CMetaDataItem {
   // Takes the value over.
   CMetaDataItem(std::u16string_view name, std::u16string_view namespaceUri, _variant_t&& value, int dataType);
 
+  // Whether other holds the value this record holds. A value of another
+  // VARTYPE is converted to the record's type first (a value that cannot be
+  // converted raises with the conversion's HRESULT). Values compare as
+  // _variant_t equality does (so text with its letter case); byte arrays
+  // (VT_ARRAY|VT_UI1, a picture) compare by their bytes, whatever their
+  // lower bounds. The record is not changed.
+  bool IsSameData(const VARIANT& other) const;
+
   std::u16string name;
   std::u16string namespaceUri;
   _variant_t value;

@@ -1,14 +1,157 @@
 #include "audio/VelItemAudio.h"
 
+#include <optional>
+#include <vector>
+
+#include "audio/AudioPropertyMap.h"
+#include "audio/MappedFile.h"
+#include "audio/mp4/AacEditor.h"
+#include "audio/wave/WaveHeader.h"
+#include "framework/VelItems.h"
 #include "framework/VelPluginHelpers.h"
 #include "module/VelComBoundary.h"
+#include "platform/com/oleauto.h"
+#include "platform/text.h"
 #include "platform/win32/shlobj.h"
+#include "platform/wmf/wmsdk.h"
+#include "ylib/YCOMUtilities.h"
+#include "ylib/YFileUtilities.h"
+#include "ylib/YGUID.h"
+#include "ylib/YLogging.h"
 
 namespace {
 constexpr char16_t kSource[] = u"VelItemAudio";
 constexpr const IID& kPlugin = IID_IVelItemPlugin;
 constexpr const IID& kAudio = IID_IVelItemAudio;
 constexpr const char16_t* kProgId = kProgIdVelItemAudio;
+
+constexpr char16_t kPicture[] = u"Picture";
+
+std::u16string BstrText(BSTR text) { return text ? std::u16string(text, SysStringLen(text)) : std::u16string(); }
+
+std::u16string AsciiLower(std::u16string text) {
+  for (char16_t& c : text) {
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + (u'a' - u'A'));
+  }
+  return text;
+}
+
+// The file's extension, lower-cased: every family test compares this text.
+std::u16string LowerExtension(std::u16string_view path) {
+  return AsciiLower(CYFileUtilities::GetFileExtension(path));
+}
+
+bool IsWindowsMedia(std::u16string_view ext) {
+  return ext == u".wma" || ext == u".mp3" || ext == u".wmv" || ext == u".asf";
+}
+bool IsMp4(std::u16string_view ext) { return ext == u".m4a" || ext == u".mp4" || ext == u".3gp" || ext == u".aac"; }
+
+bool SameNameNoCase(std::u16string_view a, std::u16string_view b) { return vel::CompareNoCase(a, b) == 0; }
+
+// A VT_EMPTY value, or a text with nothing in it: nothing worth adding.
+bool IsEmptyValue(const VARIANT& value) {
+  return value.vt == VT_EMPTY || (value.vt == VT_BSTR && (value.bstrVal == nullptr || SysStringLen(value.bstrVal) == 0));
+}
+
+ComPtr<IVelItem> NewItem() {
+  return YErrorFrame({u"CVelItemAudio::NewItem", kSource, __LINE__}, [&] {
+    ComPtr<IUnknown> created = CYCOMUtils::CreateObject(CLSID_VelItem, u"VelItemsLib::VelItem", CLSCTX_ALL);
+    ComPtr<IVelItem> item;
+    YCheckHr(created.QueryInterface(item));
+    return item;
+  });
+}
+
+ComPtr<IVelProperties> PropertiesOf(IVelItem* item, const YFrame& f) {
+  if (!item) YThrowHr(E_POINTER, f);
+  ComPtr<IVelProperties> properties;
+  YCheckHr(item->get_Properties(&properties));
+  if (!properties) YThrowHr(E_POINTER, f);
+  return properties;
+}
+
+void Put(IVelProperties* properties, const char16_t* name, const char16_t* ns, const _variant_t& value) {
+  YCheckHr(properties->put_Value(_bstr_t(name), _bstr_t(ns), value));
+}
+
+void Add(IVelProperties* properties, const _variant_t& value, std::u16string_view name, std::u16string_view ns) {
+  YCheckHr(properties->Add(value, _bstr_t(name), _bstr_t(ns)));
+}
+
+bool Exists(IVelProperties* properties, const char16_t* name, const char16_t* ns) {
+  VARIANT_BOOL exists = VARIANT_FALSE;
+  YCheckHr(properties->Exists(_bstr_t(name), _bstr_t(ns), &exists));
+  return exists == VARIANT_TRUE;
+}
+
+// The MIME type that the audio plugin's configuration gives ext; possibly empty.
+std::u16string MimeTypeOf(std::u16string_view ext) {
+  return CVelPluginHelpers::RegisteredExt2MimeType(CYGUID::GUIDToString(CLSID_VelItemAudio), ext);
+}
+
+// Visits every property of properties in enumeration order.
+template <class Visit>
+void ForEachProperty(IVelProperties* properties, const YFrame& f, Visit&& visit) {
+  ComPtr<IUnknown> unknown;
+  YCheckHr(properties->get__NewEnum(&unknown));
+  ComPtr<IEnumVARIANT> enumerator;
+  YCheckHr(unknown.QueryInterface(enumerator));
+  for (;;) {
+    _variant_t element;
+    ULONG fetched = 0;
+    const HRESULT hr = enumerator->Next(1, element.GetAddress(), &fetched);
+    YCheckHr(hr);
+    if (hr != S_OK || fetched == 0) return;
+    ComPtr<IVelProperty> property(static_cast<const VARIANT&>(element));
+    if (!property) YThrowHr(E_NOINTERFACE, f);
+    visit(property.get());
+  }
+}
+
+std::u16string PropertyName(IVelProperty* property) {
+  _bstr_t name;
+  YCheckHr(property->get_Name(name.GetAddress()));
+  return std::u16string(name.view());
+}
+
+std::u16string PropertyNamespace(IVelProperty* property) {
+  _bstr_t ns;
+  YCheckHr(property->get_Namespace(ns.GetAddress()));
+  return std::u16string(ns.view());
+}
+
+// A value as text, the way VariantChangeType makes one (VT_EMPTY: empty);
+// a value that has no text raises.
+std::u16string ValueText(const _variant_t& value) {
+  _variant_t text;
+  text.ChangeType(VT_BSTR, &value);
+  return BstrText(text.bstrVal);
+}
+
+// Trimmed, with path separators turned into "_" so one name is one folder.
+std::u16string FolderName(std::u16string text) {
+  constexpr std::u16string_view kSpace = u" \t\r\n\v\f";
+  const std::size_t first = text.find_first_not_of(kSpace);
+  if (first == std::u16string::npos) return {};
+  text = text.substr(first, text.find_last_not_of(kSpace) - first + 1);
+  for (char16_t& c : text) {
+    if (c == u'/' || c == u'\\') c = u'_';
+  }
+  return text;
+}
+
+// The byte at a byte array's lower bound; nothing when the array has none.
+std::optional<BYTE> FirstByte(const VARIANT& value) {
+  SAFEARRAY* array = value.parray;
+  LONG lower = 0, upper = -1;
+  if (array == nullptr || SafeArrayGetDim(array) != 1 || FAILED(SafeArrayGetLBound(array, 1, &lower)) ||
+      FAILED(SafeArrayGetUBound(array, 1, &upper)) || upper < lower)
+    return std::nullopt;
+  BYTE first = 0;
+  if (FAILED(SafeArrayGetElement(array, &lower, &first))) return std::nullopt;
+  return first;
+}
+
 }  // namespace
 
 HRESULT CVelItemAudio::FinalConstruct() {
@@ -40,32 +183,385 @@ HRESULT CVelItemAudio::get_CustomStoragePath(BSTR* pVal) {
                         [&] { CVelPluginHelpers::StoragePath(CSIDL_MYMUSIC, pVal); });
 }
 
-HRESULT CVelItemAudio::ValidateItem(IVelItem* pItem, LONG* pStatus) {
-  return VelComBoundary(kPlugin, kProgId, {u"CVelItemAudio::ValidateItem", kSource, __LINE__},
-                        [&](const YFrame& f) { VelThrowNotImplemented(f, pStatus); });
-}
+// ---------------------------------------------------------------------------
+// Reading
 
 HRESULT CVelItemAudio::ReadMetadata(BSTR strFilePath, IVelItem** ppiRetVal) {
   return VelComBoundary(kPlugin, kProgId, {u"CVelItemAudio::ReadMetadata", kSource, __LINE__},
-                        [&](const YFrame& f) { VelThrowNotImplemented(f, ppiRetVal); });
+                        [&](const YFrame& f) {
+                          IVelItem** out = VelOutParam(ppiRetVal, f);
+                          const std::u16string path = BstrText(strFilePath);
+                          CYFileUtilities::CheckFileExists(path);
+                          const std::u16string ext = LowerExtension(path);
+                          ComPtr<IVelItem> item;
+                          std::optional<AudioFileKind> kind;
+                          if (IsWindowsMedia(ext)) {
+                            item = ReadWmaMetaData(path, false);
+                            kind = AudioFileKind::WindowsMedia;
+                          } else if (IsMp4(ext)) {
+                            item = ReadAacMetaData(path, false);
+                            kind = AudioFileKind::Mp4;
+                          } else if (ext == u".wav") {
+                            item = ReadWavMetaData(path);
+                            kind = AudioFileKind::Wav;
+                          } else {
+                            item = NewItem();
+                          }
+                          if (kind) item = SetRemainingProps(std::move(item), *kind);
+                          const std::u16string mime = MimeTypeOf(ext);
+                          ComPtr<IVelProperties> properties = PropertiesOf(item, f);
+                          Put(properties, u"ItemType", kCoreNamespace, _variant_t(std::u16string_view(mime)));
+                          Add(properties, _variant_t(std::u16string_view(path)), u"URI", kCoreNamespace);
+                          YCheckHr(item->put_ItemClass(_bstr_t(u"Audio")));
+                          *out = item.Detach();
+                        });
 }
+
+ComPtr<IVelItem> CVelItemAudio::ReadWmaMetaData(const std::u16string& path, bool readPicture) {
+  return YErrorFrame({u"CVelItemAudio::ReadWmaMetaData", kSource, __LINE__}, [&](const YFrame& f) {
+    ComPtr<IVelItem> item = NewItem();
+    YCheckHr(item->put_ItemClass(_bstr_t(u"Audio")));
+    Add(PropertiesOf(item, f), _variant_t(std::u16string_view(path)), u"URI", kCoreNamespace);
+    ReadMediaProperties(path, item);
+    ComPtr<IWMMetadataEditor> editor;
+    if (FAILED(WMCreateEditor(&editor)) || !editor) return item;
+    // Opening the header (OpenEx through IWMMetadataEditor2 where offered)
+    // and reading its attributes need the runtime's attribute interfaces.
+    VelThrowNotImplemented(f);
+  });
+}
+
+void CVelItemAudio::ReadMediaProperties(const std::u16string& path, IVelItem* item) {
+  YErrorFrame({u"CVelItemAudio::ReadMediaProperties", kSource, __LINE__}, [&](const YFrame& f) {
+    if (path.empty() || item == nullptr) return;
+    ComPtr<IWMSyncReader> reader;
+    if (FAILED(WMCreateSyncReader(nullptr, 0, &reader)) || !reader) return;
+    if (FAILED(reader->Open(path.c_str()))) return;
+    reader->Close();
+    // The stream walk asks the reader for its profile (IWMProfile), one of the
+    // runtime's interfaces that this build does not have.
+    VelThrowNotImplemented(f);
+  });
+}
+
+ComPtr<IVelItem> CVelItemAudio::ReadAacMetaData(const std::u16string& path, bool readPicture) {
+  return YErrorFrame({u"CVelItemAudio::ReadAacMetaData", kSource, __LINE__}, [&](const YFrame& f) {
+    ComPtr<IVelItem> item = NewItem();
+    YCheckHr(item->put_ItemClass(_bstr_t(u"Audio")));
+    ComPtr<IVelProperties> properties = PropertiesOf(item, f);
+    Add(properties, _variant_t(std::u16string_view(path)), u"URI", kCoreNamespace);
+    CMetaDataItemList records;
+    CAacEditor editor;
+    if (editor.Read(path, records)) {
+      for (const CMetaDataItem& record : records) {
+        if (!readPicture && record.name == kPicture && record.namespaceUri == kExtendedNamespace) continue;
+        // A "gnre" number without a name is no genre.
+        if (record.name == u"Genre" && record.namespaceUri == kCoreNamespace && record.value.vt != VT_BSTR) continue;
+        if (record.name == u"Rating" && record.value.vt == (VT_ARRAY | VT_UI1)) {
+          if (const std::optional<BYTE> rating = FirstByte(record.value))
+            Add(properties, _variant_t(static_cast<unsigned int>(*rating), VT_UI4), record.name, record.namespaceUri);
+          continue;
+        }
+        if (IsEmptyValue(record.value)) continue;
+        Add(properties, record.value, record.name, record.namespaceUri);
+      }
+    }
+    if (!Exists(properties, u"Protected", kCoreNamespace))
+      Add(properties, _variant_t(static_cast<short>(0)), u"Protected", kCoreNamespace);
+    return item;
+  });
+}
+
+ComPtr<IVelItem> CVelItemAudio::ReadWavMetaData(const std::u16string& path) {
+  return YErrorFrame({u"CVelItemAudio::ReadWavMetaData", kSource, __LINE__}, [&](const YFrame& f) {
+    ComPtr<IVelItem> item = NewItem();
+    YCheckHr(item->put_ItemClass(_bstr_t(u"Audio")));
+    ComPtr<IVelProperties> properties = PropertiesOf(item, f);
+    const std::uint64_t size = CYFileUtilities::GetFileSize(path);
+    const std::u16string mime = MimeTypeOf(LowerExtension(path));
+    Put(properties, u"Size", kCoreNamespace, _variant_t(static_cast<long long>(size)));
+    Put(properties, u"URI", kCoreNamespace, _variant_t(std::u16string_view(path)));
+    Put(properties, u"ItemType", kCoreNamespace, _variant_t(std::u16string_view(mime)));
+    Put(properties, u"Protected", kCoreNamespace, _variant_t(static_cast<short>(0)));
+    // "RIFF", its size, "WAVE", "fmt ", its size and the shortest format: 34 bytes.
+    if (size < 34) return item;
+    CMappedFile file;
+    if (file.Open(path) != CMappedFile::Status::kOk) return item;
+    const WaveHeaderInfo header = ReadWaveHeader(file.bytes());
+    if (header.duration) Put(properties, u"Duration", kCoreNamespace, _variant_t(*header.duration));
+    if (static_cast<std::int32_t>(header.bitrate) > 0)
+      Put(properties, u"Bitrate", kCoreNamespace, _variant_t(static_cast<int>(header.bitrate), VT_I4));
+    if (static_cast<std::int32_t>(header.sampleRate) > 0)
+      Put(properties, u"SamplingFrequency", kCoreNamespace, _variant_t(static_cast<double>(header.sampleRate)));
+    return item;
+  });
+}
+
+ComPtr<IVelItem> CVelItemAudio::SetRemainingProps(ComPtr<IVelItem> item, AudioFileKind kind) {
+  return YErrorFrame({u"CVelItemAudio::SetRemainingProps", kSource, __LINE__}, [&](const YFrame& f) {
+    if (!item) YThrowHr(E_POINTER, f);
+    ComPtr<IVelItem> result;
+    YCheckHr(item->Clone(_variant_t(static_cast<int>(DISP_E_PARAMNOTFOUND), VT_ERROR), &result));
+    if (!result) YThrowHr(E_POINTER, f);
+    // The keys the item holds; one snapshot serves every row.
+    std::vector<std::pair<std::u16string, std::u16string>> present;
+    ForEachProperty(PropertiesOf(item, f), f, [&](IVelProperty* property) {
+      present.emplace_back(PropertyName(property), PropertyNamespace(property));
+    });
+    const auto holds = [&](std::u16string_view name, std::u16string_view ns) {
+      for (const auto& [n, s] : present) {
+        if (SameNameNoCase(n, name) && SameNameNoCase(s, ns)) return true;
+      }
+      return false;
+    };
+    ComPtr<IVelProperties> target = PropertiesOf(result, f);
+    if (kind == AudioFileKind::WindowsMedia || kind == AudioFileKind::Mp4) {
+      for (const AudioPropertyMapRow& row : AudioPropertyMap) {
+        if (holds(row.propertyName, row.propertyNamespace)) continue;
+        // MP4 files cannot hold a property without an item type.
+        if (kind == AudioFileKind::Mp4 && !row.HasAtom()) continue;
+        Add(target, _variant_t(), row.propertyName, row.propertyNamespace);
+      }
+    } else if (kind == AudioFileKind::Wav) {
+      for (const char16_t* name : {u"Duration", u"Bitrate", u"SamplingFrequency"}) {
+        if (!holds(name, kCoreNamespace)) Add(target, _variant_t(), name, kCoreNamespace);
+      }
+    }
+    item = nullptr;
+    return result;
+  });
+}
+
+// ---------------------------------------------------------------------------
+// Writing
 
 HRESULT CVelItemAudio::WriteMetadata(BSTR strFilePath, IVelItem* pItem) {
-  return VelComBoundary(kPlugin, kProgId, {u"CVelItemAudio::WriteMetadata", kSource, __LINE__},
-                        [&](const YFrame& f) { VelThrowNotImplemented(f); });
+  return VelComBoundary(kPlugin, kProgId, {u"CVelItemAudio::WriteMetadata", kSource, __LINE__}, [&] {
+    if (pItem == nullptr) return;
+    ComPtr<IVelItem> item;
+    YCheckHr(ComPtr<IUnknown>(pItem).QueryInterface(item));
+    const std::u16string path = BstrText(strFilePath);
+    CYFileUtilities::CheckFileExists(path);
+    const std::u16string ext = LowerExtension(path);
+    if (IsWindowsMedia(ext))
+      WriteWmaMetaData(path, item);
+    else if (IsMp4(ext))
+      WriteAacMetaData(path, item);
+  });
 }
 
-HRESULT CVelItemAudio::GetItemPath(IVelItem* pItem, BSTR* pVal) {
-  return VelComBoundary(kPlugin, kProgId, {u"CVelItemAudio::GetItemPath", kSource, __LINE__},
-                        [&](const YFrame& f) { VelThrowNotImplemented(f, pVal); });
+void CVelItemAudio::WriteWmaMetaData(const std::u16string& path, IVelItem* item) {
+  YErrorFrame({u"CVelItemAudio::WriteWmaMetaData", kSource, __LINE__}, [&](const YFrame& f) {
+    ComPtr<IWMMetadataEditor> editor;
+    if (FAILED(WMCreateEditor(&editor)) || !editor) return;
+    if (FAILED(editor->Open(path.c_str()))) {
+      CYLogging::Log(kYLogWarning, u"Failed to write metadata for file: %s\n", path);
+      return;
+    }
+    editor->Close();
+    // Reading the attributes back and writing the changed ones go through the
+    // header interfaces (IWMHeaderInfo3) of the runtime, which this build does not have.
+    VelThrowNotImplemented(f);
+  });
 }
+
+void CVelItemAudio::WriteAacMetaData(const std::u16string& path, IVelItem* item) {
+  YErrorFrame({u"CVelItemAudio::WriteAacMetaData", kSource, __LINE__}, [&](const YFrame& f) {
+    CAacEditor editor;
+    CMetaDataItemList records;
+    if (!editor.Read(path, records)) return;
+    bool changed = false;
+    ForEachProperty(PropertiesOf(item, f), f, [&](IVelProperty* property) {
+      const std::u16string name = PropertyName(property);
+      const int type = editor.GetFrameType(name);
+      if (type < 0 || IsReadOnlyProperty(name)) return;
+      _variant_t value;
+      YCheckHr(property->get_Value(value.GetAddress()));
+      if (editor.SetProperty(path, name, type, value)) changed = true;
+    });
+    // A file that cannot be replaced stays as it was; that is not reported.
+    if (changed) editor.Write(path);
+  });
+}
+
+// ---------------------------------------------------------------------------
+// Pictures
 
 HRESULT CVelItemAudio::ReadPicture(BSTR strFilePath, VARIANT* varPicture) {
-  return VelComBoundary(kAudio, kProgId, {u"CVelItemAudio::ReadPicture", kSource, __LINE__},
-                        [&](const YFrame& f) { VelThrowNotImplemented(f, varPicture); });
+  return VelComBoundary(kAudio, kProgId, {u"CVelItemAudio::ReadPicture", kSource, __LINE__}, [&](const YFrame& f) {
+    VARIANT* out = VelOutParam(varPicture, f);
+    const std::u16string path = BstrText(strFilePath);
+    CYFileUtilities::CheckFileExists(path);
+    const std::u16string ext = LowerExtension(path);
+    ComPtr<IVelItem> item;
+    if (IsWindowsMedia(ext))
+      item = ReadWmaMetaData(path, true);
+    else if (IsMp4(ext))
+      item = ReadAacMetaData(path, true);
+    if (!item) return;
+    ComPtr<IVelProperties> properties = PropertiesOf(item, f);
+    // A file without a picture gives an item without "Picture": VT_EMPTY.
+    if (!Exists(properties, kPicture, kExtendedNamespace)) return;
+    _variant_t picture;
+    YCheckHr(properties->get_Value(_bstr_t(kPicture), _bstr_t(kExtendedNamespace), picture.GetAddress()));
+    *out = picture.Detach();
+  });
 }
 
 HRESULT CVelItemAudio::WritePicture(BSTR strFilePath, VARIANT varPicture) {
-  return VelComBoundary(kAudio, kProgId, {u"CVelItemAudio::WritePicture", kSource, __LINE__},
-                        [&](const YFrame& f) { VelThrowNotImplemented(f); });
+  return VelComBoundary(kAudio, kProgId, {u"CVelItemAudio::WritePicture", kSource, __LINE__}, [&](const YFrame& f) {
+    if (varPicture.vt != VT_EMPTY && varPicture.vt != VT_NULL && varPicture.vt != (VT_ARRAY | VT_UI1))
+      YThrow(kYErrInvalidParameter, f);
+    const std::u16string path = BstrText(strFilePath);
+    CYFileUtilities::CheckFileExists(path);
+    const std::u16string ext = LowerExtension(path);
+    // Every tag is written back as just read (unchanged values are left
+    // alone), with the new picture in place of the old one.
+    if (IsWindowsMedia(ext)) {
+      ComPtr<IVelItem> item = ReadWmaMetaData(path, true);
+      Put(PropertiesOf(item, f), kPicture, kExtendedNamespace, _variant_t(varPicture));
+      WriteWmaMetaData(path, item);
+    } else if (IsMp4(ext)) {
+      ComPtr<IVelItem> item = ReadAacMetaData(path, true);
+      Put(PropertiesOf(item, f), kPicture, kExtendedNamespace, _variant_t(varPicture));
+      WriteAacMetaData(path, item);
+    }
+  });
+}
+
+// ---------------------------------------------------------------------------
+// Validation
+
+HRESULT CVelItemAudio::ValidateItem(IVelItem* pItem, LONG* pStatus) {
+  return VelComBoundary(kPlugin, kProgId, {u"CVelItemAudio::ValidateItem", kSource, __LINE__},
+                        [&](const YFrame& f) {
+                          LONG* status = VelOutParam(pStatus, f);
+                          ComPtr<IVelProperties> properties = PropertiesOf(pItem, f);
+                          _variant_t uri;
+                          YCheckHr(properties->get_Value(_bstr_t(u"URI"), _bstr_t(kCoreNamespace), uri.GetAddress()));
+                          const std::u16string path = ValueText(uri);
+                          if (!CYFileUtilities::FileExists(path)) {
+                            *status = EVelValidateStatus_FileMissing;
+                            return;
+                          }
+                          const std::u16string ext = LowerExtension(path);
+                          try {
+                            *status = ValidateExisting(pItem, path, ext);
+                          } catch (const CYException&) {
+                            // The video plugin, the runtime or the MP4 editor could not judge
+                            // the file: it is not one this plugin can use.
+                            *status = EVelValidateStatus_FileCorrupt;
+                          }
+                        });
+}
+
+LONG CVelItemAudio::ValidateExisting(IVelItem* item, const std::u16string& path, const std::u16string& ext) {
+  return YErrorFrame({u"CVelItemAudio::ValidateExisting", kSource, __LINE__}, [&](const YFrame& f) -> LONG {
+    const auto validateWma = [&] {
+      if (!ValidateWma(path)) CYLogging::Log(kYLogWarning, u"Failed to validate file: %s\n", path);
+      return EVelValidateStatus_OK;
+    };
+    if (ext == u".mp4" || ext == u".3gp" || ext == u".3g2" || ext == u".asf") {
+      if (!m_videoPlugin) YThrowHr(E_POINTER, f);
+      LONG video = EVelValidateStatus_FileCorrupt;
+      YCheckHr(m_videoPlugin->ValidateItem(item, &video));
+      // A valid video belongs to the video plugin.
+      if (video == EVelValidateStatus_OK) return EVelValidateStatus_FileCorrupt;
+      if (ext == u".asf") return validateWma();
+      return ValidateAac(path) ? EVelValidateStatus_OK : EVelValidateStatus_FileCorrupt;
+    }
+    if (ext == u".wma" || ext == u".mp3" || ext == u".wmv") return validateWma();
+    if (ext == u".m4a" || ext == u".aac")
+      return ValidateAac(path) ? EVelValidateStatus_OK : EVelValidateStatus_FileCorrupt;
+    if (ext == u".wav" || ext == u".amr") return EVelValidateStatus_OK;
+    return EVelValidateStatus_FileCorrupt;
+  });
+}
+
+bool CVelItemAudio::ValidateWma(const std::u16string& path) {
+  return YErrorFrame({u"CVelItemAudio::ValidateWma", kSource, __LINE__}, [&](const YFrame& f) {
+    if (path.empty()) return false;
+    ComPtr<IWMSyncReader> reader;
+    if (SUCCEEDED(WMCreateSyncReader(nullptr, 0, &reader)) && reader && SUCCEEDED(reader->Open(path.c_str()))) {
+      reader->Close();
+      return true;
+    }
+    ComPtr<IWMMetadataEditor> editor;
+    if (FAILED(WMCreateEditor(&editor)) || !editor) return false;
+    // Opening with OpenEx (GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE)
+    // where the editor offers IWMMetadataEditor2 needs that runtime interface.
+    VelThrowNotImplemented(f);
+  });
+}
+
+bool CVelItemAudio::ValidateAac(const std::u16string& path) {
+  return YErrorFrame({u"CVelItemAudio::ValidateAac", kSource, __LINE__}, [&] {
+    if (path.empty()) return false;
+    CAacEditor editor;
+    return editor.Validate(path);
+  });
+}
+
+// ---------------------------------------------------------------------------
+// Storage folder
+
+HRESULT CVelItemAudio::GetItemPath(IVelItem* pItem, BSTR* pVal) {
+  return VelComBoundary(kPlugin, kProgId, {u"CVelItemAudio::GetItemPath", kSource, __LINE__},
+                        [&](const YFrame& f) {
+                          BSTR* out = VelOutParam(pVal, f);
+                          if (pItem == nullptr) return;
+                          ComPtr<IVelItem> item;
+                          YCheckHr(ComPtr<IUnknown>(pItem).QueryInterface(item));
+                          ComPtr<IVelProperties> properties = PropertiesOf(item, f);
+                          const auto text = [&](const char16_t* name) {
+                            _variant_t value;
+                            YCheckHr(properties->get_Value(_bstr_t(name), _bstr_t(kCoreNamespace), value.GetAddress()));
+                            return ValueText(value);
+                          };
+                          // Presence decides, not content: an empty "AlbumArtist" hides "Artist".
+                          std::u16string artist;
+                          if (Exists(properties, u"AlbumArtist", kCoreNamespace))
+                            artist = text(u"AlbumArtist");
+                          else if (Exists(properties, u"Artist", kCoreNamespace))
+                            artist = text(u"Artist");
+                          artist = FolderName(std::move(artist));
+                          std::u16string result = artist;
+                          if (Exists(properties, u"Album", kCoreNamespace)) {
+                            const std::u16string album = FolderName(text(u"Album"));
+                            if (!album.empty())
+                              result = artist.empty() ? album : CYFileUtilities::ConcatPathname(artist, album);
+                          }
+                          *out = _bstr_t(std::u16string_view(result)).Detach();
+                        });
+}
+
+// ---------------------------------------------------------------------------
+// Records
+
+void CVelItemAudio::RemoveMetaDataItem(std::u16string_view name, CMetaDataItemList& records) {
+  YErrorFrame({u"CVelItemAudio::RemoveMetaDataItem", kSource, __LINE__}, [&] {
+    for (auto it = records.begin(); it != records.end(); ++it) {
+      if (SameNameNoCase(it->name, name)) {
+        records.erase(it);
+        return;
+      }
+    }
+  });
+}
+
+const CMetaDataItem* CVelItemAudio::FindRecord(std::u16string_view name, const CMetaDataItemList& records) {
+  return YErrorFrame({u"CVelItemAudio::FindRecord", kSource, __LINE__}, [&]() -> const CMetaDataItem* {
+    for (const CMetaDataItem& record : records) {
+      if (SameNameNoCase(record.name, name)) return &record;
+    }
+    return nullptr;
+  });
+}
+
+bool CVelItemAudio::IsReadOnlyProperty(std::u16string_view name) {
+  return YErrorFrame({u"CVelItemAudio::IsReadOnlyProperty", kSource, __LINE__}, [&] {
+    if (name.empty()) return false;
+    const AudioPropertyMapRow* row = FindAudioPropertyByName(name);
+    return row != nullptr && row->readOnly;
+  });
 }

@@ -445,14 +445,14 @@ TEST_F(ModuleServer, FailuresReachTheCallerAsTheModulesErrorWithTheReport) {
          HRESULT hr = audio->ReadMetadata(path, &item);
          return item == nullptr ? hr : E_UNEXPECTED;  // the out-parameter is reset
        },
-       &IID_IVelItemPlugin, u"VelItemPlugins.VelItemAudio.1", u"CVelItemAudio::ReadMetadata", u"-2147467263"},
+       &IID_IVelItemPlugin, u"VelItemPlugins.VelItemAudio.1", u"CVelItemAudio::ReadMetadata", u"-2147024894"},
       {"audio ReadPicture",
        [&] {
          VARIANT v;
          VariantInit(&v);
          return audioExt->ReadPicture(path, &v);
        },
-       &IID_IVelItemAudio, u"VelItemPlugins.VelItemAudio.1", u"CVelItemAudio::ReadPicture", u"-2147467263"},
+       &IID_IVelItemAudio, u"VelItemPlugins.VelItemAudio.1", u"CVelItemAudio::ReadPicture", u"-2147024894"},
       {"audio Name without out-parameter", [&] { return audio->get_Name(nullptr); }, &IID_IVelItemPlugin,
        u"VelItemPlugins.VelItemAudio.1", u"CVelPluginHelpers::Name", u"1010"},
       {"image WriteIPTCKeywords",
@@ -524,7 +524,8 @@ TEST_F(ModuleServer, DispatchReachesTheSameMembersByName) {
   ASSERT_NE(info.bstrDescription, nullptr);
   const std::u16string description = info.bstrDescription;
   EXPECT_NE(description.find(u"CVelItemAudio::ReadMetadata"), std::u16string::npos);
-  EXPECT_NE(description.find(u"<errorcode>-2147467263</errorcode>"), std::u16string::npos);
+  // A missing file: the system's "file not found" (0x80070002).
+  EXPECT_NE(description.find(u"<errorcode>-2147024894</errorcode>"), std::u16string::npos);
   SysFreeString(info.bstrSource);
   SysFreeString(info.bstrDescription);
   SysFreeString(info.bstrHelpFile);

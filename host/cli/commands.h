@@ -19,6 +19,7 @@ int RunValidate(const Args& args);
 int RunPath(const Args& args);
 int RunWrite(const Args& args);
 int RunMms(const Args& args);
+int RunPicture(const Args& args);
 int RunRegistry(const Args& args);
 
 // Writes "velitems: <why>" and the usage text to standard error; returns 2.

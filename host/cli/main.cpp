@@ -33,6 +33,10 @@ constexpr Command kCommands[] = {
     {"mms", RunMms, "velitems mms extract [--json] FILE DIR   unpack a message into DIR, one item per part\n"
      "velitems mms compose --title TEXT --from NUMBER --to NUMBER [--to NUMBER ...] --folder DIR FILE...\n"
      "                                       compose a message from FILEs into DIR; prints its path\n"},
+    {"picture", RunPicture,
+     "velitems picture get FILE OUT        write the audio file's embedded picture to OUT\n"
+     "velitems picture set FILE IMAGE      embed IMAGE's bytes as the audio file's picture\n"
+     "velitems picture clear FILE          remove the audio file's picture\n"},
     {"registry", RunRegistry, "velitems registry dump [KEY]         the registry store as text\n"},
 };
 

@@ -1,0 +1,203 @@
+// velitems picture get FILE OUT | set FILE IMAGE | clear FILE: the embedded
+// picture of an audio file through the plugin's picture interface
+// (IVelItemAudio). get writes the picture's bytes as the plugin hands them
+// over; set hands the image file's bytes over as they are (VT_ARRAY|VT_UI1);
+// clear hands over VT_EMPTY, which removes the picture.
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "host/cli/com_host.h"
+#include "host/cli/commands.h"
+#include "platform/com/oleauto.h"
+#include "platform/win32/fileapi.h"
+#include "platform/win32/winbase.h"
+
+namespace velitems {
+namespace {
+
+// An open file handle, closed when it goes.
+class FileHandle {
+ public:
+  explicit FileHandle(HANDLE h) noexcept : h_(h) {}
+  ~FileHandle() {
+    if (valid()) CloseHandle(h_);
+  }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  bool valid() const noexcept { return h_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const noexcept { return h_; }
+
+ private:
+  HANDLE h_;
+};
+
+// "velitems: <path>: <what>: <system text>" on standard error.
+void ReportFileError(const std::string& path, const char* what, DWORD error) {
+  _com_error e(HRESULT_FROM_WIN32(error));
+  const char16_t* text = e.ErrorMessage();
+  std::fprintf(stderr, "velitems: %s: %s: %s\n", path.c_str(), what, text ? Narrow(text).c_str() : "");
+}
+
+// The whole file; false (reported) when it cannot be read.
+bool ReadWholeFile(const std::string& path, std::vector<BYTE>& bytes) {
+  FileHandle file(CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size{};
+  if (!file.valid() || !GetFileSizeEx(file.get(), &size)) {
+    ReportFileError(path, "cannot read", GetLastError());
+    return false;
+  }
+  // A picture travels in one SAFEARRAY, whose element count is 32 bits.
+  if (size.QuadPart > 0x7FFFFFFF) {
+    std::fprintf(stderr, "velitems: %s: too large for a picture\n", path.c_str());
+    return false;
+  }
+  bytes.resize(static_cast<std::size_t>(size.QuadPart));
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    DWORD read = 0;
+    if (!ReadFile(file.get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &read, nullptr)) {
+      ReportFileError(path, "cannot read", GetLastError());
+      return false;
+    }
+    if (read == 0) break;  // shortened meanwhile
+    done += read;
+  }
+  bytes.resize(done);
+  return true;
+}
+
+bool WriteWholeFile(const std::string& path, const BYTE* data, std::size_t size) {
+  FileHandle file(CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr));
+  if (!file.valid()) {
+    ReportFileError(path, "cannot write", GetLastError());
+    return false;
+  }
+  std::size_t done = 0;
+  while (done < size) {
+    DWORD written = 0;
+    if (!WriteFile(file.get(), data + done, static_cast<DWORD>(size - done), &written, nullptr) || written == 0) {
+      ReportFileError(path, "cannot write", GetLastError());
+      return false;
+    }
+    done += written;
+  }
+  return true;
+}
+
+// The picture interface of the plugin the factory picks for file, or null
+// after the reason was printed.
+ComPtr<IVelItemAudio> PicturePlugin(const std::string& file) {
+  InitCom();
+  if (!EnsureRegistered()) return {};
+  ComPtr<IVelItemPluginFactory> factory = CreateFactory();
+  if (!factory) return {};
+  ComPtr<IVelItemPlugin> plugin;
+  const HRESULT hr = factory->CreateWithFile(_bstr_t(Wide(file)), &plugin);
+  if (FAILED(hr)) {
+    ReportFailure("CreateWithFile", hr);
+    return {};
+  }
+  if (!plugin) {
+    std::fprintf(stderr, "velitems: %s: no plugin is registered for this file\n", file.c_str());
+    return {};
+  }
+  ComPtr<IVelItemAudio> audio;
+  if (FAILED(plugin.QueryInterface(audio)) || !audio) {
+    BSTR name = nullptr;
+    const std::string pluginName = SUCCEEDED(plugin->get_Name(&name)) ? BstrUtf8(name) : "";
+    SysFreeString(name);
+    std::fprintf(stderr, "velitems: %s: the %s plugin keeps no pictures (it has no IVelItemAudio)\n", file.c_str(),
+                 pluginName.empty() ? "chosen" : pluginName.c_str());
+    return {};
+  }
+  return audio;
+}
+
+int RunPictureGet(const std::string& file, const std::string& out) {
+  ComPtr<IVelItemAudio> audio = PicturePlugin(file);
+  if (!audio) return 1;
+  _variant_t picture;
+  const HRESULT hr = audio->ReadPicture(_bstr_t(Wide(file)), picture.GetAddress());
+  if (FAILED(hr)) {
+    ReportFailure("ReadPicture", hr);
+    return 1;
+  }
+  if (picture.vt == VT_EMPTY || picture.vt == VT_NULL) {
+    std::fprintf(stderr, "velitems: %s: no picture\n", file.c_str());
+    return 1;
+  }
+  if (picture.vt != (VT_ARRAY | VT_UI1) || picture.parray == nullptr || SafeArrayGetDim(picture.parray) != 1) {
+    std::fprintf(stderr, "velitems: %s: ReadPicture answered a value of type %u, not bytes\n", file.c_str(),
+                 static_cast<unsigned>(picture.vt));
+    return 1;
+  }
+  LONG lower = 0, upper = -1;
+  SafeArrayGetLBound(picture.parray, 1, &lower);
+  SafeArrayGetUBound(picture.parray, 1, &upper);
+  const std::size_t size = upper >= lower ? static_cast<std::size_t>(static_cast<long long>(upper) - lower + 1) : 0;
+  void* data = nullptr;
+  if (FAILED(SafeArrayAccessData(picture.parray, &data))) {
+    std::fprintf(stderr, "velitems: %s: the picture's bytes cannot be reached\n", file.c_str());
+    return 1;
+  }
+  const bool written = WriteWholeFile(out, static_cast<const BYTE*>(data), size);
+  SafeArrayUnaccessData(picture.parray);
+  return written ? 0 : 1;
+}
+
+int RunPictureSet(const std::string& file, const std::string* image) {
+  // The image first: a file that cannot be read changes nothing.
+  _variant_t picture;
+  if (image != nullptr) {
+    std::vector<BYTE> bytes;
+    if (!ReadWholeFile(*image, bytes)) return 1;
+    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+    void* data = nullptr;
+    if (array == nullptr || FAILED(SafeArrayAccessData(array, &data))) {
+      if (array != nullptr) SafeArrayDestroy(array);
+      ReportFailure("SafeArrayCreateVector", E_OUTOFMEMORY);
+      return 1;
+    }
+    std::copy(bytes.begin(), bytes.end(), static_cast<BYTE*>(data));
+    SafeArrayUnaccessData(array);
+    VARIANT raw;
+    VariantInit(&raw);
+    raw.vt = VT_ARRAY | VT_UI1;
+    raw.parray = array;
+    picture.Attach(raw);
+  }
+  ComPtr<IVelItemAudio> audio = PicturePlugin(file);
+  if (!audio) return 1;
+  const HRESULT hr = audio->WritePicture(_bstr_t(Wide(file)), picture);
+  if (FAILED(hr)) {
+    ReportFailure("WritePicture", hr);
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int RunPicture(const Args& args) {
+  if (args.empty()) return UsageError("picture expects \"get\", \"set\" or \"clear\"");
+  const std::string& verb = args[0];
+  if (verb == "get") {
+    if (args.size() != 3) return UsageError("picture get expects FILE OUT");
+    return RunPictureGet(args[1], args[2]);
+  }
+  if (verb == "set") {
+    if (args.size() != 3) return UsageError("picture set expects FILE IMAGE");
+    return RunPictureSet(args[1], &args[2]);
+  }
+  if (verb == "clear") {
+    if (args.size() != 2) return UsageError("picture clear expects FILE");
+    return RunPictureSet(args[1], nullptr);
+  }
+  return UsageError("picture expects \"get\", \"set\" or \"clear\", not \"" + verb + "\"");
+}
+
+}  // namespace velitems
