@@ -1,5 +1,7 @@
 // Test helpers for the MP4 tag editor: a small builder of atoms and files, a
 // temporary folder per test, and ffmpeg for real files.
+//
+// Thread safety: test code for one thread; the builders are pure functions.
 #pragma once
 
 #include <cstdint>

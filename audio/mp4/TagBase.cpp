@@ -255,7 +255,7 @@ bool CTagBase::ParseMp4(Bytes bytes, const Mp4FileType& type) {
       if (!udta) udta = udtaAfterMoov;
       if (udta) ReadUserData(bytes, *udta);
     }
-    AddBitrateFrame(bytes, mdat);
+    AddBitrateFrame(mdat);
     return true;
   });
 }
@@ -396,9 +396,8 @@ bool CTagBase::ReadItem(Bytes bytes, const Mp4Atom& item) {
   });
 }
 
-void CTagBase::AddBitrateFrame(Bytes bytes, const std::optional<Mp4Atom>& mdat) {
+void CTagBase::AddBitrateFrame(const std::optional<Mp4Atom>& mdat) {
   YErrorFrame({u"CTagBase::AddBitrateFrame", kSource, __LINE__}, [&]() {
-    (void)bytes;
     std::uint64_t bitrate = 0;
     const CTagFrame* durn = FindComputedFrame("durn");
     if (mdat && durn && durn->value.vt == VT_I8 && durn->value.llVal > 0) {

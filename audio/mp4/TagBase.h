@@ -96,7 +96,8 @@ class CTagBase {
   void ReadUserData(std::span<const std::uint8_t> bytes, const Mp4Atom& udta);
   // False, and no frame made, when the item ends the list (a "free" item).
   bool ReadItem(std::span<const std::uint8_t> bytes, const Mp4Atom& item);
-  void AddBitrateFrame(std::span<const std::uint8_t> bytes, const std::optional<Mp4Atom>& mdat);
+  // "bitr" from the size of the first top-level mdat and the duration.
+  void AddBitrateFrame(const std::optional<Mp4Atom>& mdat);
 
   bool ParseAdts(std::span<const std::uint8_t> bytes);
   static bool SkipId3v2Tag(CTagStream& stream);
