@@ -1,14 +1,12 @@
 #include "messaging/MMS/MMSFileIO.h"
 
-#include <atomic>
 #include <limits>
-#include <random>
 #include <string>
 
 #include "platform/win32/fileapi.h"
 #include "platform/win32/winerror.h"
 #include "ylib/YErrorFrame.h"
-#include "ylib/YFormat.h"
+#include "ylib/YReplacingFile.h"
 
 namespace {
 
@@ -33,13 +31,6 @@ class CMmsFileHandle {
  private:
   HANDLE m_h;
 };
-
-// A name beside path that no other writer picks at the same moment.
-std::u16string TemporaryNameFor(const char16_t* path) {
-  static std::atomic<unsigned> counter{0};
-  static const unsigned salt = std::random_device{}();
-  return YFormat(u"%s.%08x%04x.tmp", path, salt, (counter++ & 0xFFFFu));
-}
 
 }  // namespace
 
@@ -74,31 +65,7 @@ MmsReadResult MmsReadWholeFile(const char16_t* path, std::vector<std::uint8_t>& 
 bool MmsWriteFileReplacing(const char16_t* path, const std::uint8_t* data, std::size_t size) {
   return YErrorFrame({u"MmsWriteFileReplacing", kSource, __LINE__}, [&] {
     if (path == nullptr || *path == 0) return false;
-    if (size > std::numeric_limits<DWORD>::max()) return false;
-    std::u16string temp;
-    HANDLE h = INVALID_HANDLE_VALUE;
-    for (int attempt = 0; attempt < 16 && h == INVALID_HANDLE_VALUE; ++attempt) {
-      temp = TemporaryNameFor(path);
-      h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (h == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        if (error != static_cast<DWORD>(ERROR_FILE_EXISTS) && error != static_cast<DWORD>(ERROR_ALREADY_EXISTS)) {
-          return false;
-        }
-      }
-    }
-    CMmsFileHandle file(h);
-    if (!file.valid()) return false;
-    bool ok = true;
-    std::size_t total = 0;
-    while (ok && total < size) {
-      DWORD written = 0;
-      ok = WriteFile(file.get(), data + total, static_cast<DWORD>(size - total), &written, nullptr) && written > 0;
-      total += written;
-    }
-    ok = file.Close() && ok;
-    if (ok) ok = MoveFileExW(temp.c_str(), path, MOVEFILE_REPLACE_EXISTING) != FALSE;
-    if (!ok) DeleteFileW(temp.c_str());
-    return ok;
+    CYReplacingFile file(path);
+    return file.Open() && file.Write(data, size) && file.Commit();
   });
 }
