@@ -3,25 +3,20 @@
 // the file and reads its headers only, so both take about the same time.
 // Compare the two medians: run with --benchmark_repetitions=10.
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "bench/bench_module.h"
 #include "module/VelItemPluginsLib.h"
 #include "platform/com/combase.h"
 #include "platform/com/comdef.h"
-#include "platform/registry/store.h"
 #include "platform/text.h"
-#include "platform/win32/winbase.h"
 
 namespace {
-
-using EntryPoint = HRESULT (*)();
 
 void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
   for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(v >> shift));
@@ -73,43 +68,24 @@ void MakeM4a(const std::string& path, std::uint64_t mediaBytes) {
 // A fresh store with the modules registered, the audio plugin and the two files.
 class Setup {
  public:
-  Setup() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velaudio-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    dir_ = pattern;
-    setenv("VEL_REGISTRY", (dir_ + "/registry.db").c_str(), 1);
-    vel::RegistryReset();
-    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    std::u16string self(4096, u'\0');
-    self.resize(GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size())));
-    const std::u16string dir = self.substr(0, self.find_last_of(u'/') + 1);
-    for (const char16_t* name : {u"libVelItems.so", u"libVelItemPlugins.so"}) {
-      HMODULE h = LoadLibraryW((dir + name).c_str());
-      auto reg = h ? reinterpret_cast<EntryPoint>(GetProcAddress(h, "DllRegisterServer")) : nullptr;
-      if (!reg || FAILED(reg())) {
-        std::fprintf(stderr, "cannot register %s\n", vel::ToUtf8(name).c_str());
-        std::abort();
-      }
-    }
+  Setup() : store_("velaudio-bench") {
     if (FAILED(CoCreateInstance(CLSID_VelItemAudio, nullptr, CLSCTX_ALL, IID_IVelItemPlugin,
                                 reinterpret_cast<void**>(&plugin))))
       std::abort();
-    small = dir_ + "/small.m4a";
-    large = dir_ + "/large.m4a";
+    small = store_.dir() + "/small.m4a";
+    large = store_.dir() + "/large.m4a";
     MakeM4a(small, std::uint64_t{1} << 20);
     MakeM4a(large, std::uint64_t{1} << 30);
   }
-  ~Setup() {
-    plugin = nullptr;
-    vel::RegistryReset();
-    std::filesystem::remove_all(dir_);
-  }
+  ~Setup() { plugin = nullptr; }
+
+ private:
+  BenchModuleStore store_;  // first in, last out
+
+ public:
   ComPtr<IVelItemPlugin> plugin;
   std::string small;
   std::string large;
-
- private:
-  std::string dir_;
 };
 
 Setup& TheSetup() {
