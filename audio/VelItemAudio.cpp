@@ -26,6 +26,8 @@ constexpr const IID& kAudio = IID_IVelItemAudio;
 constexpr const char16_t* kProgId = kProgIdVelItemAudio;
 
 constexpr char16_t kPicture[] = u"Picture";
+// The tags of a file could not be written.
+constexpr YErrorDef kErrWritingAudioMetadata{61004, u"Error writing audio metadata."};
 
 std::u16string BstrText(BSTR text) { return text ? std::u16string(text, SysStringLen(text)) : std::u16string(); }
 
@@ -379,8 +381,9 @@ void CVelItemAudio::WriteAacMetaData(const std::u16string& path, IVelItem* item)
       YCheckHr(property->get_Value(value.GetAddress()));
       if (editor.SetProperty(path, name, type, value)) changed = true;
     });
-    // A file that cannot be replaced stays as it was; that is not reported.
-    if (changed) editor.Write(path);
+    // The file stays as it was when it cannot be written (its folder takes
+    // no new file, a layout the writer does not know); the caller hears of it.
+    if (changed && !editor.Write(path)) throw YReport(kErrWritingAudioMetadata, f).AddDetail(u"FilePath", path);
   });
 }
 

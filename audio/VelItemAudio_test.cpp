@@ -477,6 +477,50 @@ TEST_F(AudioPlugin, WindowsMediaFilesWithoutTheRuntime) {
   EXPECT_EQ(ReadBytes(path), before);
 }
 
+// An MP4 layout the writer does not take on (its only udta lies beside moov,
+// and a second one must not be added) fails the write and leaves the file.
+TEST_F(AudioPlugin, AnMp4FileThatCannotBeWrittenFailsTheWrite) {
+  const auto atom = [](const char* type, const Bytes& body) {
+    Bytes out;
+    const std::uint32_t size = static_cast<std::uint32_t>(body.size() + 8);
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(size >> shift));
+    out.insert(out.end(), type, type + 4);
+    out.insert(out.end(), body.begin(), body.end());
+    return out;
+  };
+  const auto cat = [](std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+  };
+  const Bytes title = atom("\xA9nam", atom("data", Bytes{0, 0, 0, 1, 0, 0, 0, 0, 'O', 'l', 'd'}));
+  const Bytes meta = atom("meta", cat({Bytes(4, 0), atom("hdlr", Bytes(25, 0)), atom("ilst", title)}));
+  const std::string path =
+      File("a.m4a", cat({atom("ftyp", Bytes{'M', '4', 'A', ' ', 0, 0, 0, 0}), atom("moov", atom("mvhd", Bytes(100, 0))),
+                         atom("udta", meta), atom("mdat", Bytes(16, 1))}));
+  const std::string before = ReadBytes(path);
+  ComPtr<IVelItem> read;
+  ASSERT_EQ(plugin_->ReadMetadata(Bstr(path), &read), S_OK);
+  const Snapshot snapshot = Snap(read);
+  const _variant_t& oldTitle = snapshot.At(Core("Title"));
+  ASSERT_EQ(oldTitle.vt, VT_BSTR);
+  EXPECT_EQ(Narrow(oldTitle.bstrVal), "Old");
+
+  ComPtr<IVelItem> item = NewItem();
+  Put(item, u"Title", _variant_t(u"New"));
+  SetErrorInfo(0, nullptr);
+  EXPECT_EQ(plugin_->WriteMetadata(Bstr(path), item), VEL_HR(0x80045D53));
+  ComPtr<IErrorInfo> info;
+  ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
+  _bstr_t description;
+  info->GetDescription(description.GetAddress());
+  const std::string xml = Narrow(description.view());
+  EXPECT_NE(xml.find("Error writing audio metadata."), std::string::npos) << xml;
+  EXPECT_NE(xml.find("<errorcode>61004</errorcode>"), std::string::npos) << xml;
+  EXPECT_NE(xml.find(path), std::string::npos) << xml;
+  EXPECT_EQ(ReadBytes(path), before);
+}
+
 TEST_F(AudioPlugin, MissingFilesFail) {
   const std::string path = dir_ + "/missing.wav";
   ComPtr<IVelItem> item = NewItem();
