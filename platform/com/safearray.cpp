@@ -90,8 +90,11 @@ bool DataBytes(const SAFEARRAY* psa, std::size_t* bytes) noexcept {
 }
 
 // Releases what elements own (texts, interfaces, variants) in [first, first + count).
+constexpr USHORT kOwningFeatures = FADF_BSTR | FADF_UNKNOWN | FADF_DISPATCH | FADF_VARIANT;
+
 void ClearCells(SAFEARRAY* psa, std::size_t first, std::size_t count) noexcept {
-  if (psa->pvData == nullptr) return;
+  // Plain data (bytes, numbers) owns nothing.
+  if (psa->pvData == nullptr || (psa->fFeatures & kOwningFeatures) == 0) return;
   auto* base = static_cast<unsigned char*>(psa->pvData) + first * psa->cbElements;
   for (std::size_t i = 0; i < count; ++i) {
     void* cell = base + i * psa->cbElements;
@@ -366,8 +369,7 @@ HRESULT SafeArrayCopyData(SAFEARRAY* psaSource, SAFEARRAY* psaTarget) {
   if (psaSource == nullptr || psaTarget == nullptr) return E_INVALIDARG;
   if (psaSource == psaTarget) return S_OK;
   if (psaSource->cDims != psaTarget->cDims || psaSource->cbElements != psaTarget->cbElements ||
-      (psaSource->fFeatures & (FADF_BSTR | FADF_UNKNOWN | FADF_DISPATCH | FADF_VARIANT)) !=
-          (psaTarget->fFeatures & (FADF_BSTR | FADF_UNKNOWN | FADF_DISPATCH | FADF_VARIANT))) {
+      (psaSource->fFeatures & kOwningFeatures) != (psaTarget->fFeatures & kOwningFeatures)) {
     return E_INVALIDARG;
   }
   for (USHORT d = 0; d < psaSource->cDims; ++d) {
@@ -378,6 +380,10 @@ HRESULT SafeArrayCopyData(SAFEARRAY* psaSource, SAFEARRAY* psaTarget) {
   ClearCells(psaTarget, 0, count);
   auto* from = static_cast<const unsigned char*>(psaSource->pvData);
   auto* to = static_cast<unsigned char*>(psaTarget->pvData);
+  if ((psaSource->fFeatures & kOwningFeatures) == 0) {  // plain data: one copy (a cover is megabytes)
+    if (count != 0) std::memcpy(to, from, count * psaSource->cbElements);
+    return S_OK;
+  }
   for (std::size_t i = 0; i < count; ++i) {
     HRESULT hr = CopyCell(psaSource, from + i * psaSource->cbElements, to + i * psaTarget->cbElements);
     if (FAILED(hr)) return hr;
