@@ -381,6 +381,8 @@ bool CTagBase::ReadItem(Bytes bytes, const Mp4Atom& item) {
     } else if ((EqualsNoCase(type, "trkn") || EqualsNoCase(type, "disk")) && dataType == 0) {
       const std::uint32_t v = stream.ReadUInt32();
       if (stream.ok()) frame.value = _variant_t(static_cast<int>(v), VT_INT);
+      const std::uint16_t total = stream.ReadUInt16();
+      if (stream.ok() && total != 0) frame.pairTotal = total;
     } else if (EqualsNoCase(type, "\xA9" "drm") || EqualsNoCase(type, "prot")) {
       const std::uint8_t flag = stream.ReadByte();
       if (stream.ok()) frame.value = static_cast<short>(flag != 0 ? -1 : 0);
@@ -740,13 +742,16 @@ void CTagBase::EncodeFrame(const CTagFrame& frame, Mp4ByteOrder order, std::vect
       case kTagTypeNumber: {
         const VARIANT& v = frame.value;
         if (EqualsNoCase(name, "trkn") || EqualsNoCase(name, "disk")) {
-          if (v.vt == VT_I2) PutPairItem(out, name, v.iVal, 0, order);
-          if (v.vt == VT_I4) PutPairItem(out, name, v.lVal, 0, order);
-          if (v.vt == VT_INT) PutPairItem(out, name, v.intVal, 0, order);
+          // A number without a total of its own keeps the file's total:
+          // changing the track number does not forget how many there are.
+          const std::int64_t keptTotal = frame.pairTotal >= 0 ? frame.pairTotal : 0;
+          if (v.vt == VT_I2) PutPairItem(out, name, v.iVal, keptTotal, order);
+          if (v.vt == VT_I4) PutPairItem(out, name, v.lVal, keptTotal, order);
+          if (v.vt == VT_INT) PutPairItem(out, name, v.intVal, keptTotal, order);
           if (v.vt == VT_BSTR) {
             const NumberPair pair = ParseNumberPair(std::u16string_view(v.bstrVal ? v.bstrVal : u"",
                                                                         SysStringLen(v.bstrVal)));
-            PutPairItem(out, name, pair.number, pair.total, order);
+            PutPairItem(out, name, pair.number, pair.total >= 0 ? pair.total : keptTotal, order);
           }
         } else if (EqualsNoCase(name, "gnre")) {
           auto text = ValueText(v);

@@ -40,6 +40,9 @@ class CTagFrame {
   // The whole item (header included) as read; empty for computed, new and
   // changed frames.
   std::vector<std::uint8_t> raw;
+  // The total of a "trkn" or "disk" pair as read (the value holds the number
+  // only); a new number without a total of its own keeps it. -1: none.
+  std::int64_t pairTotal = -1;
 
   // Whether other equals the stored value. Byte arrays compare by content.
   // Anything else is first converted to the stored value's type (as

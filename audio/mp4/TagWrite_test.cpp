@@ -213,6 +213,27 @@ TEST(TagRewriteTest, UnchangedItemsAreCarriedOver) {
   EXPECT_EQ(base.WriteItemList(Mp4ByteOrder::kBig), Atom("ilst", Cat({Item("\xA9nam", 1, Text("New")), kept})));
 }
 
+// A new track or disk number without a total of its own keeps the file's
+// total.
+TEST(TagRewriteTest, ChangedNumbersKeepTheFilesTotal) {
+  struct Row {
+    const char* name;
+    _variant_t value;
+    ByteVec payload;
+  };
+  const Row rows[] = {
+      {"VT_INT 7", _variant_t(7, VT_INT), Cat({U32(7), U16(12), U16(0)})},
+      {"text 7", _variant_t(u"7"), Cat({U32(7), U16(12), U16(0)})},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    CTagBase base;
+    ASSERT_TRUE(base.ParseImage(SmallFile(Item("trkn", 0, Cat({U32(3), U16(12), U16(0)}))), u".m4a"));
+    ASSERT_TRUE(base.SetFrameValue("trkn", row.value, 0));
+    EXPECT_EQ(base.WriteItemList(Mp4ByteOrder::kBig), Atom("ilst", Item("trkn", 0, row.payload)));
+  }
+}
+
 TEST(TagRewriteTest, UserDataLayout) {
   CTagBase base;
   ASSERT_TRUE(base.ParseImage(SmallFile(Item("\xA9nam", 1, Text("T"))), u".m4a"));
