@@ -55,6 +55,22 @@ bool CYReplacingFile::Open() {
                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
                              : INVALID_HANDLE_VALUE;
     if (exists && !IsOpen(original)) return false;
+    // A link is followed: the file it names gets the new contents, and the
+    // link stays a link.
+    if (exists) {
+      std::u16string target(1024, u'\0');
+      DWORD length = GetFinalPathNameByHandleW(original, target.data(), static_cast<DWORD>(target.size()), 0);
+      if (length >= target.size()) {
+        target.resize(length);
+        length = GetFinalPathNameByHandleW(original, target.data(), static_cast<DWORD>(target.size()), 0);
+      }
+      if (length == 0 || length >= target.size()) {
+        CloseHandle(original);
+        return false;
+      }
+      target.resize(length);
+      m_path = std::move(target);
+    }
     HANDLE file = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < 16 && !IsOpen(file); ++attempt) {
       const std::u16string temp = TemporaryNameFor(m_path);

@@ -4,6 +4,8 @@
 // closes the file and renames it over the original. A replacing file that is
 // not committed (a failed write, an exception on the way) removes its
 // temporary file, so the original stays as it was and nothing is left beside it.
+// A symbolic link is followed: the file it names is replaced and the link
+// stays. Other hard links to the file keep the old contents.
 //
 // Thread safety: an object belongs to one thread. Two writers of one path do
 // not damage it (each renames a whole file), but one's contents win.

@@ -65,6 +65,22 @@ TEST_F(ReplacingFileTest, CommitReplacesAndKeepsThePermissionBits) {
   EXPECT_EQ(Get("new.bin"), "");
 }
 
+TEST_F(ReplacingFileTest, ALinkIsFollowedAndStaysALink) {
+  fs::create_directory(dir_ / "real");
+  Put("real/a.bin", "old");
+  fs::create_symlink(dir_ / "real" / "a.bin", dir_ / "link.bin");
+  CYReplacingFile file(WidePath("link.bin"));
+  ASSERT_TRUE(file.Open());
+  ASSERT_TRUE(file.Write("new", 3));
+  ASSERT_TRUE(file.Commit());
+  EXPECT_TRUE(fs::is_symlink(dir_ / "link.bin"));
+  EXPECT_EQ(Get("real/a.bin"), "new");
+  EXPECT_EQ(Get("link.bin"), "new");
+  std::vector<std::string> real;
+  for (const auto& e : fs::directory_iterator(dir_ / "real")) real.push_back(e.path().filename().string());
+  EXPECT_EQ(real, std::vector<std::string>{"a.bin"});  // the temporary file was beside the real one
+}
+
 TEST_F(ReplacingFileTest, WhatIsNotCommittedLeavesTheOriginalAndNoTemporaryFile) {
   Put("a.bin", "original");
   {

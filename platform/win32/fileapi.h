@@ -151,5 +151,10 @@ DWORD GetShortPathNameW(LPCWSTR lpszLongPath, LPWSTR lpszShortPath, DWORD cchBuf
 DWORD GetLongPathNameW(LPCWSTR lpszShortPath, LPWSTR lpszLongPath, DWORD cchBuffer);
 // TMPDIR (when set and not empty) or "/tmp", with a trailing "/".
 DWORD GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer);
+// The path of the file a handle has open, symbolic links resolved (the file
+// itself, not the name it was opened by), as a "/" path without the "\\?\"
+// prefix; dwFlags must be 0 (FILE_NAME_NORMALIZED | VOLUME_NAME_DOS). A
+// buffer too small answers the size needed, terminator included.
+DWORD GetFinalPathNameByHandleW(HANDLE hFile, LPWSTR lpszFilePath, DWORD cchFilePath, DWORD dwFlags);
 
 }  // extern "C"

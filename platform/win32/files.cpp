@@ -745,4 +745,31 @@ BOOL UnmapViewOfFile(LPCVOID lpBaseAddress) {
   return TRUE;
 }
 
+DWORD GetFinalPathNameByHandleW(HANDLE hFile, LPWSTR lpszFilePath, DWORD cchFilePath, DWORD dwFlags) {
+  if (dwFlags != 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  auto f = FileOf(hFile);
+  if (!f) return 0;
+  std::string target(4096, '\0');
+  const std::string link = "/proc/self/fd/" + std::to_string(f->fd());
+  const ssize_t n = readlink(link.c_str(), target.data(), target.size());
+  if (n <= 0 || static_cast<size_t>(n) >= target.size() || target[0] != '/') {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return 0;
+  }
+  target.resize(static_cast<size_t>(n));
+  if (target.ends_with(" (deleted)")) {  // the file has no name any more
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return 0;
+  }
+  const std::u16string path = vel::FromUtf8(target);
+  if (!lpszFilePath || cchFilePath < path.size() + 1) return static_cast<DWORD>(path.size() + 1);
+  std::copy(path.begin(), path.end(), lpszFilePath);
+  lpszFilePath[path.size()] = 0;
+  SetLastError(ERROR_SUCCESS);
+  return static_cast<DWORD>(path.size());
+}
+
 }  // extern "C"
