@@ -70,7 +70,7 @@ TEST(Mp4RewritePlanTest, Layouts) {
   const auto little = Mp4ByteOrder::kLittle;
   struct Row {
     const char* name;
-    MovieSpec spec;
+    MovieLayout layout;
     std::size_t newBody;  // of the new udta; the old one's is 200
     std::string tree;     // of the new file
     std::int64_t moovChange;
@@ -123,8 +123,8 @@ TEST(Mp4RewritePlanTest, Layouts) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    const Mp4ByteOrder order = row.spec.order;
-    const Bytes in = MakeMovie(row.spec);
+    const Mp4ByteOrder order = row.layout.order;
+    const Bytes in = MakeMovie(row.layout);
     const Bytes newUserData = AtomWriter{order}.UserData(row.newBody, 0x90);
     const Bytes out = Rewrite(in, UserDataOf(row.newBody));
     EXPECT_EQ(Tree(out, order), row.tree);
@@ -207,7 +207,7 @@ TEST(Mp4RewritePlanTest, RepeatedWritesOutgrowingThePadding) {
 TEST(Mp4RewritePlanTest, BuilderSeesTheOldUserDataAndTheByteOrder) {
   struct Row {
     const char* name;
-    MovieSpec spec;
+    MovieLayout layout;
     std::size_t oldSize;  // 0: none
   };
   const Row rows[] = {
@@ -217,10 +217,10 @@ TEST(Mp4RewritePlanTest, BuilderSeesTheOldUserDataAndTheByteOrder) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    const Bytes in = MakeMovie(row.spec);
+    const Bytes in = MakeMovie(row.layout);
     int calls = 0;
     Bytes seen;
-    Mp4ByteOrder seenOrder = row.spec.order == Mp4ByteOrder::kBig ? Mp4ByteOrder::kLittle : Mp4ByteOrder::kBig;
+    Mp4ByteOrder seenOrder = row.layout.order == Mp4ByteOrder::kBig ? Mp4ByteOrder::kLittle : Mp4ByteOrder::kBig;
     const Mp4RewritePlan plan = PlanMp4UserDataRewrite(
         in, [&](std::span<const std::uint8_t> old, Mp4ByteOrder order) -> std::optional<Bytes> {
           ++calls;
@@ -231,10 +231,10 @@ TEST(Mp4RewritePlanTest, BuilderSeesTheOldUserDataAndTheByteOrder) {
     EXPECT_EQ(plan.status, Mp4RewriteStatus::kUnchanged);
     EXPECT_TRUE(plan.pieces.empty());
     EXPECT_EQ(calls, 1);
-    EXPECT_EQ(seenOrder, row.spec.order);
+    EXPECT_EQ(seenOrder, row.layout.order);
     EXPECT_EQ(seen.size(), row.oldSize);
     if (row.oldSize > 0) {
-      EXPECT_EQ(seen, AtomWriter{row.spec.order}.UserData(200, 0x40));
+      EXPECT_EQ(seen, AtomWriter{row.layout.order}.UserData(200, 0x40));
     }
   }
 }

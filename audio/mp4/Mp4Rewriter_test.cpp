@@ -117,7 +117,7 @@ class Mp4RewriterFileTest : public ::testing::Test {
 TEST_F(Mp4RewriterFileTest, WritesThePlannedFile) {
   struct Row {
     const char* name;
-    MovieSpec spec;
+    MovieLayout layout;
     std::size_t newBody;
   };
   const Row rows[] = {
@@ -129,7 +129,7 @@ TEST_F(Mp4RewriterFileTest, WritesThePlannedFile) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    const Bytes in = MakeMovie(row.spec);
+    const Bytes in = MakeMovie(row.layout);
     Put("a.m4a", in);
     const Bytes expected = AssembleMp4Rewrite(in, PlanMp4UserDataRewrite(in, UserDataOf(row.newBody)));
     ASSERT_FALSE(expected.empty());

@@ -184,7 +184,7 @@ inline std::vector<std::uint64_t> AbsoluteOffsets(const Bytes& file, Mp4ByteOrde
 
 // The layouts the rewriter is tested with. Chunk offsets point into the
 // media ("mdat" body) wherever that ends up.
-struct MovieSpec {
+struct MovieLayout {
   Mp4ByteOrder order = Mp4ByteOrder::kBig;
   bool userData = true;                       // moov holds a udta ...
   bool userDataFirst = false;                 // ... right after mvhd instead of as its last child
@@ -200,26 +200,26 @@ struct MovieSpec {
   std::size_t mediaSize = 300;
 };
 
-inline Bytes MakeMovie(const MovieSpec& spec) {
-  const AtomWriter w{spec.order};
+inline Bytes MakeMovie(const MovieLayout& layout) {
+  const AtomWriter w{layout.order};
   auto build = [&](std::uint64_t media) {
     const std::vector<std::uint64_t> chunks = {media, media + 100, media + 200};
-    Bytes trak = w.Trak(spec.co64 ? w.Co64(chunks) : w.Stco(chunks));
-    if (spec.trackToEnd) StoreU32Unchecked(trak.data(), 0, spec.order);
-    Bytes udta = spec.userData ? w.UserData(spec.userDataBody, 0x40) : Bytes();
-    if (spec.userData && spec.freeInMoov > 0) udta = Cat({udta, w.Free(spec.freeInMoov)});
+    Bytes trak = w.Trak(layout.co64 ? w.Co64(chunks) : w.Stco(chunks));
+    if (layout.trackToEnd) StoreU32Unchecked(trak.data(), 0, layout.order);
+    Bytes udta = layout.userData ? w.UserData(layout.userDataBody, 0x40) : Bytes();
+    if (layout.userData && layout.freeInMoov > 0) udta = Cat({udta, w.Free(layout.freeInMoov)});
     const Bytes mvhd = w.Atom("mvhd", {Zeros(100)});
-    const Bytes body = spec.userDataFirst ? Cat({mvhd, udta, trak}) : Cat({mvhd, trak, udta});
-    const Bytes moov = spec.moovToEnd ? w.AtomToEnd("moov", {body}) : w.Atom("moov", {body});
-    const Bytes payload = Pattern(spec.mediaSize, 0x11);
-    const Bytes mdat = spec.mdat64 ? w.Atom64("mdat", {payload}) : w.Atom("mdat", {payload});
-    const Bytes free = spec.freeAfterMoov > 0 ? w.Free(spec.freeAfterMoov) : Bytes();
-    const Bytes top = spec.topLevelUserData ? w.UserData(20, 0x70) : Bytes();
-    if (spec.mediaFirst) return Cat({w.Ftyp("M4A "), mdat, top, moov, free});
+    const Bytes body = layout.userDataFirst ? Cat({mvhd, udta, trak}) : Cat({mvhd, trak, udta});
+    const Bytes moov = layout.moovToEnd ? w.AtomToEnd("moov", {body}) : w.Atom("moov", {body});
+    const Bytes payload = Pattern(layout.mediaSize, 0x11);
+    const Bytes mdat = layout.mdat64 ? w.Atom64("mdat", {payload}) : w.Atom("mdat", {payload});
+    const Bytes free = layout.freeAfterMoov > 0 ? w.Free(layout.freeAfterMoov) : Bytes();
+    const Bytes top = layout.topLevelUserData ? w.UserData(20, 0x70) : Bytes();
+    if (layout.mediaFirst) return Cat({w.Ftyp("M4A "), mdat, top, moov, free});
     return Cat({w.Ftyp("M4A "), moov, free, mdat, top});
   };
   const Bytes first = build(0);
-  const auto mdat = TopLevel(first, "mdat", spec.order);
+  const auto mdat = TopLevel(first, "mdat", layout.order);
   return build(mdat ? mdat->body() : 0);
 }
 
