@@ -8,40 +8,14 @@
 #include <sstream>
 #include <string>
 
-#include "platform/registry/test_store_fixture.h"
-#include "tests/velitems_process.h"
+#include "tests/cli_test_fixture.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-using Result = VelitemsResult;
 
-void WriteText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
-std::string ReadText(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-bool HaveTool(const char* tool) { return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0; }
-
-class CliAudioTest : public TempStore {
- protected:
-  void SetUp() override {
-    TempStore::SetUp();
-    // Warnings go to a file log of this test only.
-    HKEY logging = Create(u"Software\\Zandor\\Logging\\Zandor software");
-    SetDword(logging, u"EventLogLevel", 0);
-    SetDword(logging, u"FileLogLevel", 2);
-    SetString(logging, u"File", vel::FromUtf8(dir_ + "/log.txt"));
-    RegCloseKey(logging);
-  }
-  Result Velitems(const std::string& args) { return RunVelitems(args, dir_); }
-  std::string Log() { return ReadText(dir_ + "/log.txt"); }
-};
+class CliAudioTest : public CliTest {};
 
 TEST_F(CliAudioTest, PictureArgumentsAreChecked) {
   for (const char* args : {"picture", "picture get a.m4a", "picture set a.m4a", "picture clear", "picture show a.m4a",

@@ -9,13 +9,10 @@
 #include <sstream>
 #include <string>
 
-#include "platform/registry/test_store_fixture.h"
-#include "tests/velitems_process.h"
+#include "tests/cli_test_fixture.h"
 
 namespace {
 
-using Result = VelitemsResult;
-inline Result Velitems(const std::string& args, const std::string& dir) { return RunVelitems(args, dir); }
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -26,29 +23,12 @@ std::vector<std::string> Lines(const std::string& text) {
 
 constexpr char kPluginsKey[] = "'HKEY_LOCAL_MACHINE\\SOFTWARE\\Zandor\\VelPlatform\\ItemPlugins'";
 
-class CliFactoryTest : public TempStore {
- protected:
-  void SetUp() override {
-    TempStore::SetUp();
-    // Warnings stay out of the system log; the file log takes them instead.
-    HKEY logging = Create(u"Software\\Zandor\\Logging\\Zandor software");
-    SetDword(logging, u"EventLogLevel", 0);
-    SetDword(logging, u"FileLogLevel", 2);
-    SetString(logging, u"File", vel::FromUtf8(dir_ + "/log.txt"));
-    RegCloseKey(logging);
-  }
-  std::string Log() {
-    std::ifstream f(dir_ + "/log.txt");
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-  }
-};
+class CliFactoryTest : public CliTest {};
 
 TEST_F(CliFactoryTest, RegisterWritesTheFivePluginsAndUnregisterRemovesThem) {
-  Result r = Velitems("register", dir_);
+  Result r = Velitems("register");
   ASSERT_EQ(r.status, 0) << r.err;
-  r = Velitems(std::string("registry dump ") + kPluginsKey, dir_);
+  r = Velitems(std::string("registry dump ") + kPluginsKey);
   ASSERT_EQ(r.status, 0) << r.err;
   const char* expected[] = {
       "ItemPlugins\\{16DDA287-F03B-4507-BCDB-7A9E39D9A2AE}]\n\"SupportedMIMEs\"=REG_SZ:\"image/jpeg\"\n"
@@ -66,16 +46,16 @@ TEST_F(CliFactoryTest, RegisterWritesTheFivePluginsAndUnregisterRemovesThem) {
   for (const char* e : expected) EXPECT_NE(r.out.find(e), std::string::npos) << e << "\nin:\n" << r.out;
   EXPECT_EQ(r.out.find("{188BA3CE"), std::string::npos) << "the factory has no configuration";
 
-  r = Velitems("unregister", dir_);
+  r = Velitems("unregister");
   ASSERT_EQ(r.status, 0) << r.err;
-  r = Velitems(std::string("registry dump ") + kPluginsKey, dir_);
+  r = Velitems(std::string("registry dump ") + kPluginsKey);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zandor\\VelPlatform\\ItemPlugins]\n");
 }
 
 TEST_F(CliFactoryTest, MimeTypesAndPluginChoices) {
   // No register first: the commands register the module on first use.
-  Result r = Velitems("mimetypes", dir_);
+  Result r = Velitems("mimetypes");
   ASSERT_EQ(r.status, 0) << r.err;
   const std::vector<std::string> types = Lines(r.out);
   ASSERT_FALSE(types.empty());
@@ -94,14 +74,14 @@ TEST_F(CliFactoryTest, MimeTypesAndPluginChoices) {
       {"--mime audio/m4a", "Audio"}, {"--mime AUDIO/M4A", "none"}, {"--mime image/png", "Image"},
   };
   for (const Row& row : rows) {
-    r = Velitems(std::string("plugin ") + row.args, dir_);
+    r = Velitems(std::string("plugin ") + row.args);
     EXPECT_EQ(r.status, 0) << row.args << ": " << r.err;
     EXPECT_EQ(r.out, std::string(row.plugin) + "\n") << row.args;
   }
 }
 
 TEST_F(CliFactoryTest, BrokenPluginConfigurationIsLoggedAndSkipped) {
-  ASSERT_EQ(Velitems("register", dir_).status, 0);
+  ASSERT_EQ(Velitems("register").status, 0);
   // The SMS plugin loses its "SupportedMIMEs".
   HKEY key = nullptr;
   ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE,
@@ -110,11 +90,11 @@ TEST_F(CliFactoryTest, BrokenPluginConfigurationIsLoggedAndSkipped) {
             ERROR_SUCCESS);
   ASSERT_EQ(RegDeleteValueW(key, u"SupportedMIMEs"), ERROR_SUCCESS);
   RegCloseKey(key);
-  Result r = Velitems("mimetypes", dir_);
+  Result r = Velitems("mimetypes");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out.find("application/vnd.zandor.vexa.sms"), std::string::npos);
   EXPECT_NE(r.out.find("application/vnd.zandor.vexa.mms"), std::string::npos);
-  EXPECT_EQ(Velitems("plugin a.vmg", dir_).out, "none\n");
+  EXPECT_EQ(Velitems("plugin a.vmg").out, "none\n");
   const std::string log = Log();
   EXPECT_NE(log.find("Failed to read Vel Item Plugin configuration for plugin {1F66231A-7C7B-47D1-BAA1-5A09B69F89F5}"),
             std::string::npos)
@@ -123,9 +103,9 @@ TEST_F(CliFactoryTest, BrokenPluginConfigurationIsLoggedAndSkipped) {
 }
 
 TEST_F(CliFactoryTest, MissingConfigurationKeyIsReported) {
-  ASSERT_EQ(Velitems("register", dir_).status, 0);
+  ASSERT_EQ(Velitems("register").status, 0);
   ASSERT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Zandor\\VelPlatform\\ItemPlugins"), ERROR_SUCCESS);
-  Result r = Velitems("plugin a.mp3", dir_);
+  Result r = Velitems("plugin a.mp3");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("0x80045D53"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("Failed to open registry key."), std::string::npos) << r.err;
@@ -135,7 +115,7 @@ TEST_F(CliFactoryTest, FailingFilesAreReportedAndTheRunGoesOn) {
   const std::string a = dir_ + "/a.mp3", b = dir_ + "/b.xyz";
   // a.mp3 is not there; b.xyz has no plugin.
   std::ofstream(b) << "x";
-  Result r = Velitems("read --json " + a + " " + b, dir_);
+  Result r = Velitems("read --json " + a + " " + b);
   EXPECT_EQ(r.status, 1);
   const std::vector<std::string> lines = Lines(r.out);
   ASSERT_EQ(lines.size(), 2u) << r.out;
@@ -145,7 +125,7 @@ TEST_F(CliFactoryTest, FailingFilesAreReportedAndTheRunGoesOn) {
   EXPECT_EQ(lines[1].rfind("{\"path\":\"" + b + "\",\"error\":", 0), 0u) << lines[1];
   EXPECT_NE(r.err.find("<error>"), std::string::npos) << r.err;
 
-  r = Velitems("write " + a + " Year:VT_BOGUS=1", dir_);
+  r = Velitems("write " + a + " Year:VT_BOGUS=1");
   EXPECT_EQ(r.status, 2) << r.err;
 }
 

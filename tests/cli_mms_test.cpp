@@ -11,24 +11,12 @@
 #include <sstream>
 #include <string>
 
-#include "platform/registry/test_store_fixture.h"
-#include "tests/velitems_process.h"
+#include "tests/cli_test_fixture.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-using Result = VelitemsResult;
-inline Result Velitems(const std::string& args, const std::string& dir) { return RunVelitems(args, dir); }
-
-void WriteText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
-std::string ReadText(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
 
 // The value of a property line ("  NAME   VT_...   VALUE") of `read`'s table.
 std::string ValueOf(const std::string& line) {
@@ -39,17 +27,7 @@ std::string ValueOf(const std::string& line) {
   return value;
 }
 
-class CliMmsTest : public TempStore {
- protected:
-  void SetUp() override {
-    TempStore::SetUp();
-    HKEY logging = Create(u"Software\\Zandor\\Logging\\Zandor software");
-    SetDword(logging, u"EventLogLevel", 0);
-    SetDword(logging, u"FileLogLevel", 2);
-    SetString(logging, u"File", vel::FromUtf8(dir_ + "/log.txt"));
-    RegCloseKey(logging);
-  }
-};
+class CliMmsTest : public CliTest {};
 
 TEST_F(CliMmsTest, ComposeThenExtractGivesTheFilesBack) {
   const std::string in = dir_ + "/in", out = dir_ + "/out", parts = dir_ + "/parts";
@@ -58,8 +36,7 @@ TEST_F(CliMmsTest, ComposeThenExtractGivesTheFilesBack) {
   WriteText(in + "/pic.jpg", std::string("\xFF\xD8\xFF\xE0 not really a picture", 24));
 
   Result r = Velitems("mms compose --title Holiday --from +4911 --to +4922 --to +4933 --folder " + out + " " + in +
-                          "/note.txt " + in + "/pic.jpg",
-                      dir_);
+                          "/note.txt " + in + "/pic.jpg");
   ASSERT_EQ(r.status, 0) << r.err;
   // Paths come back as the plugin joins them, with the platform's separator.
   std::string message = r.out.substr(0, r.out.find('\n'));
@@ -67,13 +44,13 @@ TEST_F(CliMmsTest, ComposeThenExtractGivesTheFilesBack) {
   EXPECT_EQ(message, out + "/Holiday.mms") << r.out;
   ASSERT_TRUE(fs::exists(message));
 
-  r = Velitems("read " + message, dir_);
+  r = Velitems("read " + message);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("+4911"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("+4922"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("+4933"), std::string::npos) << r.out;
 
-  r = Velitems("mms extract " + message + " " + parts, dir_);
+  r = Velitems("mms extract " + message + " " + parts);
   ASSERT_EQ(r.status, 0) << r.err;
   std::map<std::string, std::string> types;  // file name -> ItemType
   std::string uri;
@@ -103,13 +80,13 @@ TEST_F(CliMmsTest, ComposeRefusesMissingArgumentsAndReportsFailures) {
       {"unknown option", "mms compose --bcc 3 --title T --from 1 --to 2 --folder " + dir_ + " " + dir_ + "/x.txt"},
   };
   for (const Row& row : rows) {
-    const Result r = Velitems(row.args, dir_);
+    const Result r = Velitems(row.args);
     EXPECT_NE(r.status, 0) << row.name;
     EXPECT_TRUE(r.out.empty()) << row.name << ": " << r.out;
   }
   // A folder that is not there: the message cannot be written, and that is no success.
   const Result r =
-      Velitems("mms compose --title T --from 1 --to 2 --folder " + dir_ + "/nowhere " + dir_ + "/x.txt", dir_);
+      Velitems("mms compose --title T --from 1 --to 2 --folder " + dir_ + "/nowhere " + dir_ + "/x.txt");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("CreateMMS wrote no message"), std::string::npos) << r.err;
   EXPECT_TRUE(r.out.empty()) << r.out;

@@ -15,23 +15,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/registry/test_store_fixture.h"
-#include "tests/velitems_process.h"
+#include "tests/cli_test_fixture.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-using Result = VelitemsResult;
-
-std::string ReadText(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-bool HaveTool(const std::string& tool) { return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0; }
 
 // Standard output of a shell command; its exit status in status.
 std::string Shell(const std::string& command, int* status = nullptr) {
@@ -88,21 +77,14 @@ std::uint64_t MdatSize(const std::string& bytes) {
   return size;
 }
 
-class CliMp4Test : public TempStore {
+class CliMp4Test : public CliTest {
  protected:
   void SetUp() override {
-    TempStore::SetUp();
+    CliTest::SetUp();
     if (!HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
-    HKEY logging = Create(u"Software\\Zandor\\Logging\\Zandor software");
-    SetDword(logging, u"EventLogLevel", 0);
-    SetDword(logging, u"FileLogLevel", 2);
-    SetString(logging, u"File", vel::FromUtf8(dir_ + "/log.txt"));
-    RegCloseKey(logging);
     cover_ = dir_ + "/cover.jpg";
     ASSERT_EQ(std::system(("ffmpeg -v error -f lavfi -i color=c=blue:s=64x64 -frames:v 1 -y " + cover_).c_str()), 0);
   }
-  Result Velitems(const std::string& args) { return RunVelitems(args, dir_); }
-
   // A 1.5 s AAC tone with tags, made by ffmpeg with extra options.
   std::string Make(const std::string& name, const std::string& options, bool withCover) {
     const std::string path = dir_ + "/" + name;
