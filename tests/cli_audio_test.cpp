@@ -14,7 +14,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-
 class CliAudioTest : public CliTest {};
 
 TEST_F(CliAudioTest, PictureArgumentsAreChecked) {

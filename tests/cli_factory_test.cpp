@@ -13,7 +13,6 @@
 
 namespace {
 
-
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::stringstream s(text);

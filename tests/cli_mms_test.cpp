@@ -17,7 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-
 // The value of a property line ("  NAME   VT_...   VALUE") of `read`'s table.
 std::string ValueOf(const std::string& line) {
   std::istringstream s(line);

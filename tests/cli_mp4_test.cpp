@@ -21,7 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-
 // Standard output of a shell command; its exit status in status.
 std::string Shell(const std::string& command, int* status = nullptr) {
   std::string out;
