@@ -18,6 +18,7 @@
 #include "audio/AudioPropertyMap.h"
 #include "framework/VelItems.h"
 #include "module/VelItemPluginsLib.h"
+#include "module/module_test_store.h"
 #include "platform/com/combase.h"
 #include "platform/com/comdef.h"
 #include "platform/com/oleauto.h"
@@ -27,7 +28,6 @@
 
 namespace {
 
-using EntryPoint = HRESULT (*)();
 using Bytes = std::vector<std::uint8_t>;
 
 std::string Narrow(std::u16string_view s) { return vel::ToUtf8(std::u16string(s)); }
@@ -81,24 +81,11 @@ Bytes Wave(std::uint32_t fmtSize, std::uint32_t dataSize, const std::vector<std:
   return b;
 }
 
-class AudioPlugin : public ::testing::Test {
+class AudioPlugin : public ModuleStore {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velaudio-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    setenv("VEL_REGISTRY", (dir_ + "/registry.db").c_str(), 1);
-    vel::RegistryReset();
-    const char* bin = std::getenv("VEL_TEST_BIN");
-    ASSERT_NE(bin, nullptr);
-    for (const char* name : {"/libVelItems.so", "/libVelItemPlugins.so"}) {
-      HMODULE h = LoadLibraryW(vel::FromUtf8(std::string(bin) + name).c_str());
-      ASSERT_NE(h, nullptr) << name;
-      modules_.push_back(h);
-      auto reg = reinterpret_cast<EntryPoint>(GetProcAddress(h, "DllRegisterServer"));
-      ASSERT_NE(reg, nullptr);
-      ASSERT_EQ(reg(), S_OK) << name;
-    }
+    ModuleStore::SetUp();
+    if (HasFatalFailure()) return;
     ASSERT_EQ(CoCreateInstance(CLSID_VelItemAudio, nullptr, CLSCTX_ALL, IID_IVelItemPlugin,
                                reinterpret_cast<void**>(&plugin_)),
               S_OK);
@@ -107,10 +94,7 @@ class AudioPlugin : public ::testing::Test {
   void TearDown() override {
     audio_ = nullptr;
     plugin_ = nullptr;
-    for (HMODULE h : modules_) FreeLibrary(h);
-    vel::RegistryReset();
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
+    ModuleStore::TearDown();
   }
 
   std::string File(const std::string& name, const Bytes& bytes) {
@@ -138,8 +122,6 @@ class AudioPlugin : public ::testing::Test {
     ASSERT_EQ(properties->put_Value(_bstr_t(name), _bstr_t(ns), value), S_OK);
   }
 
-  std::string dir_;
-  std::vector<HMODULE> modules_;
   ComPtr<IVelItemPlugin> plugin_;
   ComPtr<IVelItemAudio> audio_;
 };

@@ -13,6 +13,7 @@
 
 #include "framework/VelItems.h"
 #include "module/VelItemPluginsLib.h"
+#include "module/module_test_store.h"
 #include "platform/com/combase.h"
 #include "platform/com/comdef.h"
 #include "platform/com/oleauto.h"
@@ -22,7 +23,6 @@
 
 namespace {
 
-using EntryPoint = HRESULT (*)();
 
 std::string Narrow(std::u16string_view s) { return vel::ToUtf8(std::u16string(s)); }
 
@@ -71,39 +71,23 @@ std::u16string Join(const std::vector<std::u16string>& lines) {
   return text;
 }
 
-class SmsPlugin : public ::testing::Test {
+class SmsPlugin : public ModuleStore {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velsms-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    setenv("VEL_REGISTRY", (dir_ + "/registry.db").c_str(), 1);
     // Message dates are UTC; with the zone at UTC local time equals them.
     setenv("TZ", "UTC", 1);
     tzset();
     setenv("LC_ALL", "en_US.UTF-8", 1);
-    vel::RegistryReset();
-    const char* bin = std::getenv("VEL_TEST_BIN");
-    ASSERT_NE(bin, nullptr);
-    for (const char* name : {"/libVelItems.so", "/libVelItemPlugins.so"}) {
-      HMODULE h = LoadLibraryW(vel::FromUtf8(std::string(bin) + name).c_str());
-      ASSERT_NE(h, nullptr) << name;
-      modules_.push_back(h);
-      auto reg = reinterpret_cast<EntryPoint>(GetProcAddress(h, "DllRegisterServer"));
-      ASSERT_NE(reg, nullptr);
-      ASSERT_EQ(reg(), S_OK) << name;
-    }
+    ModuleStore::SetUp();
+    if (HasFatalFailure()) return;
     ASSERT_EQ(CoCreateInstance(CLSID_VelItemSMS, nullptr, CLSCTX_ALL, IID_IVelItemPlugin,
                                reinterpret_cast<void**>(&plugin_)),
               S_OK);
   }
   void TearDown() override {
     plugin_ = nullptr;
-    for (HMODULE h : modules_) FreeLibrary(h);
-    vel::RegistryReset();
+    ModuleStore::TearDown();
     unsetenv("LC_ALL");
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
   }
   std::string WriteFile(const std::string& name, const std::u16string& text) {
     const std::string path = dir_ + "/" + name;
@@ -116,8 +100,6 @@ class SmsPlugin : public ::testing::Test {
     return item;
   }
 
-  std::string dir_;
-  std::vector<HMODULE> modules_;
   ComPtr<IVelItemPlugin> plugin_;
 };
 
