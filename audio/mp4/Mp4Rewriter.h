@@ -4,10 +4,9 @@
 // renamed over the original. A failure at any step leaves the original as it
 // was and no temporary file behind.
 //
-// The new file gets the default permissions of a new file in that folder, not
-// the original's mode bits: the platform layer offers no way to copy them. A
-// read-only original is refused (kIoFailed), as the platform refuses to
-// replace it.
+// The new file keeps the original's permission bits, and a symbolic link is
+// followed (CYReplacingFile). A read-only original is refused (kIoFailed) before
+// any temporary file exists.
 //
 // Thread safety: no shared state; any thread. Two writers of the same file at
 // once do not corrupt it (each renames a whole file), but one's edit is lost.
