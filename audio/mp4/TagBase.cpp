@@ -113,6 +113,16 @@ std::uint64_t MetaChildrenBegin(Bytes bytes, const Mp4Atom& meta, Mp4ByteOrder o
   return std::min(meta.body() + 4, meta.end());
 }
 
+// Whether a meta's handler ("hdlr": version and flags, a predefined word,
+// then the handler type) is "mdir", or the meta has no handler.
+bool HoldsItemListHandler(Bytes bytes, const Mp4TagMeta& meta, Mp4ByteOrder order) {
+  auto hdlr = FindChildExact(bytes, meta.childrenBegin, meta.meta.end(), "hdlr", order);
+  if (!hdlr) return true;
+  const std::uint64_t at = hdlr->body() + 8;
+  if (at + 4 > hdlr->end()) return false;
+  return std::string_view(reinterpret_cast<const char*>(bytes.data() + at), 4) == "mdir";
+}
+
 int ClampToInt(std::uint64_t value) noexcept {
   return value > static_cast<std::uint64_t>(std::numeric_limits<int>::max()) ? std::numeric_limits<int>::max()
                                                                              : static_cast<int>(value);
@@ -206,7 +216,10 @@ std::optional<Mp4TagMeta> FindTagMeta(Bytes bytes, const Mp4Atom& udta, Mp4ByteO
       if (!EqualsNoCase(StoredType(bytes, *child), "meta")) continue;
       Mp4TagMeta found{*child, MetaChildrenBegin(bytes, *child, order)};
       if (FindChildExact(bytes, found.childrenBegin, child->end(), "ilst", order)) return found;
-      if (!first) first = found;
+      // A meta without items is taken over only when it is of the item-list
+      // handler (or names none); another handler's meta (an ID3 meta of a
+      // 3GP file, say) stays as it is, beside the new one.
+      if (!first && HoldsItemListHandler(bytes, found, order)) first = found;
     }
     return first;
   });

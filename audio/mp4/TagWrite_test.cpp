@@ -255,6 +255,16 @@ TEST(TagRewriteTest, UserDataLayout) {
   const ByteVec rebuilt = Atom("udta", Cat({Atom("meta", Cat({U32(0), hdlr, Atom("ilst", items), xml})),
                                             Atom("name", Text("clip")), chapter}));
   EXPECT_EQ(base.BuildUserData(old, Mp4ByteOrder::kBig), rebuilt);
+
+  // A meta without items is taken over when it is of the item-list handler;
+  // another handler's meta (an ID3 tag in a 3GP file) is kept whole beside it.
+  const ByteVec id3 = Atom("ID32", Zeros(12));
+  const ByteVec id3Meta = Atom("meta", Cat({U32(0), Atom("hdlr", Cat({U32(0), U32(0), Text("ID32"), Zeros(13)})), id3}));
+  EXPECT_EQ(base.BuildUserData(Atom("udta", id3Meta), Mp4ByteOrder::kBig),
+            Atom("udta", Cat({Atom("meta", Cat({U32(0), hdlr, Atom("ilst", items)})), id3Meta})));
+  const ByteVec emptyTagMeta = Atom("meta", Cat({U32(0), hdlr, xml}));
+  EXPECT_EQ(base.BuildUserData(Atom("udta", emptyTagMeta), Mp4ByteOrder::kBig),
+            Atom("udta", Atom("meta", Cat({U32(0), hdlr, Atom("ilst", items), xml}))));
 }
 
 TEST(TagRewriteTest, LittleEndianNumbers) {
