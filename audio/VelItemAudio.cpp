@@ -372,6 +372,9 @@ void CVelItemAudio::WriteAacMetaData(const std::u16string& path, IVelItem* item)
     CAacEditor editor;
     CMetaDataItemList records;
     if (!editor.Read(path, records)) return;
+    // A raw ADTS stream has no place for tags: like a file the editor does
+    // not read, it is left as it is.
+    if (!editor.IsMovie()) return;
     bool changed = false;
     ForEachProperty(PropertiesOf(item, f), f, [&](IVelProperty* property) {
       const std::u16string name = PropertyName(property);

@@ -421,11 +421,34 @@ TEST_F(AudioPlugin, WritePictureRejectsOtherTypes) {
 }
 
 // Files that are never written stay as they are, and the calls succeed.
-TEST_F(AudioPlugin, FilesOutsideBothFamiliesAreNeverWritten) {
+// An ADTS stream of frames of one size (AAC LC, 44.1 kHz, stereo).
+Bytes Adts(int frames, std::uint32_t length) {
+  Bytes b;
+  for (int i = 0; i < frames; ++i) {
+    const Bytes header = {0xFF,
+                          0xF1,
+                          0x50,
+                          static_cast<std::uint8_t>(0x80 | (length >> 11)),
+                          static_cast<std::uint8_t>(length >> 3),
+                          static_cast<std::uint8_t>(((length & 7) << 5) | 0x1F),
+                          0xFC};
+    b.insert(b.end(), header.begin(), header.end());
+    b.resize(b.size() + length - header.size());
+  }
+  return b;
+}
+
+// Files that hold no tags, or that the MP4 editor does not read, are left as
+// they are and the calls succeed.
+TEST_F(AudioPlugin, FilesThatHoldNoTagsAreNeverWritten) {
   const Bytes wave = Wave(16, 176400);
-  for (const char* name : {"a.wav", "a.amr", "a.3g2"}) {
+  Bytes isom = {0, 0, 0, 16, 'f', 't', 'y', 'p', 'i', 's', 'o', 'm', 0, 0, 2, 0, 0, 0, 0, 16, 'm', 'd', 'a', 't'};
+  isom.resize(32);
+  const std::pair<const char*, Bytes> files[] = {
+      {"a.wav", wave}, {"a.amr", wave}, {"a.3g2", wave}, {"adts.aac", Adts(3, 400)}, {"isom.m4a", isom}};
+  for (const auto& [name, bytes] : files) {
     SCOPED_TRACE(name);
-    const std::string path = File(name, wave);
+    const std::string path = File(name, bytes);
     const std::string before = ReadBytes(path);
     ComPtr<IVelItem> item = NewItem();
     Put(item, u"Title", _variant_t(u"New"));

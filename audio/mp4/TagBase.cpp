@@ -230,18 +230,20 @@ std::optional<Mp4TagMeta> FindTagMeta(Bytes bytes, const Mp4Atom& udta, Mp4ByteO
 
 bool CTagBase::ParseImage(Bytes bytes, std::u16string_view extension) {
   bool parsed = false;
+  bool movie = false;
   // A failure inside the parse (an allocation for an absurd item) is a file
   // that cannot be read, not an error of the caller.
   YErrorFrameNoThrow({u"CTagBase::ParseImage", kSource, __LINE__}, [&]() {
     frames_.clear();
     byteOrder_ = Mp4ByteOrder::kBig;
     if (auto type = DetectMp4File(bytes)) {
-      parsed = ParseMp4(bytes, *type);
+      parsed = movie = ParseMp4(bytes, *type);
     } else if (extension == u".aac") {
       parsed = ParseAdts(bytes);
     }
   });
   if (!parsed) frames_.clear();
+  movie_ = movie;
   return parsed;
 }
 

@@ -47,6 +47,9 @@ class CTagBase {
 
   const std::vector<CTagFrame>& Frames() const noexcept { return frames_; }
   Mp4ByteOrder ByteOrder() const noexcept { return byteOrder_; }
+  // Whether the last parse read an MP4 movie; false for a raw ADTS stream,
+  // which has no place for tags, and when the parse failed.
+  bool IsMovie() const noexcept { return movie_; }
 
   // The first frame named name (ASCII case ignored): its value and data type.
   // Nothing when no frame has that name.
@@ -87,7 +90,10 @@ class CTagBase {
   static NumberPair ParseNumberPair(std::u16string_view text);
 
  protected:
-  void ClearFrames() noexcept { frames_.clear(); }
+  void ClearFrames() noexcept {
+    frames_.clear();
+    movie_ = false;
+  }
 
  private:
   bool ParseMp4(std::span<const std::uint8_t> bytes, const Mp4FileType& type);
@@ -110,6 +116,7 @@ class CTagBase {
 
   std::vector<CTagFrame> frames_;
   Mp4ByteOrder byteOrder_ = Mp4ByteOrder::kBig;
+  bool movie_ = false;
 };
 
 // The "meta" child of a udta that holds the items, and where its children
