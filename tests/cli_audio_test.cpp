@@ -38,7 +38,7 @@ TEST_F(CliAudioTest, PictureNeedsAnAudioPlugin) {
   EXPECT_FALSE(fs::exists(dir_ + "/out.jpg"));
 }
 
-// A WAVE file has no picture: get says so, set and clear change nothing.
+// A WAVE file has no picture: get says so, set and clear change nothing (set says so).
 TEST_F(CliAudioTest, PictureOfAWaveFile) {
   const std::string wave = dir_ + "/a.wav", image = dir_ + "/cover.jpg", out = dir_ + "/out.jpg";
   WriteText(wave, std::string("RIFF\0\0\0\0WAVEfmt ", 16) + std::string(40, '\0'));
@@ -52,8 +52,10 @@ TEST_F(CliAudioTest, PictureOfAWaveFile) {
 
   r = Velitems("picture set " + wave + " " + image);
   EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find(wave + ": this file keeps no pictures; it was left as it is"), std::string::npos) << r.err;
   r = Velitems("picture clear " + wave);
   EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.find("keeps no pictures"), std::string::npos) << r.err;  // it has none, as asked
   EXPECT_EQ(ReadText(wave), before);
 }
 

@@ -199,6 +199,7 @@ TEST_F(CliMp4Test, WrittenTagsAndCoverReachThePeers) {
     ASSERT_EQ(std::system(("ffmpeg -v error -f lavfi -i color=c=red:s=48x32 -frames:v 1 -y " + cover2).c_str()), 0);
     r = Velitems("picture set " + path + " " + cover2);
     ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
     const std::string out = dir_ + "/out.jpg";
     r = Velitems("picture get " + path + " " + out);
     ASSERT_EQ(r.status, 0) << r.err;

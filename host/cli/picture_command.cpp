@@ -5,6 +5,7 @@
 // clear hands over VT_EMPTY, which removes the picture.
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -88,6 +89,27 @@ bool WriteWholeFile(const std::string& path, const BYTE* data, std::size_t size)
   return true;
 }
 
+// The bytes of a one-dimensional byte array; nothing for any other value.
+std::optional<std::vector<BYTE>> PictureBytes(const VARIANT& value) {
+  if (value.vt != (VT_ARRAY | VT_UI1) || value.parray == nullptr || SafeArrayGetDim(value.parray) != 1) return {};
+  LONG lower = 0, upper = -1;
+  SafeArrayGetLBound(value.parray, 1, &lower);
+  SafeArrayGetUBound(value.parray, 1, &upper);
+  const std::size_t size = upper >= lower ? static_cast<std::size_t>(static_cast<long long>(upper) - lower + 1) : 0;
+  void* data = nullptr;
+  if (FAILED(SafeArrayAccessData(value.parray, &data))) return {};
+  std::vector<BYTE> bytes(static_cast<const BYTE*>(data), static_cast<const BYTE*>(data) + size);
+  SafeArrayUnaccessData(value.parray);
+  return bytes;
+}
+
+// Whether the picture read back is the one written (VT_EMPTY: none).
+bool SamePicture(const VARIANT& read, const VARIANT& written) {
+  if (written.vt == VT_EMPTY) return read.vt == VT_EMPTY || read.vt == VT_NULL;
+  const auto a = PictureBytes(read), b = PictureBytes(written);
+  return a && b && *a == *b;
+}
+
 // The picture interface of the plugin the factory picks for file, or null
 // after the reason was printed.
 ComPtr<IVelItemAudio> PicturePlugin(const std::string& file) {
@@ -130,23 +152,13 @@ int RunPictureGet(const std::string& file, const std::string& out) {
     std::fprintf(stderr, "velitems: %s: no picture\n", file.c_str());
     return 1;
   }
-  if (picture.vt != (VT_ARRAY | VT_UI1) || picture.parray == nullptr || SafeArrayGetDim(picture.parray) != 1) {
+  const std::optional<std::vector<BYTE>> bytes = PictureBytes(picture);
+  if (!bytes) {
     std::fprintf(stderr, "velitems: %s: ReadPicture answered a value of type %u, not bytes\n", file.c_str(),
                  static_cast<unsigned>(picture.vt));
     return 1;
   }
-  LONG lower = 0, upper = -1;
-  SafeArrayGetLBound(picture.parray, 1, &lower);
-  SafeArrayGetUBound(picture.parray, 1, &upper);
-  const std::size_t size = upper >= lower ? static_cast<std::size_t>(static_cast<long long>(upper) - lower + 1) : 0;
-  void* data = nullptr;
-  if (FAILED(SafeArrayAccessData(picture.parray, &data))) {
-    std::fprintf(stderr, "velitems: %s: the picture's bytes cannot be reached\n", file.c_str());
-    return 1;
-  }
-  const bool written = WriteWholeFile(out, static_cast<const BYTE*>(data), size);
-  SafeArrayUnaccessData(picture.parray);
-  return written ? 0 : 1;
+  return WriteWholeFile(out, bytes->data(), bytes->size()) ? 0 : 1;
 }
 
 int RunPictureSet(const std::string& file, const std::string* image) {
@@ -177,6 +189,11 @@ int RunPictureSet(const std::string& file, const std::string* image) {
     ReportFailure("WritePicture", hr);
     return 1;
   }
+  // The plugin leaves files that keep no pictures as they are and succeeds;
+  // a person is told when the file does not hold what was asked for.
+  _variant_t now;
+  if (SUCCEEDED(audio->ReadPicture(_bstr_t(Wide(file)), now.GetAddress())) && !SamePicture(now, picture))
+    std::fprintf(stderr, "velitems: %s: this file keeps no pictures; it was left as it is\n", file.c_str());
   return 0;
 }
 
