@@ -420,7 +420,6 @@ TEST_F(AudioPlugin, WritePictureRejectsOtherTypes) {
   EXPECT_EQ(ReadBytes(path), std::string(8, '\0'));
 }
 
-// Files that are never written stay as they are, and the calls succeed.
 // An ADTS stream of frames of one size (AAC LC, 44.1 kHz, stereo).
 Bytes Adts(int frames, std::uint32_t length) {
   Bytes b;

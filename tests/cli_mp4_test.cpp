@@ -292,6 +292,14 @@ TEST_F(CliMp4Test, WritingAnEmptyPictureRemovesTheCover) {
   if (HaveTool("exiftool")) {
     EXPECT_EQ(Shell("exiftool -s -s -s -CoverArt " + path), "");
   }
+
+  // An empty image set as the picture clears it too, without a warning.
+  const std::string other = Make("empty-image.m4a", "-movflags +faststart", true);
+  WriteText(dir_ + "/empty.jpg", "");
+  r = Velitems("picture set " + other + " " + dir_ + "/empty.jpg");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(Velitems("picture get " + other + " " + dir_ + "/out.jpg").status, 1);
 }
 
 // Genre numbers without a name, and ratings stored as bytes, as the plugin hands them over.

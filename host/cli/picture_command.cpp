@@ -103,10 +103,14 @@ std::optional<std::vector<BYTE>> PictureBytes(const VARIANT& value) {
   return bytes;
 }
 
-// Whether the picture read back is the one written (VT_EMPTY: none).
+// Whether the picture read back is the one written; no picture (VT_EMPTY,
+// VT_NULL) counts as no bytes, so an empty image is the same as clearing.
 bool SamePicture(const VARIANT& read, const VARIANT& written) {
-  if (written.vt == VT_EMPTY) return read.vt == VT_EMPTY || read.vt == VT_NULL;
-  const auto a = PictureBytes(read), b = PictureBytes(written);
+  const auto bytesOf = [](const VARIANT& value) -> std::optional<std::vector<BYTE>> {
+    if (value.vt == VT_EMPTY || value.vt == VT_NULL) return std::vector<BYTE>{};
+    return PictureBytes(value);
+  };
+  const auto a = bytesOf(read), b = bytesOf(written);
   return a && b && *a == *b;
 }
 
