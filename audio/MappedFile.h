@@ -3,9 +3,10 @@
 // pages that hold them. Audio readers take their bytes from here and read them
 // through bounded readers only.
 //
-// A view of a file that another process shortens while it is mapped loses its
-// pages beyond the new end; the audio readers accept that risk for files the
-// user is working on, as every reader of a mapped file does.
+// When another process shortens the file while it is mapped, the bytes past
+// the new end read as zeros (the platform keeps views readable); the bounded
+// readers then read what a damaged file holds, and a rewrite notices the
+// change of size and does not replace the file.
 //
 // Thread safety: an object belongs to one thread; its bytes may be read from
 // any thread while it lives.

@@ -5,6 +5,7 @@
 
 #include "audio/MappedFile.h"
 #include "ylib/YErrorFrame.h"
+#include "ylib/YFileUtilities.h"
 #include "ylib/YReplacingFile.h"
 
 namespace {
@@ -55,7 +56,10 @@ Mp4RewriteStatus Mp4RewriteUserData(const std::u16string& path, const Mp4UserDat
     const Mp4RewritePlan plan = PlanMp4UserDataRewrite(mapped.bytes(), build);
     if (plan.status != Mp4RewriteStatus::kWritten) return plan.status;
     CYReplacingFile file(path);
-    const bool ok = file.Open() && WritePieces(file, mapped.bytes(), plan) && file.Commit();
+    // A file that another process shortened meanwhile reads as zeros where
+    // its bytes vanished: such a copy must not take the file's place.
+    const bool ok = file.Open() && WritePieces(file, mapped.bytes(), plan) &&
+                    CYFileUtilities::GetFileSize(path) == mapped.size() && file.Commit();
     return ok ? Mp4RewriteStatus::kWritten : Mp4RewriteStatus::kIoFailed;
   });
 }

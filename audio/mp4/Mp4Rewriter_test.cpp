@@ -151,6 +151,20 @@ TEST_F(Mp4RewriterFileTest, LargeMediaIsStreamedWhole) {
   EXPECT_TRUE(out == expected);
 }
 
+// Another process shortens the file while it is being rewritten: the copy of
+// its vanished bytes fails or is refused, and it does not replace the file.
+TEST_F(Mp4RewriterFileTest, AFileShortenedMeanwhileIsNotReplaced) {
+  const Bytes in = MakeMovie({.topLevelUserData = true, .mediaSize = 64 * 1024});
+  Put("cut.m4a", in);
+  const Mp4UserDataBuilder shortenThenBuild = [&](std::span<const std::uint8_t> old, Mp4ByteOrder order) {
+    EXPECT_EQ(truncate(Path("cut.m4a").c_str(), 4096), 0);
+    return UserDataOf(300)(old, order);
+  };
+  EXPECT_EQ(Mp4RewriteUserData(WidePath("cut.m4a"), shortenThenBuild), Mp4RewriteStatus::kIoFailed);
+  EXPECT_EQ(Get("cut.m4a"), Bytes(in.begin(), in.begin() + 4096));
+  EXPECT_EQ(Names(), std::vector<std::string>{"cut.m4a"});
+}
+
 TEST_F(Mp4RewriterFileTest, FailuresLeaveTheFileAsItWas) {
   const AtomWriter w;
   const Bytes movie = MakeMovie({});

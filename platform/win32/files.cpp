@@ -6,6 +6,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/mman.h>
@@ -13,12 +14,14 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <utility>
+#include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/text.h"
@@ -257,6 +260,76 @@ std::mutex& ViewLock() {
 std::map<const void*, size_t>& Views() {
   static auto* views = new std::map<const void*, size_t>;  // outlives static destruction
   return *views;
+}
+
+// A mapped file cannot be shortened on the platform this layer stands in for,
+// so code reading a view relies on its pages staying readable. Here any
+// process may shorten the file, and reading a view's page that now lies past
+// the file's end raises SIGBUS. Such a page reads as zeros instead: the
+// handler puts an anonymous zero page in its place when the fault lies inside
+// a live view. A SIGBUS anywhere else goes to the handler installed before.
+// The handler reads the table of views without locks; views are entered and
+// removed under ViewLock, a view's end before its beginning.
+struct GuardedView {
+  std::atomic<std::uintptr_t> begin{0};
+  std::atomic<std::uintptr_t> end{0};
+};
+constexpr int kGuardedViews = 256;  // views beyond these are not guarded
+GuardedView g_guardedViews[kGuardedViews];
+struct sigaction g_previousBusAction;
+std::uintptr_t g_pageSize = 4096;
+
+void OnBusError(int number, siginfo_t* info, void* context) {
+  const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
+  for (GuardedView& view : g_guardedViews) {
+    const std::uintptr_t begin = view.begin.load(std::memory_order_acquire);
+    if (begin == 0 || address < begin || address >= view.end.load(std::memory_order_acquire)) continue;
+    void* page = reinterpret_cast<void*>(address & ~(g_pageSize - 1));
+    if (mmap(page, g_pageSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) return;
+    break;
+  }
+  const struct sigaction& previous = g_previousBusAction;
+  if ((previous.sa_flags & SA_SIGINFO) != 0 && previous.sa_sigaction != nullptr) {
+    previous.sa_sigaction(number, info, context);
+  } else if ((previous.sa_flags & SA_SIGINFO) == 0 && previous.sa_handler != SIG_DFL &&
+             previous.sa_handler != SIG_IGN) {
+    previous.sa_handler(number);
+  } else {
+    // The default action: delivered as soon as this handler returns.
+    signal(SIGBUS, SIG_DFL);
+    raise(SIGBUS);
+  }
+}
+
+void GuardViewPages() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    g_pageSize = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    struct sigaction action {};
+    action.sa_sigaction = OnBusError;
+    action.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGBUS, &action, &g_previousBusAction);
+  });
+}
+
+// Both under ViewLock.
+void EnterGuardedView(const void* view, size_t length) {
+  for (GuardedView& slot : g_guardedViews) {
+    if (slot.begin.load(std::memory_order_relaxed) != 0) continue;
+    const auto begin = reinterpret_cast<std::uintptr_t>(view);
+    slot.end.store(begin + length, std::memory_order_release);
+    slot.begin.store(begin, std::memory_order_release);
+    return;
+  }
+}
+void RemoveGuardedView(const void* view) {
+  for (GuardedView& slot : g_guardedViews) {
+    if (slot.begin.load(std::memory_order_relaxed) != reinterpret_cast<std::uintptr_t>(view)) continue;
+    slot.begin.store(0, std::memory_order_release);
+    slot.end.store(0, std::memory_order_release);
+    return;
+  }
 }
 
 bool Fail(DWORD error) {
@@ -720,6 +793,7 @@ LPVOID MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesiredAccess, DWORD dwF
     return nullptr;
   }
   const size_t length = dwNumberOfBytesToMap == 0 ? static_cast<size_t>(m->size() - offset) : dwNumberOfBytesToMap;
+  GuardViewPages();
   void* view = mmap(nullptr, length, PROT_READ, MAP_SHARED, m->fd(), static_cast<off_t>(offset));
   if (view == MAP_FAILED) {
     SetLastError(errno == ENOMEM ? ERROR_NOT_ENOUGH_MEMORY : ERROR_ACCESS_DENIED);
@@ -727,6 +801,7 @@ LPVOID MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesiredAccess, DWORD dwF
   }
   std::lock_guard<std::mutex> guard(ViewLock());
   Views()[view] = length;
+  EnterGuardedView(view, length);
   SetLastError(ERROR_SUCCESS);
   return view;
 }
@@ -739,6 +814,7 @@ BOOL UnmapViewOfFile(LPCVOID lpBaseAddress) {
     if (it == Views().end()) return Fail(ERROR_INVALID_PARAMETER);
     length = it->second;
     Views().erase(it);
+    RemoveGuardedView(lpBaseAddress);
   }
   munmap(const_cast<void*>(lpBaseAddress), length);
   SetLastError(ERROR_SUCCESS);
