@@ -269,7 +269,8 @@ std::map<const void*, size_t>& Views() {
 // handler puts an anonymous zero page in its place when the fault lies inside
 // a live view. A SIGBUS anywhere else goes to the handler installed before.
 // The handler reads the table of views without locks; views are entered and
-// removed under ViewLock, a view's end before its beginning.
+// removed under ViewLock, so that a slot's beginning is set last and cleared
+// first.
 struct GuardedView {
   std::atomic<std::uintptr_t> begin{0};
   std::atomic<std::uintptr_t> end{0};
