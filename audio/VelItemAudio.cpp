@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "audio/AudioPropertyMap.h"
+#include "audio/ByteArray.h"
 #include "audio/MappedFile.h"
 #include "audio/mp4/AacEditor.h"
 #include "audio/wave/WaveHeader.h"
@@ -144,14 +145,9 @@ std::u16string FolderName(std::u16string text) {
 
 // The byte at a byte array's lower bound; nothing when the array has none.
 std::optional<BYTE> FirstByte(const VARIANT& value) {
-  SAFEARRAY* array = value.parray;
-  LONG lower = 0, upper = -1;
-  if (array == nullptr || SafeArrayGetDim(array) != 1 || FAILED(SafeArrayGetLBound(array, 1, &lower)) ||
-      FAILED(SafeArrayGetUBound(array, 1, &upper)) || upper < lower)
-    return std::nullopt;
-  BYTE first = 0;
-  if (FAILED(SafeArrayGetElement(array, &lower, &first))) return std::nullopt;
-  return first;
+  const CByteArrayView view(value);
+  if (!view.valid() || view.bytes().empty()) return std::nullopt;
+  return view.bytes().front();
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "audio/AudioPropertyMap.h"
+#include "audio/ByteArray.h"
 #include "platform/com/oleauto.h"
 #include "platform/win32/winbase.h"
 #include "ylib/YErrorFrame.h"

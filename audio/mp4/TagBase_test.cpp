@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "audio/ByteArray.h"
 #include "audio/mp4/Mp4TagTestSupport.h"
 #include "ylib/YVariant.h"
 

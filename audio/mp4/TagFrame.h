@@ -50,8 +50,3 @@ class CTagFrame {
   // value that cannot be converted raises.
   bool IsSameData(const VARIANT& other) const;
 };
-
-// Byte-array VARIANTs (VT_ARRAY|VT_UI1, one dimension).
-_variant_t MakeByteArrayVariant(const std::uint8_t* data, std::size_t size);
-// The bytes of a one-dimensional VT_ARRAY|VT_UI1 value; false for anything else.
-bool GetByteArrayContent(const VARIANT& value, std::vector<std::uint8_t>& bytes);

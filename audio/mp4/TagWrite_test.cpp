@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "audio/ByteArray.h"
 #include "audio/mp4/Mp4TagTestSupport.h"
 #include "audio/mp4/TagBase.h"
 #include "ylib/YException.h"
