@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "audio/AudioPropertyMap.h"
+#include "audio/wave/WaveTestFiles.h"
 #include "framework/VelItems.h"
 #include "module/VelItemPluginsLib.h"
 #include "module/module_test_store.h"
@@ -42,39 +43,15 @@ void WriteBytes(const std::string& path, const Bytes& bytes) {
                                                static_cast<std::streamsize>(bytes.size()));
 }
 
-void Append(Bytes& b, const std::string& text) { b.insert(b.end(), text.begin(), text.end()); }
-void U16(Bytes& b, std::uint16_t v) {
-  b.push_back(static_cast<std::uint8_t>(v));
-  b.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-void U32(Bytes& b, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
+using wavetest::Append;
+using wavetest::U32;
 
 // A WAVE header with a format chunk of fmtSize bytes (44.1 kHz, 16-bit
-// stereo), the given chunks before "data", and a "data" chunk announcing
-// dataSize bytes of which only a few follow.
+// stereo), the given chunks (5 bytes each) before "data", and a "data" chunk
+// announcing dataSize bytes of which only a few follow.
 Bytes Wave(std::uint32_t fmtSize, std::uint32_t dataSize, const std::vector<std::string>& chunksBefore = {}) {
-  Bytes b;
-  Append(b, "RIFF");
-  U32(b, 36 + dataSize);
-  Append(b, "WAVE");
-  Append(b, "fmt ");
-  U32(b, fmtSize);
-  Bytes body;
-  U16(body, 1);
-  U16(body, 2);
-  U32(body, 44100);
-  U32(body, 176400);
-  U16(body, 4);
-  U16(body, 16);
-  body.resize(fmtSize + (fmtSize & 1u), 0);
-  b.insert(b.end(), body.begin(), body.end());
-  for (const std::string& name : chunksBefore) {
-    Append(b, name);
-    U32(b, 5);
-    b.insert(b.end(), 6, 0x41);  // 5 bytes and the pad byte
-  }
+  Bytes b = wavetest::Header({.chunkSize = fmtSize});
+  for (const std::string& name : chunksBefore) wavetest::Chunk(b, name, 5);
   Append(b, "data");
   U32(b, dataSize);
   b.insert(b.end(), 16, 0);
