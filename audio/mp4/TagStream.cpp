@@ -1,14 +1,5 @@
 #include "audio/mp4/TagStream.h"
 
-CTagStream::~CTagStream() = default;
-
-void CTagStream::Reset(std::span<const std::uint8_t> bytes, Mp4ByteOrder order) noexcept {
-  bytes_ = bytes;
-  order_ = order;
-  position_ = 0;
-  ok_ = true;
-}
-
 const std::uint8_t* CTagStream::Take(std::uint64_t n) noexcept {
   if (n > Remaining()) {
     ok_ = false;

@@ -5,7 +5,7 @@
 //
 // A read that would pass the end reads nothing, answers 0 (or an empty span)
 // and marks the stream failed; the position stays where it was. The failure
-// sticks until Reset, so a decoder may read several fields in a row and check
+// sticks, so a decoder may read several fields in a row and check
 // ok() once at the end instead of after every field.
 //
 // Positions are 64-bit and absolute within the span.
@@ -21,12 +21,7 @@
 
 class CTagStream {
  public:
-  CTagStream() noexcept = default;
   CTagStream(std::span<const std::uint8_t> bytes, Mp4ByteOrder order) noexcept : bytes_(bytes), order_(order) {}
-  virtual ~CTagStream();
-
-  // Starts over on other bytes: position 0, no failure.
-  void Reset(std::span<const std::uint8_t> bytes, Mp4ByteOrder order) noexcept;
 
   std::uint8_t ReadByte() noexcept;
   std::uint16_t ReadUInt16() noexcept;
@@ -43,8 +38,6 @@ class CTagStream {
   std::uint64_t Size() const noexcept { return bytes_.size(); }
   std::uint64_t Remaining() const noexcept { return bytes_.size() - position_; }
   bool ok() const noexcept { return ok_; }
-  Mp4ByteOrder order() const noexcept { return order_; }
-  void SetOrder(Mp4ByteOrder order) noexcept { order_ = order; }
   std::span<const std::uint8_t> bytes() const noexcept { return bytes_; }
 
  private:
