@@ -3,6 +3,7 @@
 #include <array>
 #include <vector>
 
+#include "platform/base/Ascii.h"
 #include "platform/base/ByteReader.h"
 #include "platform/base/ByteWriter.h"
 #include "platform/base/UniqueAny.h"
@@ -107,6 +108,13 @@ TEST(UniqueAnyTest, PutClosesWhatItHeldBeforeHandingOutTheSlot) {
     moved.reset(5);
   }
   EXPECT_EQ(g_closed, 2);  // 3 by put(), 5 at the end of the scope
+}
+
+TEST(AsciiTest, OnlyAToZFold) {
+  EXPECT_EQ(AsciiLowered(std::u16string(u"Audio/MP4 \u00C9")), u"audio/mp4 \u00C9");
+  EXPECT_TRUE(AsciiEqualsNoCase(std::string_view("TEXT/Plain"), std::u16string_view(u"text/plain")));
+  EXPECT_FALSE(AsciiEqualsNoCase(std::string_view("\xC9"), std::u16string_view(u"\u00E9")));
+  EXPECT_FALSE(AsciiEqualsNoCase(std::string_view("ab"), std::string_view("abc")));
 }
 
 }  // namespace
