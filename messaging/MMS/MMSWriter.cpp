@@ -89,7 +89,8 @@ int CMMSWriter::SetText(std::string& field, std::string_view text) {
 }
 
 int CMMSWriter::SetTransactionId(std::string_view text) {
-  return YErrorFrame({u"CMMSWriter::SetTransactionId", kSource, __LINE__}, [&] { return SetText(transactionId_, text); });
+  return YErrorFrame({u"CMMSWriter::SetTransactionId", kSource, __LINE__},
+                     [&] { return SetText(transactionId_, text); });
 }
 int CMMSWriter::SetFrom(std::string_view text) {
   return YErrorFrame({u"CMMSWriter::SetFrom", kSource, __LINE__}, [&] { return SetText(from_, text); });
