@@ -70,16 +70,14 @@ std::string ToAnsi(std::u16string_view text) {
 CMMSWriter::CMMSWriter() = default;
 CMMSWriter::~CMMSWriter() = default;
 
-int CMMSWriter::ExtensionToContentType(const char16_t* path) {
-  return YErrorFrame({u"CMMSWriter::ExtensionToContentType", kSource, __LINE__}, [&] {
-    if (path == nullptr || *path == 0) return kMmsWriterNoPath;
-    const std::u16string_view text(path);
-    const std::size_t dot = text.rfind(u'.');
-    if (dot == std::u16string_view::npos) return kMmsWriterOk;
-    const std::u16string_view ext = text.substr(dot + 1);
-    if (ext.size() > kMaxExtension) return kMmsWriterExtensionTooLong;
-    return static_cast<int>(ContentTypeFromExtension(ext).value_or(0));
-  });
+int CMMSWriter::ExtensionToContentType(const char16_t* path) noexcept {
+  if (path == nullptr || *path == 0) return kMmsWriterNoPath;
+  const std::u16string_view text(path);
+  const std::size_t dot = text.rfind(u'.');
+  if (dot == std::u16string_view::npos) return kMmsWriterOk;
+  const std::u16string_view ext = text.substr(dot + 1);
+  if (ext.size() > kMaxExtension) return kMmsWriterExtensionTooLong;
+  return static_cast<int>(ContentTypeFromExtension(ext).value_or(0));
 }
 
 int CMMSWriter::SetText(std::string& field, std::string_view text) {

@@ -45,7 +45,7 @@ class CMMSWriter {
   // The content type code for a path's extension (text after its last "."),
   // or a status: kMmsWriterNoPath, kMmsWriterOk when there is no ".",
   // kMmsWriterExtensionTooLong. An extension the table lacks gives 0 ("*/*").
-  static int ExtensionToContentType(const char16_t* path);
+  static int ExtensionToContentType(const char16_t* path) noexcept;
 
   void SetMessageType(std::uint8_t type) { messageType_ = type; }
   // Texts of 256 bytes or more are refused with kMmsWriterTextTooLong and
