@@ -12,6 +12,7 @@
 #include <string>
 
 #include "messaging/MMS/MMSCodec2.h"
+#include "messaging/MMS/PartFileName.h"
 #include "messaging/MMS/WspCoding.h"
 #include "platform/registry/store.h"
 #include "platform/text.h"
@@ -79,12 +80,12 @@ void BM_DecodeAndExtractLargest(benchmark::State& state) {
     parts = container.Count();
     for (std::size_t i = 0; i < parts; ++i) {
       CMultipartFile& part = *container.At(i);
-      std::u16string name = WspBytesToWide(part.location, 0);
+      std::u16string name = vel::wsp::BytesToWide(part.location, 0);
       if (part.contentType == kSmilCode) {
         if (name.empty()) name = u"pres.smil";
         part.NormalizeSmil();
       }
-      const std::u16string target = folder + MakeSafePartFileName(name, i, part);
+      const std::u16string target = folder + vel::mms::MakeSafePartFileName(name, i, part);
       benchmark::DoNotOptimize(part.WriteToFile(target.c_str()));
     }
   }

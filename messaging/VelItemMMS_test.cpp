@@ -403,8 +403,8 @@ TEST_F(MmsPlugin, CreateMmsComposesFromItemsAndFilesAndReadsBack) {
     ASSERT_EQ(codec.ParseMmsMessage(U16(written)), 0);
     const CMultipartContainer& parts = *codec.GetContainer();
     ASSERT_EQ(parts.Count(), 2u) << "b.cid and the file without extension are left out";
-    EXPECT_EQ(std::string(WspContentTypeToText(parts.At(0)->contentType)), "image/jpeg");
-    EXPECT_EQ(std::string(WspContentTypeToText(parts.At(1)->contentType)), "text/plain");
+    EXPECT_EQ(std::string(vel::wsp::ContentTypeToText(parts.At(0)->contentType)), "image/jpeg");
+    EXPECT_EQ(std::string(vel::wsp::ContentTypeToText(parts.At(1)->contentType)), "text/plain");
     EXPECT_EQ(parts.At(1)->data, B({"data of c.txt"}));
   }
   for (const auto& e : fs::recursive_directory_iterator(dir_.path())) {
@@ -465,7 +465,7 @@ TEST_F(MmsPlugin, EveryCorpusMessageReadsAndUnpacksWithItsTypes) {
       // A part typed by the table carries that type; one typed by a text the
       // table lacks gets a type only from its file name.
       if (part.contentType != 0) {
-        EXPECT_EQ(type, WspContentTypeToText(part.contentType)) << uri;
+        EXPECT_EQ(type, vel::wsp::ContentTypeToText(part.contentType)) << uri;
       }
       if (part.contentType == 0x7D) {
         EXPECT_EQ(type, "application/smil");

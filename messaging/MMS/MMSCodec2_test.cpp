@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "messaging/MMS/MMSTestSupport.h"
+#include "messaging/MMS/PartFileName.h"
 
 namespace {
 
@@ -416,7 +417,7 @@ TEST(MmsPart, SafeFileNames) {
       {"overlong", std::u16string(300, u'a'), &jpeg, u"part3.jpeg"},
   };
   for (const auto& r : rows) {
-    const std::u16string name = MakeSafePartFileName(r.input, 3, *r.part);
+    const std::u16string name = vel::mms::MakeSafePartFileName(r.input, 3, *r.part);
     EXPECT_EQ(U8(name), U8(r.expected)) << r.name;
     // Joined to the folder, the name stays a child of it.
     const fs::path joined = fs::path(dir.path()) / U8(name);

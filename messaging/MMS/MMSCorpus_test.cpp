@@ -12,6 +12,7 @@
 #include "messaging/MMS/MMSCodec2.h"
 #include "messaging/MMS/MMSTestSupport.h"
 #include "messaging/MMS/MMSWriter.h"
+#include "messaging/MMS/PartFileName.h"
 #include "messaging/MMS/WspCoding.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -117,7 +118,7 @@ TEST(MmsCorpus, EveryFileDecodesWithItsParts) {
     for (std::size_t i = 0; i < parts.Count(); ++i) {
       const CMultipartFile& p = *parts.At(i);
       std::printf(" [%s %s]", p.location.c_str(),
-                  p.contentType ? WspContentTypeToText(p.contentType) : p.typeText.c_str());
+                  p.contentType ? vel::wsp::ContentTypeToText(p.contentType) : p.typeText.c_str());
     }
     std::printf("\n");
     const auto known = Expectations().find(name);
@@ -218,7 +219,7 @@ TEST(MmsPartNames, HostileNamesStayInsideTheFolder) {
   int index = 0;
   std::size_t i = 0;
   while (CMultipartFile* part = codec.GetContainer()->GetNext(index)) {
-    const std::u16string name = MakeSafePartFileName(WspBytesToWide(part->location, 0), i++, *part);
+    const std::u16string name = vel::mms::MakeSafePartFileName(vel::wsp::BytesToWide(part->location, 0), i++, *part);
     const std::string path = folder + "/" + U8(name);
     EXPECT_TRUE(part->WriteToFile(U16(path).c_str())) << part->location;
     written.push_back(U8(name));

@@ -1,6 +1,6 @@
 // The vMessage reader: nesting, line ends, long lines, quoted-printable names,
 // status and the two reading attempts over real files.
-#include "messaging/MMS/vMessageReader.h"
+#include "messaging/vmessage/vMessageReader.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "messaging/vmessage/ReadvMessage.h"
 #include "platform/com/oleauto.h"
 #include "platform/text.h"
 #include "platform/win32/winbase.h"
@@ -269,9 +270,10 @@ TEST_F(vMessageFile, AttemptsAndResults) {
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
-    vMessageRecord* record = nullptr;
-    ASSERT_EQ(ReadvMessage(Write("m.vmg", r.bytes).c_str(), kvMessageAll, &record), 0);
-    ASSERT_NE(record, nullptr);
+    vel::vmessage::UniqueRecord owner;
+    ASSERT_EQ(ReadvMessage(Write("m.vmg", r.bytes).c_str(), kvMessageAll, owner.put()), 0);
+    ASSERT_TRUE(owner);
+    const vMessageRecord* record = owner.get();
     EXPECT_EQ(Narrow(record->senderName), "Anna");
     EXPECT_EQ(Narrow(record->senderNumber), "+491");
     EXPECT_EQ(Narrow(record->body), "Hello\r\nthere");
@@ -281,7 +283,6 @@ TEST_F(vMessageFile, AttemptsAndResults) {
     DATE expected = 0;
     ASSERT_EQ(VarDateFromStr(u"2026/12/10 07:35:48", 0x400, 0, &expected), S_OK);
     EXPECT_EQ(record->date, expected);
-    FreevMessageRecord(record);
   }
 
   vMessageRecord* record = reinterpret_cast<vMessageRecord*>(1);
@@ -302,10 +303,10 @@ TEST_F(vMessageFile, StatusNumbers) {
     SCOPED_TRACE(Narrow(status));
     std::vector<std::u16string> lines = Received();
     lines[2] = u"X-IRMC-STATUS:" + std::u16string(status);
-    vMessageRecord* record = nullptr;
-    ASSERT_EQ(ReadvMessage(Write("s.vmg", vel::ToUtf8(Join(lines))).c_str(), kvMessageAll, &record), 0);
-    EXPECT_EQ(record->status, number);
-    FreevMessageRecord(record);
+    vel::vmessage::UniqueRecord record;
+    ASSERT_EQ(ReadvMessage(Write("s.vmg", vel::ToUtf8(Join(lines))).c_str(), kvMessageAll, record.put()), 0);
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record.get()->status, number);
   }
 }
 
@@ -314,15 +315,13 @@ TEST_F(vMessageFile, TruncationSweep) {
   const std::u16string text = Join(Received({u"N;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:=C3=", u"Date:x"}));
   for (const std::string& whole : {vel::ToUtf8(text), Utf16(text, true)}) {
     for (std::size_t n = 0; n <= whole.size(); ++n) {
-      vMessageRecord* record = nullptr;
-      const int rc = ReadvMessage(Write("t.vmg", whole.substr(0, n)).c_str(), kvMessageAll, &record);
+      vel::vmessage::UniqueRecord record;
+      const int rc = ReadvMessage(Write("t.vmg", whole.substr(0, n)).c_str(), kvMessageAll, record.put());
       ASSERT_TRUE(rc == 0 || rc == kvMessageNotAccepted) << "prefix " << n << " gave " << rc;
-      EXPECT_EQ(rc == 0, record != nullptr) << "prefix " << n;
-      FreevMessageRecord(record);
+      EXPECT_EQ(rc == 0, record.valid()) << "prefix " << n;
     }
-    vMessageRecord* record = nullptr;
-    EXPECT_EQ(ReadvMessage(Write("t.vmg", whole).c_str(), kvMessageAll, &record), 0);
-    FreevMessageRecord(record);
+    vel::vmessage::UniqueRecord record;
+    EXPECT_EQ(ReadvMessage(Write("t.vmg", whole).c_str(), kvMessageAll, record.put()), 0);
   }
 }
 
