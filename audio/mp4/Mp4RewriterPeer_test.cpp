@@ -9,12 +9,12 @@
 #include <string>
 
 #include "audio/mp4/Mp4Rewriter.h"
-#include "audio/mp4/Mp4TestFiles.h"
 #include "platform/text.h"
+#include "testing/Mp4Builder.h"
 
 namespace {
 
-using namespace mp4test;
+using namespace vel::testing;
 
 struct CommandResult {
   int status = -1;
