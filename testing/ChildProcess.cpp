@@ -29,9 +29,7 @@ int WaitChild(pid_t pid) {
   return WEXITSTATUS(status);
 }
 
-ProcessResult RunCaptured(const std::string& name, const std::string& args, const std::string& dir) {
-  const std::string errFile = dir + "/stderr.txt";
-  const std::string command = TestBinDir() + "/" + name + " " + args + " 2>" + errFile;
+ProcessResult RunCommand(const std::string& command) {
   ProcessResult r{-1, "", ""};
   FILE* p = popen(command.c_str(), "r");
   if (p == nullptr) return r;
@@ -40,6 +38,12 @@ ProcessResult RunCaptured(const std::string& name, const std::string& args, cons
   while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
   const int status = pclose(p);
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+ProcessResult RunCaptured(const std::string& name, const std::string& args, const std::string& dir) {
+  const std::string errFile = dir + "/stderr.txt";
+  ProcessResult r = RunCommand(TestBinDir() + "/" + name + " " + args + " 2>" + errFile);
   r.err = ReadText(errFile);
   return r;
 }

@@ -26,6 +26,9 @@ struct ProcessResult {
   std::string err;
 };
 
+// Runs a shell command to its end; out is its standard output, err stays empty.
+ProcessResult RunCommand(const std::string& command);
+
 // Runs `TestBinDir()/name ARGS` through the shell (args quoted by the caller);
 // its standard error goes through the file stderr.txt in `dir`.
 ProcessResult RunCaptured(const std::string& name, const std::string& args, const std::string& dir);
