@@ -14,8 +14,8 @@
 #include "messaging/MMS/MMSCodec2.h"
 #include "messaging/MMS/PartFileName.h"
 #include "messaging/MMS/WspCoding.h"
-#include "platform/registry/store.h"
 #include "platform/text.h"
+#include "testing/TempRegistry.h"
 
 namespace {
 
@@ -45,18 +45,8 @@ fs::path LargestCorpusFile() {
 // a folder for the parts.
 class Setup {
  public:
-  Setup() {
-    std::string pattern = (fs::temp_directory_path() / "velmms-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    dir = pattern;
-    setenv("VEL_REGISTRY", (dir + "/registry.db").c_str(), 1);
-    vel::RegistryReset();
-  }
-  ~Setup() {
-    std::error_code error;
-    fs::remove_all(dir, error);
-  }
-  std::string dir;
+  vel::testing::TempRegistry registry{"velmms-bench"};
+  const std::string& dir = registry.dir();
 };
 
 void BM_DecodeAndExtractLargest(benchmark::State& state) {

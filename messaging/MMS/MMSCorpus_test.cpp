@@ -10,10 +10,17 @@
 #include <memory>
 
 #include "messaging/MMS/MMSCodec2.h"
-#include "messaging/MMS/MMSTestSupport.h"
 #include "messaging/MMS/MMSWriter.h"
 #include "messaging/MMS/PartFileName.h"
 #include "messaging/MMS/WspCoding.h"
+#include "testing/MmsBuilder.h"
+#include "testing/TempDir.h"
+#include "testing/TempRegistry.h"
+#include "testing/Text.h"
+#include "testing/TraceCapture.h"
+#include "ylib/YLogging.h"
+
+using namespace vel::testing;
 
 #if defined(__SANITIZE_ADDRESS__)
 #define VEL_MMS_ASAN 1
@@ -27,6 +34,9 @@
 #endif
 
 namespace {
+
+// A registry store of this binary's own, set before any test logs.
+const TempRegistry kOwnRegistry{"velmms-reg"};
 
 namespace fs = std::filesystem;
 
@@ -185,7 +195,7 @@ TEST(MmsCorpus, TruncationSweep) {
 }
 
 TEST(MmsWrittenMessage, TruncationSweep) {
-  TempFolder dir;
+  TempDir dir;
   CMMSWriter w;
   w.SetMessageType(0x80);
   w.SetTransactionId("Daylume");
@@ -203,7 +213,7 @@ TEST(MmsWrittenMessage, TruncationSweep) {
 }
 
 TEST(MmsPartNames, HostileNamesStayInsideTheFolder) {
-  TempFolder outer;
+  TempDir outer;
   const std::string folder = outer.File("parts");
   fs::create_directory(folder);
   const char* names[] = {"../x", "/etc/x", "a\\b", "..", "", "../../y.txt", "ok.txt"};

@@ -1,10 +1,12 @@
 // A minimal in-process server for the COM creation tests: two classes whose
 // class objects count how often they are asked for.
-#include "ylib/YCOMTestServer.h"
+#include "testing/servers/CountingServer.h"
 
 #include <atomic>
 
 namespace {
+
+using namespace vel::testing;
 
 std::atomic<LONG> g_classObjectRequests{0};
 std::atomic<LONG> g_refusedCreations{0};

@@ -1,13 +1,15 @@
-// Test support: RIFF/WAVE files built in code, little-endian throughout.
+// RIFF/WAVE files built in code for the WAVE header and audio plugin tests,
+// little-endian throughout.
+//
+// Thread safety: pure functions; any thread.
 #pragma once
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
-namespace wavetest {
+#include "testing/FileBytes.h"
 
-using Bytes = std::vector<std::uint8_t>;
+namespace vel::testing {
 
 inline void Append(Bytes& b, const std::string& text) { b.insert(b.end(), text.begin(), text.end()); }
 inline void U16(Bytes& b, std::uint16_t v) {
@@ -55,4 +57,4 @@ inline void Chunk(Bytes& b, const std::string& name, std::uint32_t size) {
   b.insert(b.end(), size + (size & 1u), 0x55);
 }
 
-}  // namespace wavetest
+}  // namespace vel::testing

@@ -1,6 +1,8 @@
-// For tests and fuzz seeds: small MP4 files built in code, and readers that
-// show a file's atom tree and its absolute offsets independently of the code
-// under test.
+// MP4 files built in code for the tests, benchmarks and fuzz seeds of the MP4
+// readers and writers: atoms in either byte order (AtomWriter), the movie
+// layouts the rewriter is tested with, small tagged files for the tag editor,
+// ADTS frames, and readers that show a file's atom tree and absolute offsets
+// independently of the code under test.
 //
 // Thread safety: pure functions; any thread.
 #pragma once
@@ -9,13 +11,16 @@
 #include <initializer_list>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "audio/mp4/Mp4Atom.h"
+#include "testing/FileBytes.h"
 
-namespace mp4test {
+namespace vel::testing {
 
-using Bytes = std::vector<std::uint8_t>;
+// The tag tests' name for the same byte string.
+using ByteVec = Bytes;
 
 inline Bytes Cat(std::initializer_list<Bytes> parts) {
   Bytes out;
@@ -255,4 +260,34 @@ inline Bytes MakeFragmentedMovie(Mp4ByteOrder order) {
   return build(mdat->body(), moof1->offset, moof2->offset);
 }
 
-}  // namespace mp4test
+// Big-endian pieces and atoms, as the tag editor's files are written.
+Bytes U16(std::uint16_t value);
+Bytes U32(std::uint32_t value);
+Bytes U64(std::uint64_t value);
+Bytes Text(std::string_view text);
+
+// size (32-bit, big-endian), type, body.
+Bytes Atom(std::string_view type, const Bytes& body);
+// size 1, type, 64-bit size, body.
+Bytes Atom64(std::string_view type, const Bytes& body);
+// "data": type word, locale 0, payload.
+Bytes Data(std::uint32_t dataType, const Bytes& payload);
+// An ilst item holding one data atom.
+Bytes Item(std::string_view type, std::uint32_t dataType, const Bytes& payload);
+Bytes Freeform(std::string_view name, std::uint32_t dataType, const Bytes& payload);
+
+Bytes Ftyp(std::string_view brand);
+Bytes Mvhd(int version, std::uint32_t timescale, std::uint64_t duration);
+Bytes Trak(std::uint32_t timescale);
+// udta > meta (version 0) > hdlr, ilst(items).
+Bytes UserData(const Bytes& items);
+// ftyp(brand), moov(mvhd 44,100 Hz / duration, trak, udta(items)), mdat(mdatBody).
+Bytes SmallFile(const Bytes& items, std::uint64_t duration = 441000, std::size_t mdatBody = 992,
+                std::string_view brand = "M4A ");
+
+// One ADTS frame header (7 bytes, no CRC) for the sampling index and a frame
+// length (header included), followed by length - 7 zero bytes; a length
+// below 7 still gives the 7 header bytes.
+Bytes AdtsFrame(int samplingIndex, std::size_t length);
+
+}  // namespace vel::testing

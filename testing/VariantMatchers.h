@@ -1,6 +1,9 @@
 // Test helpers for the OLE Automation tests: an owning VARIANT, value
 // comparison with readable failure text, a counting IDispatch object and a
 // scope that sets the locale environment variables.
+//
+// Thread safety: test code; a Var belongs to one thread, the locale scope
+// changes process-wide environment variables.
 #pragma once
 
 #include <atomic>
@@ -13,7 +16,7 @@
 #include "platform/com/oleauto.h"
 #include "platform/text.h"
 
-namespace vel::test {
+namespace vel::testing {
 
 class Var {
  public:
@@ -317,4 +320,4 @@ class LocaleEnv {
   std::optional<std::string> saved_[4];
 };
 
-}  // namespace vel::test
+}  // namespace vel::testing

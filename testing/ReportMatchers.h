@@ -1,5 +1,7 @@
 // Test helpers: run code that should raise a report and read the report's
-// origin entry. For the library's unit tests only.
+// origin entry. For the foundation library's unit tests.
+//
+// Thread safety: test code; each call on the thread that raises the report.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,10 +10,10 @@
 #include <string>
 #include <string_view>
 
+#include "testing/Text.h"
 #include "ylib/YException.h"
-#include "ylib/YUtf8.h"
 
-inline std::string U8(std::u16string_view s) { return YUtf16ToUtf8(s); }
+namespace vel::testing {
 
 // The report body raised, or nothing (and a test failure) when it returned.
 template <class Body>
@@ -49,3 +51,5 @@ void ExpectCode(Body&& body, int code, const std::string& label) {
     EXPECT_EQ(report->GetCode(), code) << label << ": " << U8(report->GetText(kYTextForLog));
   }
 }
+
+}  // namespace vel::testing

@@ -3,9 +3,11 @@
 #include "platform/com/combase.h"
 #include "platform/com/comdef.h"
 #include "platform/com/comobject.h"
-#include "testserver_module.h"
+#include "testing/servers/EchoServer.h"
 
 namespace {
+
+using namespace vel::testing;
 
 class CEcho : public vel::com::Implements<IVelTestEcho, vel::com::SupportErrorInfoFor<IVelTestEcho>> {
  public:

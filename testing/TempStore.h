@@ -1,33 +1,30 @@
-// Test fixture: a fresh registry store in a temporary folder for each test.
+// Test fixture: a fresh registry store in a temporary folder for each test
+// (TempRegistry), with small helpers to write and read values below HKCU.
+//
+// Thread safety: GoogleTest runs SetUp, the test body and TearDown on one
+// thread; threads a test starts must end before TearDown.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <filesystem>
+#include <memory>
 #include <string>
 
 #include "platform/registry/store.h"
 #include "platform/registry/winreg.h"
 #include "platform/text.h"
+#include "testing/TempRegistry.h"
+
+namespace vel::testing {
 
 class TempStore : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velreg-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    path_ = dir_ + "/registry.db";
-    setenv("VEL_REGISTRY", path_.c_str(), 1);
-    vel::RegistryReset();
+    store_ = std::make_unique<TempRegistry>("velreg");
+    dir_ = store_->dir();
+    path_ = store_->path();
   }
-  void TearDown() override {
-    vel::RegistryReset();
-    vel::RegistrySetBusyTimeout(5000);
-    std::error_code ignored;
-    std::filesystem::permissions(dir_, std::filesystem::perms::owner_all, ignored);
-    std::filesystem::remove_all(dir_, ignored);
-  }
+  void TearDown() override { store_.reset(); }
 
   // Creates (or opens) a key below HKCU with full access.
   HKEY Create(const char16_t* path) {
@@ -56,6 +53,9 @@ class TempStore : public ::testing::Test {
     return out;
   }
 
+  std::unique_ptr<TempRegistry> store_;
   std::string dir_;
   std::string path_;
 };
+
+}  // namespace vel::testing
