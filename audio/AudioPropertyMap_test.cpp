@@ -5,11 +5,11 @@
 #include <string>
 
 #include "framework/VelItems.h"
-#include "ylib/YUtf8.h"
+#include "platform/text.h"
 
 namespace {
 
-std::string U8(std::u16string_view s) { return YUtf16ToUtf8(s); }
+std::string U8(std::u16string_view s) { return vel::ToUtf8(s); }
 
 std::string RowName(const AudioPropertyMapRow* row) {
   return row == nullptr ? std::string("<none>")

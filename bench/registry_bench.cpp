@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/registry/winreg.h"
+#include "platform/win32/UniqueHandles.h"
 #include "testing/TempRegistry.h"
 
 namespace {
@@ -17,14 +18,13 @@ constexpr const char16_t* kPluginKey =
 class Store {
  public:
   Store() : registry_("velreg-bench") {
-    HKEY key = nullptr;
-    RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPluginKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    vel::UniqueHKey key;
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPluginKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
     const char16_t mimes[] = u"audio/mp4|audio/aac|audio/3gpp|audio/x-ms-wma";
-    RegSetValueExW(key, u"SupportedMIMEs", 0, REG_SZ, reinterpret_cast<const BYTE*>(mimes), sizeof mimes);
+    RegSetValueExW(key.get(), u"SupportedMIMEs", 0, REG_SZ, reinterpret_cast<const BYTE*>(mimes), sizeof mimes);
     for (const char16_t* ext : {u".m4a", u".mp4", u".aac", u".wma", u".3gp"}) {
-      RegSetValueExW(key, ext, 0, REG_SZ, reinterpret_cast<const BYTE*>(mimes), 20);
+      RegSetValueExW(key.get(), ext, 0, REG_SZ, reinterpret_cast<const BYTE*>(mimes), 20);
     }
-    RegCloseKey(key);
   }
 
  private:
@@ -35,15 +35,15 @@ void BM_OpenReadClose(benchmark::State& state) {
   static Store store;
   char16_t buf[256];
   for (auto _ : state) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPluginKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    vel::UniqueHKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPluginKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
       state.SkipWithError("open failed");
       break;
     }
     DWORD type = 0;
     DWORD cb = sizeof buf;
-    LONG rc = RegQueryValueExW(key, u"SupportedMIMEs", nullptr, &type, reinterpret_cast<BYTE*>(buf), &cb);
-    RegCloseKey(key);
+    LONG rc = RegQueryValueExW(key.get(), u"SupportedMIMEs", nullptr, &type, reinterpret_cast<BYTE*>(buf), &cb);
+    key.reset();  // the close is part of what is measured
     if (rc != ERROR_SUCCESS) {
       state.SkipWithError("read failed");
       break;
@@ -57,23 +57,22 @@ BENCHMARK(BM_OpenReadClose);
 void BM_ClassesRootRead(benchmark::State& state) {
   static Store store;
   static bool made = [] {
-    HKEY key = nullptr;
+    vel::UniqueHKey key;
     RegCreateKeyExW(HKEY_CLASSES_ROOT, u"CLSID\\{6D1E2B7A-0C55-4F7E-9E7A-2B8D1C0A4E11}\\InprocServer32", 0, nullptr,
-                    0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+                    0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
     const char16_t path[] = u"/usr/lib/velitems/libVelItemPlugins.so";
-    RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path), sizeof path);
-    RegCloseKey(key);
+    RegSetValueExW(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path), sizeof path);
     return true;
   }();
   benchmark::DoNotOptimize(made);
   char16_t buf[256];
   for (auto _ : state) {
-    HKEY key = nullptr;
+    vel::UniqueHKey key;
     RegOpenKeyExW(HKEY_CLASSES_ROOT, u"CLSID\\{6D1E2B7A-0C55-4F7E-9E7A-2B8D1C0A4E11}\\InprocServer32", 0, KEY_READ,
-                  &key);
+                  key.put());
     DWORD cb = sizeof buf;
-    RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &cb);
-    RegCloseKey(key);
+    RegQueryValueExW(key.get(), nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &cb);
+    key.reset();
     benchmark::DoNotOptimize(buf);
   }
 }

@@ -1,27 +1,8 @@
 #include "module/VelRegistrar.h"
 
+#include "platform/win32/UniqueHandles.h"
+
 namespace {
-
-// Closes a registry key handle when the scope ends.
-class KeyHandle {
- public:
-  KeyHandle() = default;
-  KeyHandle(const KeyHandle&) = delete;
-  KeyHandle& operator=(const KeyHandle&) = delete;
-  ~KeyHandle() { Close(); }
-  HKEY* Address() {
-    Close();
-    return &key_;
-  }
-  HKEY get() const { return key_; }
-  void Close() {
-    if (key_) RegCloseKey(key_);
-    key_ = nullptr;
-  }
-
- private:
-  HKEY key_ = nullptr;
-};
 
 class Runner {
  public:
@@ -33,9 +14,9 @@ class Runner {
       LSTATUS rc = RegDeleteTreeW(parent, name.c_str());
       if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) return HRESULT_FROM_WIN32(rc);
     }
-    KeyHandle key;
+    vel::UniqueHKey key;
     LSTATUS rc = RegCreateKeyExW(parent, name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                                 nullptr, key.Address(), nullptr);
+                                 nullptr, key.put(), nullptr);
     if (rc != ERROR_SUCCESS) return HRESULT_FROM_WIN32(rc);
     if (k.defaultValue) {
       if (HRESULT hr = SetString(key.get(), nullptr, *k.defaultValue); FAILED(hr)) return hr;
@@ -57,8 +38,8 @@ class Runner {
       LSTATUS rc = RegDeleteTreeW(parent, name.c_str());
       return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(rc);
     }
-    KeyHandle key;
-    LSTATUS rc = RegOpenKeyExW(parent, name.c_str(), 0, KEY_ALL_ACCESS, key.Address());
+    vel::UniqueHKey key;
+    LSTATUS rc = RegOpenKeyExW(parent, name.c_str(), 0, KEY_ALL_ACCESS, key.put());
     if (rc == ERROR_FILE_NOT_FOUND) return S_OK;
     if (rc != ERROR_SUCCESS) return HRESULT_FROM_WIN32(rc);
     HRESULT result = S_OK;
@@ -71,7 +52,7 @@ class Runner {
     DWORD values = 0;
     rc = RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr,
                           nullptr, nullptr, nullptr);
-    key.Close();
+    key.reset();
     if (rc != ERROR_SUCCESS) {
       Keep(result, HRESULT_FROM_WIN32(rc));
     } else if (subKeys == 0 && values == 0) {

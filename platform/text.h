@@ -1,7 +1,14 @@
-// UTF-8 / UTF-16 conversion used inside the platform stand-in.
+// The one UTF-8 / UTF-16 converter of the system, exported by
+// libvelplatform.so: the platform stand-in, ylib and everything above use it.
+// Also the length, case folding and comparison of UTF-16 texts.
 //
-// Invalid input is replaced by U+FFFD rather than rejected: these are for
-// passing names and paths to Linux, not for the code-page API.
+// Ill-formed input: each maximal ill-formed part of UTF-8 (a bad lead byte, or
+// a lead byte with the valid start of its sequence) and each unpaired
+// surrogate becomes one U+FFFD, as the code-page API does without
+// MB_ERR_INVALID_CHARS / WC_ERR_INVALID_CHARS. The strict forms stop at the
+// first one instead.
+//
+// Thread safety: pure functions; any thread.
 #pragma once
 
 #include <string>
@@ -11,6 +18,13 @@ namespace vel {
 
 std::string ToUtf8(std::u16string_view text);
 std::u16string FromUtf8(std::string_view text);
+// Append to out; false (with out holding what came before the ill-formed part)
+// at the first ill-formed part when strict.
+bool DecodeUtf8(std::string_view in, bool strict, std::u16string& out);
+bool EncodeUtf8(std::u16string_view in, bool strict, std::string& out);
+// Appends a code point as one or two UTF-16 units; a surrogate or a value
+// past U+10FFFF as U+FFFD.
+void AppendUtf16(std::u16string& out, char32_t cp);
 // Length of a zero-terminated UTF-16 text; 0 for null.
 std::size_t U16Len(const char16_t* text) noexcept;
 // Simple case folding of UTF-16 code units, as the registry compares names.

@@ -7,11 +7,11 @@
 #include <string>
 #include <string_view>
 
-#include "ylib/YUtf8.h"
+#include "platform/text.h"
 
 namespace vel::testing {
 
-inline std::string U8(std::u16string_view text) { return YUtf16ToUtf8(text); }
-inline std::u16string U16(std::string_view text) { return YUtf8ToUtf16(text); }
+inline std::string U8(std::u16string_view text) { return vel::ToUtf8(text); }
+inline std::u16string U16(std::string_view text) { return vel::FromUtf8(text); }
 
 }  // namespace vel::testing

@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "ylib/YLogging.h"
-#include "ylib/YUtf8.h"
+#include "platform/text.h"
 
 namespace vel::testing {
 
@@ -14,7 +14,7 @@ class CaptureSink : public CYLogBase {
   explicit CaptureSink(std::vector<std::string>* lines) : lines_(lines) {}
   void Init() override {}
   void Log(int level, const std::u16string& text, bool) override {
-    if (lines_ && level == kYLogDebug) lines_->push_back(YUtf16ToUtf8(text));
+    if (lines_ && level == kYLogDebug) lines_->push_back(vel::ToUtf8(text));
   }
   bool IsDebuggingLevel() const override { return lines_ != nullptr; }
 

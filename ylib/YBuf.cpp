@@ -9,7 +9,7 @@ constexpr char16_t kSource[] = u"YBuf";
 }
 
 void CYBuf::Copy(const void* source, std::uint64_t size) {
-  YErrorFrame({u"CYBuf::Copy", kSource, __LINE__}, [&](const YFrame& frame) {
+  YErrorFrame(VEL_FRAME(u"CYBuf::Copy"), [&](const YFrame& frame) {
     if (source == nullptr && size != 0) YThrow(kYErrInvalidParameter, frame);
     Clear();
     Alloc(size);

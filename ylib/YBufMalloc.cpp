@@ -22,13 +22,13 @@ void YThrowOutOfMemory(const YFrame& frame) {
 }
 
 CYBufMalloc::CYBufMalloc(std::uint64_t size) {
-  YErrorFrameNoThrow({u"CYBufMalloc::CYBufMalloc", kSource, __LINE__}, [&] { Alloc(size); });
+  YErrorFrameNoThrow(VEL_FRAME(u"CYBufMalloc::CYBufMalloc"), [&] { Alloc(size); });
 }
 
 CYBufMalloc::~CYBufMalloc() { std::free(m_block); }
 
 void* CYBufMalloc::Alloc(std::uint64_t size) {
-  return YErrorFrame({u"CYBufMalloc::Alloc", kSource, __LINE__}, [&](const YFrame& frame) -> void* {
+  return YErrorFrame(VEL_FRAME(u"CYBufMalloc::Alloc"), [&](const YFrame& frame) -> void* {
     Clear();
     if (size == 0) return nullptr;
     void* block = FitsHeap(size) ? std::malloc(static_cast<std::size_t>(size)) : nullptr;
@@ -40,7 +40,7 @@ void* CYBufMalloc::Alloc(std::uint64_t size) {
 }
 
 void CYBufMalloc::Realloc(std::uint64_t size) {
-  YErrorFrame({u"CYBufMalloc::Realloc", kSource, __LINE__}, [&](const YFrame& frame) {
+  YErrorFrame(VEL_FRAME(u"CYBufMalloc::Realloc"), [&](const YFrame& frame) {
     if (size == 0) {
       Clear();
       return;

@@ -22,21 +22,21 @@ void CheckHr(HRESULT hr, const YFrame& frame) {
 CYBufSafeArray::CYBufSafeArray() { VariantInit(&m_var); }
 
 CYBufSafeArray::CYBufSafeArray(VARIANT& variant) : CYBufSafeArray() {
-  YErrorFrameNoThrow({u"CYBufSafeArray::CYBufSafeArray", kSource, __LINE__}, [&] { Attach(variant, false); });
+  YErrorFrameNoThrow(VEL_FRAME(u"CYBufSafeArray::CYBufSafeArray"), [&] { Attach(variant, false); });
 }
 
 CYBufSafeArray::~CYBufSafeArray() {
-  YErrorFrameNoThrow({u"CYBufSafeArray::~CYBufSafeArray", kSource, __LINE__}, [&] { Clear(); });
+  YErrorFrameNoThrow(VEL_FRAME(u"CYBufSafeArray::~CYBufSafeArray"), [&] { Clear(); });
 }
 
 void CYBufSafeArray::CheckVariantType(const VARIANT& variant) {
-  YErrorFrame({u"CYBufSafeArray::CheckVariantType", kSource, __LINE__}, [&](const YFrame& frame) {
+  YErrorFrame(VEL_FRAME(u"CYBufSafeArray::CheckVariantType"), [&](const YFrame& frame) {
     if (variant.vt != kByteArray || variant.parray == nullptr) YThrow(kYErrInvalidVariantType, frame);
   });
 }
 
 bool CYBufSafeArray::Lock() {
-  return YErrorFrame({u"CYBufSafeArray::Lock", kSource, __LINE__}, [&](const YFrame& frame) {
+  return YErrorFrame(VEL_FRAME(u"CYBufSafeArray::Lock"), [&](const YFrame& frame) {
     CheckVariantType(m_var);
     void* data = nullptr;
     CheckHr(SafeArrayAccessData(m_var.parray, &data), frame);
@@ -47,7 +47,7 @@ bool CYBufSafeArray::Lock() {
 }
 
 void CYBufSafeArray::Unlock() {
-  YErrorFrame({u"CYBufSafeArray::Unlock", kSource, __LINE__}, [&](const YFrame& frame) {
+  YErrorFrame(VEL_FRAME(u"CYBufSafeArray::Unlock"), [&](const YFrame& frame) {
     CheckVariantType(m_var);
     CheckHr(SafeArrayUnaccessData(m_var.parray), frame);
     if (m_pins > 0 && --m_pins == 0) m_data = nullptr;
@@ -60,7 +60,7 @@ void CYBufSafeArray::ReleasePins() {
 }
 
 void* CYBufSafeArray::Alloc(std::uint64_t size) {
-  return YErrorFrame({u"CYBufSafeArray::Alloc", kSource, __LINE__}, [&](const YFrame& frame) -> void* {
+  return YErrorFrame(VEL_FRAME(u"CYBufSafeArray::Alloc"), [&](const YFrame& frame) -> void* {
     Clear();
     // The array counts its elements in 32 bits; a larger size cannot be held
     // (cutting it would leave a writer with less room than it asked for).
@@ -73,7 +73,7 @@ void* CYBufSafeArray::Alloc(std::uint64_t size) {
 }
 
 void CYBufSafeArray::Realloc(std::uint64_t size) {
-  YErrorFrame({u"CYBufSafeArray::Realloc", kSource, __LINE__}, [&](const YFrame& frame) {
+  YErrorFrame(VEL_FRAME(u"CYBufSafeArray::Realloc"), [&](const YFrame& frame) {
     if (m_var.vt == VT_EMPTY) {
       Alloc(size);
       return;
@@ -86,14 +86,14 @@ void CYBufSafeArray::Realloc(std::uint64_t size) {
 }
 
 void* CYBufSafeArray::GetBuf() {
-  return YErrorFrame({u"CYBufSafeArray::GetBuf", kSource, __LINE__}, [&](const YFrame& frame) {
+  return YErrorFrame(VEL_FRAME(u"CYBufSafeArray::GetBuf"), [&](const YFrame& frame) {
     if (m_pins == 0) YThrow(kYErrArrayNotLocked, frame);
     return m_data;
   });
 }
 
 void CYBufSafeArray::Clear() {
-  YErrorFrame({u"CYBufSafeArray::Clear", kSource, __LINE__}, [&] {
+  YErrorFrame(VEL_FRAME(u"CYBufSafeArray::Clear"), [&] {
     ReleasePins();
     const HRESULT hr = VariantClear(&m_var);
     if (FAILED(hr)) _com_issue_error(hr);
@@ -101,7 +101,7 @@ void CYBufSafeArray::Clear() {
 }
 
 std::uint64_t CYBufSafeArray::GetSize() {
-  return YErrorFrame({u"CYBufSafeArray::GetSize", kSource, __LINE__}, [&]() -> std::uint64_t {
+  return YErrorFrame(VEL_FRAME(u"CYBufSafeArray::GetSize"), [&]() -> std::uint64_t {
     if (m_var.vt == VT_EMPTY) return 0;
     CheckVariantType(m_var);
     return static_cast<std::uint64_t>(CYVariant::GetSafeArraySize(m_var));
@@ -109,7 +109,7 @@ std::uint64_t CYBufSafeArray::GetSize() {
 }
 
 void CYBufSafeArray::Attach(VARIANT& variant, bool copy) {
-  YErrorFrame({u"CYBufSafeArray::Attach", kSource, __LINE__}, [&](const YFrame& frame) {
+  YErrorFrame(VEL_FRAME(u"CYBufSafeArray::Attach"), [&](const YFrame& frame) {
     CheckVariantType(variant);
     if (&variant == &m_var) return;
     if (copy) {
@@ -128,7 +128,7 @@ void CYBufSafeArray::Attach(VARIANT& variant, bool copy) {
 }
 
 void CYBufSafeArray::Detach(VARIANT* out) {
-  YErrorFrame({u"CYBufSafeArray::Detach", kSource, __LINE__}, [&](const YFrame& frame) {
+  YErrorFrame(VEL_FRAME(u"CYBufSafeArray::Detach"), [&](const YFrame& frame) {
     if (out == nullptr) YThrow(kYErrInvalidParameter, frame);
     ReleasePins();
     *out = m_var;

@@ -9,12 +9,10 @@ constexpr char16_t kSource[] = u"YCOMClassFactory";
 constexpr DWORD kContext = CLSCTX_ALL;
 }  // namespace
 
-CYCOMClassFactory::~CYCOMClassFactory() {
-  YErrorFrameNoThrow({u"CYCOMClassFactory::~CYCOMClassFactory", kSource, __LINE__}, [&] { Clear(); });
-}
+CYCOMClassFactory::~CYCOMClassFactory() { Clear(); }
 
 ComPtr<IUnknown> CYCOMClassFactory::CreateObject(REFCLSID clsid, const char16_t* name) {
-  return YErrorFrame({u"CYCOMClassFactory::CreateObject", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"CYCOMClassFactory::CreateObject"), [&] {
     auto found = m_classObjects.find(clsid);
     if (found == m_classObjects.end()) {
       IClassFactory* factory = nullptr;
@@ -37,6 +35,5 @@ ComPtr<IUnknown> CYCOMClassFactory::CreateObject(REFCLSID clsid, const char16_t*
   });
 }
 
-void CYCOMClassFactory::Clear() {
-  YErrorFrame({u"CYCOMClassFactory::Clear", kSource, __LINE__}, [&] { m_classObjects.clear(); });
-}
+// Releasing the class objects cannot throw, so no frame.
+void CYCOMClassFactory::Clear() noexcept { m_classObjects.clear(); }

@@ -15,14 +15,14 @@
 class CYCOMClassFactory {
  public:
   CYCOMClassFactory() = default;
-  ~CYCOMClassFactory();  // Clear; errors are logged and dropped
+  ~CYCOMClassFactory();  // Clear
   CYCOMClassFactory(const CYCOMClassFactory&) = delete;
   CYCOMClassFactory& operator=(const CYCOMClassFactory&) = delete;
 
   // name labels reports only (a ProgID, a class name or the CLSID text).
   ComPtr<IUnknown> CreateObject(REFCLSID clsid, const char16_t* name);
   // Releases every cached class object.
-  void Clear();
+  void Clear() noexcept;
 
  private:
   std::map<CLSID, ComPtr<IClassFactory>, GuidCompare> m_classObjects;

@@ -8,7 +8,7 @@ constexpr char16_t kSource[] = u"YCOMUtilities";
 }
 
 ComPtr<IUnknown> CYCOMUtils::CreateObject(REFCLSID clsid, const char16_t* name, DWORD context) {
-  return YErrorFrame({u"CYCOMUtils::CreateObject", kSource, __LINE__}, [&](const YFrame& frame) {
+  return YErrorFrame(VEL_FRAME(u"CYCOMUtils::CreateObject"), [&](const YFrame& frame) {
     auto fail = [&](HRESULT hr) {
       CYException report = YReportHr(hr, frame);
       report.AddDetail(u"ClassID", CYGUID::GUIDToString(clsid));

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "platform/com/comdef.h"
-#include "ylib/YUtf8.h"
+#include "platform/text.h"
 
 CYException YCurrentExceptionAsReport(const YFrame& f) {
   try {
@@ -18,10 +18,10 @@ CYException YCurrentExceptionAsReport(const YFrame& f) {
     return std::move(x);
   } catch (const std::exception& e) {
     const char* what = e.what();
-    return CYException(std::u16string(kYErrStdException.message) + YUtf8ToUtf16(what ? what : ""),
+    return CYException(std::u16string(kYErrStdException.message) + vel::FromUtf8(what ? what : ""),
                        kYErrStdException.code, f.source, f.line, f.function);
   } catch (const char* s) {
-    return CYException(std::u16string(kYErrCharException.message) + YUtf8ToUtf16(s ? s : ""),
+    return CYException(std::u16string(kYErrCharException.message) + vel::FromUtf8(s ? s : ""),
                        kYErrCharException.code, f.source, f.line, f.function);
   } catch (const char16_t* s) {
     return CYException(std::u16string(kYErrWideCharException.message) + (s ? s : u""),

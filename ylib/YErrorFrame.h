@@ -10,12 +10,15 @@
 //   anything else       -> "Unhandled exception caught (...)"        (1001)
 // The function name ("Class::Method") and source name are explicit constants,
 // never __func__, because they are part of the reports the host sees.
+// VEL_FRAME(u"Class::Method") builds the frame from the unit's kSource
+// constant and the line it stands on. Functions that cannot throw carry no
+// frame: nothing can pass through it.
 //
 // Usage:
 //   namespace { constexpr char16_t kSource[] = u"YRegistry"; }
 //
 //   LONG CYRegistry::GetDWORD(std::u16string_view path) {
-//     return YErrorFrame({u"CYRegistry::GetDWORD", kSource, __LINE__}, [&](const YFrame& frame) {
+//     return YErrorFrame(VEL_FRAME(u"CYRegistry::GetDWORD"), [&](const YFrame& frame) {
 //       if (path.empty()) YThrow(kYErrInvalidParameter, frame);
 //       LONG error = ...;
 //       if (error != ERROR_SUCCESS) YThrowWin32(error, frame);    // system text + HRESULT
@@ -24,8 +27,8 @@
 //     });
 //   }
 //
-//   CYMutexLock::~CYMutexLock() {
-//     YErrorFrameNoThrow({u"CYMutexLock::~CYMutexLock", kSource, __LINE__}, [&] { Clear(); });
+//   CYLockHolder::~CYLockHolder() {
+//     YErrorFrameNoThrow(VEL_FRAME(u"CYLockHolder::~CYLockHolder"), [&] { m_lock->Unlock(); });
 //   }
 //
 // The body may take the frame (to raise reports naming this function) or no
@@ -49,6 +52,10 @@ struct YFrame {
   const char16_t* source;    // source file name, as reports show it
   int line;
 };
+
+// The frame of function at this line of the unit whose source-name constant
+// is kSource (a `constexpr char16_t kSource[]` the unit defines).
+#define VEL_FRAME(function) (YFrame{(function), kSource, __LINE__})
 
 // Inside a catch block: the caught exception converted by the rules above,
 // with this frame's entry added. The COM boundary uses it too.

@@ -48,7 +48,7 @@ class ImageWriter {
 //   data entry        -> message table
 //   message table     one block, ids 1..1, one Unicode entry "%1\r\n"
 std::vector<std::uint8_t> CYEventLog::MessageFileContent() {
-  return YErrorFrame({u"CYEventLog::MessageFileContent", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"CYEventLog::MessageFileContent"), [&] {
     constexpr std::uint32_t kFileSize = 1536;
     constexpr std::uint32_t kHeadersSize = 0x200;
     constexpr std::uint32_t kSectionRva = 0x1000;
@@ -157,7 +157,7 @@ void CYEventLog::Close() noexcept {
 
 void CYEventLog::InitEventResources() noexcept {
   try {
-    YErrorFrame({u"CYEventLog::InitEventResources", kSource, __LINE__}, [&] {
+    YErrorFrame(VEL_FRAME(u"CYEventLog::InitEventResources"), [&] {
       const std::u16string& source = m_config.applicationName;
       const std::u16string key = CYFileUtilities::ConcatPathname(kEventLogKey, source);
       const std::u16string file = CYFileUtilities::ConcatPathname(CYFileUtilities::GetTempDirectory(), kYEventMessageFile);
@@ -192,7 +192,7 @@ void CYEventLog::InitEventResources() noexcept {
 }
 
 void CYEventLog::Init() {
-  YErrorFrame({u"CYEventLog::Init", kSource, __LINE__}, [&] {
+  YErrorFrame(VEL_FRAME(u"CYEventLog::Init"), [&] {
     Close();
     InitEventResources();
     m_hEventSource = RegisterEventSourceW(nullptr, m_config.applicationName.c_str());
@@ -200,7 +200,7 @@ void CYEventLog::Init() {
 }
 
 void CYEventLog::Log(int level, const std::u16string& text, bool force) {
-  YErrorFrame({u"CYEventLog::Log", kSource, __LINE__}, [&] {
+  YErrorFrame(VEL_FRAME(u"CYEventLog::Log"), [&] {
     if (!((level <= m_config.EventLogLevel && m_hEventSource) || force)) return;
     const WORD type = level == kYLogError     ? EVENTLOG_ERROR_TYPE
                       : level == kYLogWarning ? EVENTLOG_WARNING_TYPE

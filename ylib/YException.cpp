@@ -3,7 +3,7 @@
 #include <charconv>
 
 #include "ylib/YFormat.h"
-#include "ylib/YUtf8.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ const CYXmlNode* FindChild(const CYXmlNode& node, std::u16string_view name) {
 bool ParseCode(const CYXmlNode& entry, std::int32_t& code) {
   const CYXmlNode* node = FindChild(entry, u"errorcode");
   if (!node) return false;
-  const std::string text = YUtf16ToUtf8(node->GetValue());
+  const std::string text = vel::ToUtf8(node->GetValue());
   long long v = 0;
   const auto r = std::from_chars(text.data(), text.data() + text.size(), v);
   if (r.ec != std::errc() || r.ptr != text.data() + text.size()) return false;

@@ -6,11 +6,11 @@
 #include "platform/com/comdef.h"
 #include "ylib/YErrorFrame.h"
 #include "ylib/YException.h"
-#include "ylib/YUtf8.h"
+#include "platform/text.h"
 
 namespace {
 
-std::string U8(std::u16string_view s) { return YUtf16ToUtf8(s); }
+std::string U8(std::u16string_view s) { return vel::ToUtf8(s); }
 
 // A _com_error as a sibling component leaves it: HRESULT plus error object.
 _com_error MakeComError(HRESULT hr, const char16_t* description, const char16_t* source) {

@@ -7,11 +7,11 @@
 #include <string>
 
 #include "ylib/YErrorFrame.h"
-#include "ylib/YUtf8.h"
+#include "platform/text.h"
 
 namespace {
 
-std::string U8(std::u16string_view s) { return YUtf16ToUtf8(s); }
+std::string U8(std::u16string_view s) { return vel::ToUtf8(s); }
 
 std::vector<const CYXmlNode*> Entries(const CYException& x) {
   std::vector<const CYXmlNode*> out;

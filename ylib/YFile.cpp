@@ -10,11 +10,11 @@ constexpr char16_t kSource[] = u"YFile";
 }
 
 CYFile::~CYFile() {
-  YErrorFrameNoThrow({u"CYFile::~CYFile", kSource, __LINE__}, [&] { Close(); });
+  YErrorFrameNoThrow(VEL_FRAME(u"CYFile::~CYFile"), [&] { Close(); });
 }
 
 void CYFile::OpenEx(std::u16string_view path, int flags) {
-  YErrorFrame({u"CYFile::OpenEx", kSource, __LINE__}, [&](const YFrame& frame) {
+  YErrorFrame(VEL_FRAME(u"CYFile::OpenEx"), [&](const YFrame& frame) {
     if (flags & (_O_WRONLY | _O_RDWR | _O_CREAT)) {
       CYFileUtilities::BuildDirectory(CYFileUtilities::GetPathFromFilename(path));
     } else if (!CYFileUtilities::FileExists(path)) {
@@ -29,19 +29,19 @@ void CYFile::OpenEx(std::u16string_view path, int flags) {
 }
 
 void CYFile::Open(std::u16string_view path, bool forWrite) {
-  YErrorFrame({u"CYFile::Open", kSource, __LINE__}, [&] {
+  YErrorFrame(VEL_FRAME(u"CYFile::Open"), [&] {
     OpenEx(path, forWrite ? (_O_BINARY | _O_CREAT | _O_RDWR) : (_O_BINARY | _O_RDONLY));
   });
 }
 
 void CYFile::CheckFileOpen() {
-  YErrorFrame({u"CYFile::CheckFileOpen", kSource, __LINE__}, [&](const YFrame& frame) {
+  YErrorFrame(VEL_FRAME(u"CYFile::CheckFileOpen"), [&](const YFrame& frame) {
     if (m_fd == -1) YThrow(kYErrFileNotOpen, frame);
   });
 }
 
 int CYFile::WriteBytes(const void* data, unsigned int count) {
-  return YErrorFrame({u"CYFile::WriteBytes", kSource, __LINE__}, [&](const YFrame& frame) {
+  return YErrorFrame(VEL_FRAME(u"CYFile::WriteBytes"), [&](const YFrame& frame) {
     CheckFileOpen();
     const int written = _write(m_fd, data, count);
     if (written == -1) throw YReportCrtError(frame);
@@ -50,7 +50,7 @@ int CYFile::WriteBytes(const void* data, unsigned int count) {
 }
 
 void CYFile::Close() {
-  YErrorFrame({u"CYFile::Close", kSource, __LINE__}, [&] {
+  YErrorFrame(VEL_FRAME(u"CYFile::Close"), [&] {
     if (m_fd != -1) {
       _close(m_fd);
       m_fd = -1;

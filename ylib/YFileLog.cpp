@@ -24,18 +24,18 @@ std::u16string LocalTimeText() {
 }  // namespace
 
 void CYFileLog::Init() {
-  YErrorFrame({u"CYFileLog::Init", kSource, __LINE__}, [&] { m_lock.Init(m_config.File, true); });
+  YErrorFrame(VEL_FRAME(u"CYFileLog::Init"), [&] { m_lock.Init(m_config.File, true); });
 }
 
 std::u16string CYFileLog::OldFileName(const std::u16string& path) {
-  return YErrorFrame({u"CYFileLog::OldFileName", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"CYFileLog::OldFileName"), [&] {
     const std::u16string extension = CYFileUtilities::GetFileExtension(path);
     return path.substr(0, path.size() - extension.size()) + u"_old" + extension;
   });
 }
 
 void CYFileLog::Log(int level, const std::u16string& text, bool force) {
-  YErrorFrame({u"CYFileLog::Log", kSource, __LINE__}, [&](const YFrame& frame) {
+  YErrorFrame(VEL_FRAME(u"CYFileLog::Log"), [&](const YFrame& frame) {
     if (!((level <= m_config.FileLogLevel && !m_config.File.empty()) || force)) return;
     // A forced line has nowhere to go without a file.
     if (m_config.File.empty()) return;

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/win32/UniqueHandles.h"
 #include "platform/win32/crtio.h"
 #include "platform/win32/fileapi.h"
 #include "ylib/YBuf.h"
@@ -35,22 +36,6 @@ bool StartsWith(std::u16string_view text, std::u16string_view prefix) {
   return text.size() >= prefix.size() && text.substr(0, prefix.size()) == prefix;
 }
 
-// A file handle closed when the holder goes.
-class CYFileHandle {
- public:
-  explicit CYFileHandle(HANDLE h) : m_h(h) {}
-  CYFileHandle(const CYFileHandle&) = delete;
-  CYFileHandle& operator=(const CYFileHandle&) = delete;
-  ~CYFileHandle() {
-    if (valid()) CloseHandle(m_h);
-  }
-  bool valid() const { return m_h != INVALID_HANDLE_VALUE && m_h != nullptr; }
-  HANDLE get() const { return m_h; }
-
- private:
-  HANDLE m_h;
-};
-
 // A search for the name; true when something is found.
 bool Found(const std::u16string& pattern) {
   WIN32_FIND_DATAW data;
@@ -80,21 +65,21 @@ CYException YReportCrtError(const YFrame& frame) {
 }
 
 std::u16string CYFileUtilities::GetFilenameFromPath(std::u16string_view path) {
-  return YErrorFrame({u"CYFileUtilities::GetFilenameFromPath", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"CYFileUtilities::GetFilenameFromPath"), [&] {
     const size_t sep = LastSeparator(path);
     return std::u16string(sep == std::u16string_view::npos ? path : path.substr(sep + 1));
   });
 }
 
 std::u16string CYFileUtilities::GetPathFromFilename(std::u16string_view path) {
-  return YErrorFrame({u"CYFileUtilities::GetPathFromFilename", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"CYFileUtilities::GetPathFromFilename"), [&] {
     const size_t sep = LastSeparator(path);
     return sep == std::u16string_view::npos ? std::u16string() : std::u16string(path.substr(0, sep + 1));
   });
 }
 
 std::u16string CYFileUtilities::GetFilenameWithoutExtension(std::u16string_view path) {
-  return YErrorFrame({u"CYFileUtilities::GetFilenameWithoutExtension", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"CYFileUtilities::GetFilenameWithoutExtension"), [&] {
     std::u16string name = GetFilenameFromPath(path);
     const size_t dot = name.rfind(u'.');
     if (dot != std::u16string::npos) name.resize(dot);  // a leading dot leaves ""
@@ -103,7 +88,7 @@ std::u16string CYFileUtilities::GetFilenameWithoutExtension(std::u16string_view 
 }
 
 std::u16string CYFileUtilities::GetFileExtension(std::u16string_view path) {
-  return YErrorFrame({u"CYFileUtilities::GetFileExtension", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"CYFileUtilities::GetFileExtension"), [&] {
     const size_t dot = path.rfind(u'.');
     const size_t sep = LastSeparator(path);
     const size_t nameStart = sep == std::u16string_view::npos ? 0 : sep + 1;
@@ -113,13 +98,13 @@ std::u16string CYFileUtilities::GetFileExtension(std::u16string_view path) {
 }
 
 void CYFileUtilities::EnsurePathSeparatorAtEnd(std::u16string& path, std::u16string_view separator) {
-  YErrorFrame({u"CYFileUtilities::EnsurePathSeparatorAtEnd", kSource, __LINE__}, [&] {
+  YErrorFrame(VEL_FRAME(u"CYFileUtilities::EnsurePathSeparatorAtEnd"), [&] {
     if (!path.empty() && !IsSeparator(path.back())) path += separator;
   });
 }
 
 std::u16string CYFileUtilities::SetPathSeparator(std::u16string_view path, char16_t separator) {
-  return YErrorFrame({u"CYFileUtilities::SetPathSeparator", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"CYFileUtilities::SetPathSeparator"), [&] {
     std::u16string out(path);
     for (char16_t& c : out) {
       if (IsSeparator(c)) c = separator;
@@ -129,7 +114,7 @@ std::u16string CYFileUtilities::SetPathSeparator(std::u16string_view path, char1
 }
 
 bool CYFileUtilities::IsRelativePath(std::u16string_view path) {
-  return YErrorFrame({u"CYFileUtilities::IsRelativePath", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"CYFileUtilities::IsRelativePath"), [&] {
     if (path.empty()) return true;
     if (path.size() >= 2 && path[1] == u':') return false;
     if (StartsWith(path, u"\\\\")) return false;
@@ -138,7 +123,7 @@ bool CYFileUtilities::IsRelativePath(std::u16string_view path) {
 }
 
 std::u16string CYFileUtilities::ConcatPathname(std::u16string_view first, std::u16string_view second) {
-  return YErrorFrame({u"CYFileUtilities::ConcatPathname", kSource, __LINE__}, [&](const YFrame& frame) {
+  return YErrorFrame(VEL_FRAME(u"CYFileUtilities::ConcatPathname"), [&](const YFrame& frame) {
     if (second.empty()) return std::u16string(first);
     if (first.empty()) {
       throw YReport(kYErrInvalidParameter, frame)
@@ -153,7 +138,7 @@ std::u16string CYFileUtilities::ConcatPathname(std::u16string_view first, std::u
 }
 
 std::u16string CYFileUtilities::GetUnicodePath(std::u16string_view path) {
-  return YErrorFrame({u"CYFileUtilities::GetUnicodePath", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"CYFileUtilities::GetUnicodePath"), [&] {
     std::u16string p = SetPathSeparator(path, u'\\');
     if (IsRelativePath(p)) return p;
     if (StartsWith(p, kLocalPrefix)) return p;
@@ -163,7 +148,7 @@ std::u16string CYFileUtilities::GetUnicodePath(std::u16string_view path) {
 }
 
 void CYFileUtilities::RemoveUnicodePath(std::u16string& path) {
-  YErrorFrame({u"CYFileUtilities::RemoveUnicodePath", kSource, __LINE__}, [&] {
+  YErrorFrame(VEL_FRAME(u"CYFileUtilities::RemoveUnicodePath"), [&] {
     auto replaceAll = [&](std::u16string_view what, std::u16string_view with) {
       for (size_t at = path.find(what); at != std::u16string::npos; at = path.find(what, at + with.size())) {
         path.replace(at, what.size(), with);
@@ -175,19 +160,19 @@ void CYFileUtilities::RemoveUnicodePath(std::u16string& path) {
 }
 
 bool CYFileUtilities::FileExists(std::u16string_view path) {
-  return YErrorFrame({u"CYFileUtilities::FileExists", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"CYFileUtilities::FileExists"), [&] {
     return Found(GetUnicodePath(path)) || Found(GetShortFilePath(path));
   });
 }
 
 void CYFileUtilities::CheckFileExists(std::u16string_view path) {
-  YErrorFrame({u"CYFileUtilities::CheckFileExists", kSource, __LINE__}, [&](const YFrame& frame) {
+  YErrorFrame(VEL_FRAME(u"CYFileUtilities::CheckFileExists"), [&](const YFrame& frame) {
     if (!FileExists(path)) throw YReportWin32(ERROR_FILE_NOT_FOUND, frame).AddDetail(u"File", path);
   });
 }
 
 bool CYFileUtilities::IsDirectory(std::u16string_view path) {
-  return YErrorFrame({u"CYFileUtilities::IsDirectory", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"CYFileUtilities::IsDirectory"), [&] {
     if (path.size() == 3 && path[1] == u':' && IsSeparator(path[2])) return true;  // a drive root
     std::u16string_view p = path;
     if (!p.empty() && IsSeparator(p.back())) p.remove_suffix(1);
@@ -200,10 +185,10 @@ bool CYFileUtilities::IsDirectory(std::u16string_view path) {
 }
 
 std::uint64_t CYFileUtilities::GetFileSize(std::u16string_view path) {
-  return YErrorFrame({u"CYFileUtilities::GetFileSize", kSource, __LINE__}, [&]() -> std::uint64_t {
-    CYFileHandle file(CreateFileW(GetUnicodePath(path).c_str(), FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr));
+  return YErrorFrame(VEL_FRAME(u"CYFileUtilities::GetFileSize"), [&]() -> std::uint64_t {
+    vel::UniqueFile file(CreateFileW(GetUnicodePath(path).c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                      nullptr));
     if (!file.valid()) return 0;
     DWORD high = 0;
     const DWORD low = ::GetFileSize(file.get(), &high);
@@ -213,9 +198,9 @@ std::uint64_t CYFileUtilities::GetFileSize(std::u16string_view path) {
 }
 
 DATE CYFileUtilities::GetFileTime(std::u16string_view path, int which, int toLocal) {
-  return YErrorFrame({u"CYFileUtilities::GetFileTime", kSource, __LINE__}, [&](const YFrame& frame) {
-    CYFileHandle file(CreateFileW(GetUnicodePath(path).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return YErrorFrame(VEL_FRAME(u"CYFileUtilities::GetFileTime"), [&](const YFrame& frame) {
+    vel::UniqueFile file(CreateFileW(GetUnicodePath(path).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
       CYException x = YReportWin32(GetLastError(), frame);
       x.AddEntry(kYErrOpenFile.message, kYErrOpenFile.code, frame.source, frame.line, frame.function);
@@ -242,7 +227,7 @@ DATE CYFileUtilities::GetFileTime(std::u16string_view path, int which, int toLoc
 }
 
 std::u16string CYFileUtilities::GetShortFilePath(std::u16string_view path, bool& ok) {
-  return YErrorFrame({u"CYFileUtilities::GetShortFilePath", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"CYFileUtilities::GetShortFilePath"), [&] {
     std::u16string p(path);
     for (char16_t& c : p) {
       if (c == u'/') c = u'\\';
@@ -268,7 +253,7 @@ std::u16string CYFileUtilities::GetShortFilePath(std::u16string_view path) {
 }
 
 std::u16string CYFileUtilities::GetLongFilePath(std::u16string_view path) {
-  return YErrorFrame({u"CYFileUtilities::GetLongFilePath", kSource, __LINE__}, [&](const YFrame& frame) {
+  return YErrorFrame(VEL_FRAME(u"CYFileUtilities::GetLongFilePath"), [&](const YFrame& frame) {
     const std::u16string q = StartsWith(path, u"\\\\") ? std::u16string(path) : GetUnicodePath(path);
     auto fail = [&] {
       throw YReportWin32(GetLastError(), frame).AddDetail(u"File", path).AddDetail(u"FileSentToWin32", q);
@@ -284,7 +269,7 @@ std::u16string CYFileUtilities::GetLongFilePath(std::u16string_view path) {
 }
 
 std::u16string CYFileUtilities::GetTempDirectory() {
-  return YErrorFrame({u"CYFileUtilities::GetTempDirectory", kSource, __LINE__}, [&](const YFrame& frame) {
+  return YErrorFrame(VEL_FRAME(u"CYFileUtilities::GetTempDirectory"), [&](const YFrame& frame) {
     const DWORD n = GetTempPathW(0, nullptr);
     std::vector<char16_t> buffer(static_cast<size_t>(n) + 1, u'\0');
     if (GetTempPathW(n + 1, buffer.data()) == 0) YThrowWin32(GetLastError(), frame);
@@ -295,7 +280,7 @@ std::u16string CYFileUtilities::GetTempDirectory() {
 }
 
 std::u16string CYFileUtilities::SHGetFolder(int csidl, HWND owner) {
-  return YErrorFrame({u"CYFileUtilities::SHGetFolder", kSource, __LINE__}, [&](const YFrame& frame) {
+  return YErrorFrame(VEL_FRAME(u"CYFileUtilities::SHGetFolder"), [&](const YFrame& frame) {
     LPITEMIDLIST list = nullptr;
     const HRESULT hr = SHGetSpecialFolderLocation(owner, csidl, &list);
     if (FAILED(hr)) YThrowHr(hr, frame);
@@ -304,7 +289,7 @@ std::u16string CYFileUtilities::SHGetFolder(int csidl, HWND owner) {
 }
 
 std::u16string CYFileUtilities::SHGetPathFromItemListAndDisposeIt(LPITEMIDLIST list) {
-  return YErrorFrame({u"CYFileUtilities::SHGetPathFromItemListAndDisposeIt", kSource, __LINE__},
+  return YErrorFrame(VEL_FRAME(u"CYFileUtilities::SHGetPathFromItemListAndDisposeIt"),
                      [&](const YFrame& frame) {
                        // The list is freed whether or not it converts: the caller gave it away.
                        struct Dispose {
@@ -324,14 +309,14 @@ std::u16string CYFileUtilities::SHGetPathFromItemListAndDisposeIt(LPITEMIDLIST l
 }
 
 void CYFileUtilities::SetFileReadonly(std::u16string_view path, bool readOnly) {
-  YErrorFrame({u"CYFileUtilities::SetFileReadonly", kSource, __LINE__}, [&](const YFrame& frame) {
+  YErrorFrame(VEL_FRAME(u"CYFileUtilities::SetFileReadonly"), [&](const YFrame& frame) {
     const std::u16string target = GetUnicodePath(path);
     if (_wchmod(target.c_str(), readOnly ? _S_IREAD : _S_IREAD | _S_IWRITE) != 0) throw YReportCrtError(frame);
   });
 }
 
 void CYFileUtilities::DeleteFileW(std::u16string_view path, bool clearReadOnly) {
-  YErrorFrame({u"CYFileUtilities::DeleteFileW", kSource, __LINE__}, [&](const YFrame& frame) {
+  YErrorFrame(VEL_FRAME(u"CYFileUtilities::DeleteFileW"), [&](const YFrame& frame) {
     if (clearReadOnly) SetFileReadonly(path, false);
     if (!::DeleteFileW(GetUnicodePath(path).c_str())) {
       CYException x = YReportWin32(GetLastError(), frame);
@@ -342,7 +327,7 @@ void CYFileUtilities::DeleteFileW(std::u16string_view path, bool clearReadOnly) 
 }
 
 void CYFileUtilities::MoveFileW(std::u16string_view source, std::u16string_view destination, bool failIfExists) {
-  YErrorFrame({u"CYFileUtilities::MoveFileW", kSource, __LINE__}, [&](const YFrame& frame) {
+  YErrorFrame(VEL_FRAME(u"CYFileUtilities::MoveFileW"), [&](const YFrame& frame) {
     if (!failIfExists && FileExists(destination)) DeleteFileW(destination, true);
     if (!::MoveFileW(GetUnicodePath(source).c_str(), GetUnicodePath(destination).c_str())) {
       CYException x = YReportWin32(GetLastError(), frame);
@@ -353,7 +338,7 @@ void CYFileUtilities::MoveFileW(std::u16string_view source, std::u16string_view 
 }
 
 void CYFileUtilities::BuildDirectory(std::u16string_view directory) {
-  YErrorFrame({u"CYFileUtilities::BuildDirectory", kSource, __LINE__}, [&](const YFrame& frame) {
+  YErrorFrame(VEL_FRAME(u"CYFileUtilities::BuildDirectory"), [&](const YFrame& frame) {
     if (FileExists(directory)) {
       if (IsDirectory(directory)) return;
       throw YReport(kYErrCreateDirectory, frame).AddDetail(u"Directory", directory);
@@ -401,7 +386,7 @@ void CYFileUtilities::BuildDirectory(std::u16string_view directory) {
 }
 
 void CYFileUtilities::StringToFileContent(std::u16string_view text, CYBuf& buffer, int encoding, bool withBom) {
-  YErrorFrame({u"CYFileUtilities::StringToFileContent", kSource, __LINE__}, [&](const YFrame& frame) {
+  YErrorFrame(VEL_FRAME(u"CYFileUtilities::StringToFileContent"), [&](const YFrame& frame) {
     if (withBom) {
       static const BYTE kUtf16LE[] = {0xFF, 0xFE};
       static const BYTE kUtf16BE[] = {0xFE, 0xFF};
@@ -451,12 +436,12 @@ void CYFileUtilities::StringToFileContent(std::u16string_view text, CYBuf& buffe
 }
 
 void CYFileUtilities::WriteTextFile(std::u16string_view path, std::u16string_view text, bool append, int encoding) {
-  YErrorFrame({u"CYFileUtilities::WriteTextFile", kSource, __LINE__}, [&](const YFrame& frame) {
+  YErrorFrame(VEL_FRAME(u"CYFileUtilities::WriteTextFile"), [&](const YFrame& frame) {
     try {
       BuildDirectory(GetPathFromFilename(path));
-      CYFileHandle file(CreateFileW(GetUnicodePath(path).c_str(), append ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE,
-                                    FILE_SHARE_READ, nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+      vel::UniqueFile file(CreateFileW(GetUnicodePath(path).c_str(), append ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE,
+                                        FILE_SHARE_READ, nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
       if (!file.valid()) YThrowWin32(GetLastError(), frame);
       if (append) {
         const DWORD size = ::GetFileSize(file.get(), nullptr);

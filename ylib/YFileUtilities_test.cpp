@@ -16,14 +16,14 @@
 #include "ylib/YException.h"
 #include "ylib/YFile.h"
 #include "ylib/YTime.h"
-#include "ylib/YUtf8.h"
+#include "platform/text.h"
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
 
 namespace {
 
-std::string U8(std::u16string_view s) { return YUtf16ToUtf8(s); }
+std::string U8(std::u16string_view s) { return vel::ToUtf8(s); }
 
 // The report a call raises: its entries (description, code) without stack
 // entries, and the details by name.
@@ -171,7 +171,7 @@ class CYFileUtilitiesDisk : public ::testing::Test {
     std::error_code ignored;
     fs::remove_all(dir_, ignored);
   }
-  std::u16string P(const std::string& rel) const { return YUtf8ToUtf16(dir_ + "/" + rel); }
+  std::u16string P(const std::string& rel) const { return vel::FromUtf8(dir_ + "/" + rel); }
   // The same path as the module writes it: backslashes.
   std::u16string B(const std::string& rel) const { return CYFileUtilities::SetPathSeparator(P(rel), u'\\'); }
   void Write(const std::string& rel, const std::string& content) const {

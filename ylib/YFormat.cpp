@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "ylib/YUtf8.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -100,7 +100,7 @@ void AppendText(std::u16string& out, const Conversion& s, const YFormatArg& a) {
     }
   } else {
     if (a.narrow) {
-      converted = YUtf8ToUtf16(std::string_view(a.narrow, a.length));
+      converted = vel::FromUtf8(std::string_view(a.narrow, a.length));
       text = converted;
     } else {
       text = u"(null)";

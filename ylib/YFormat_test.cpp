@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ylib/YUtf8.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ struct Row {
 
 void CheckRows(const std::initializer_list<Row>& rows) {
   for (const Row& r : rows) {
-    EXPECT_EQ(YUtf16ToUtf8(r.got), YUtf16ToUtf8(r.want)) << "row: " << r.name;
+    EXPECT_EQ(vel::ToUtf8(r.got), vel::ToUtf8(r.want)) << "row: " << r.name;
   }
 }
 

@@ -8,7 +8,7 @@ constexpr char16_t kSource[] = u"YGUID";
 }
 
 std::u16string CYGUID::GUIDToString(REFGUID guid) {
-  return YErrorFrame({u"CYGUID::GUIDToString", kSource, __LINE__}, [&](const YFrame& frame) {
+  return YErrorFrame(VEL_FRAME(u"CYGUID::GUIDToString"), [&](const YFrame& frame) {
     LPOLESTR text = nullptr;
     const HRESULT hr = StringFromCLSID(guid, &text);
     if (FAILED(hr)) YThrowHr(hr, frame);
@@ -19,7 +19,7 @@ std::u16string CYGUID::GUIDToString(REFGUID guid) {
 }
 
 GUID CYGUID::StringToGUID(std::u16string_view text) {
-  return YErrorFrame({u"CYGUID::StringToGUID", kSource, __LINE__}, [&](const YFrame& frame) {
+  return YErrorFrame(VEL_FRAME(u"CYGUID::StringToGUID"), [&](const YFrame& frame) {
     if (text.empty()) return GUID_NULL;
     std::u16string braced(text);
     if (braced.front() != u'{' && braced.back() != u'}') braced = u"{" + braced + u"}";

@@ -9,7 +9,7 @@ constexpr char16_t kSource[] = u"YLock";
 }
 
 CYCOMLock::CYCOMLock() {
-  YErrorFrame({u"CYCOMLock::CYCOMLock", kSource, __LINE__}, [&](const YFrame& frame) {
+  YErrorFrame(VEL_FRAME(u"CYCOMLock::CYCOMLock"), [&](const YFrame& frame) {
     if (!InitializeCriticalSectionAndSpinCount(&m_cs, 0)) {
       YThrowHr(HRESULT_FROM_WIN32(static_cast<LONG>(GetLastError())), frame);
     }
@@ -25,26 +25,24 @@ bool CYCOMLock::Lock() {
 
 void CYCOMLock::Unlock() { LeaveCriticalSection(&m_cs); }
 
-CYMutexLock::~CYMutexLock() {
-  YErrorFrameNoThrow({u"CYMutexLock::~CYMutexLock", kSource, __LINE__}, [&] { Clear(); });
-}
+CYMutexLock::~CYMutexLock() { Clear(); }
 
 void CYMutexLock::Init(std::u16string_view name, bool bGlobal) {
-  YErrorFrame({u"CYMutexLock::Init", kSource, __LINE__}, [&](const YFrame& frame) {
+  YErrorFrame(VEL_FRAME(u"CYMutexLock::Init"), [&](const YFrame& frame) {
     Clear();
     // Named mutexes of the platform are open to every process of the
     // machine, which is what a null DACL grants, so no attributes are needed.
     const std::u16string kernelName = name.empty() ? std::u16string() : CYSystem::MakeKernelObjectName(name, bGlobal);
-    HANDLE h = CreateMutexW(nullptr, FALSE, kernelName.empty() ? nullptr : kernelName.c_str());
-    if (h == nullptr || h == INVALID_HANDLE_VALUE) YThrowWin32(GetLastError(), frame);
-    m_hMutex = h;
+    vel::UniqueHandle mutex(CreateMutexW(nullptr, FALSE, kernelName.empty() ? nullptr : kernelName.c_str()));
+    if (!mutex) YThrowWin32(GetLastError(), frame);
+    m_hMutex = std::move(mutex);
   });
 }
 
 bool CYMutexLock::Lock() {
-  return YErrorFrame({u"CYMutexLock::Lock", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"CYMutexLock::Lock"), [&] {
     if (!m_hMutex) Init(u"", true);
-    const DWORD result = WaitForSingleObject(m_hMutex, m_timeout);
+    const DWORD result = WaitForSingleObject(m_hMutex.get(), m_timeout);
     if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) {
       m_locked = true;
       return true;
@@ -54,25 +52,20 @@ bool CYMutexLock::Lock() {
 }
 
 void CYMutexLock::Unlock() {
-  YErrorFrame({u"CYMutexLock::Unlock", kSource, __LINE__}, [&](const YFrame& frame) {
+  YErrorFrame(VEL_FRAME(u"CYMutexLock::Unlock"), [&](const YFrame& frame) {
     if (!m_hMutex) return;
-    if (!ReleaseMutex(m_hMutex)) YThrowWin32(GetLastError(), frame);
+    if (!ReleaseMutex(m_hMutex.get())) YThrowWin32(GetLastError(), frame);
     m_locked = false;
   });
 }
 
-void CYMutexLock::Clear() {
-  YErrorFrame({u"CYMutexLock::Clear", kSource, __LINE__}, [&] {
-    if (m_hMutex) {
-      HANDLE h = m_hMutex;
-      m_hMutex = nullptr;
-      m_locked = false;
-      CloseHandle(h);
-    }
-  });
+void CYMutexLock::Clear() noexcept {
+  if (!m_hMutex) return;
+  m_locked = false;
+  m_hMutex.reset();
 }
 
 CYLockHolder::~CYLockHolder() {
   if (!m_locked) return;
-  YErrorFrameNoThrow({u"CYLockHolder::~CYLockHolder", kSource, __LINE__}, [&] { m_lock->Unlock(); });
+  YErrorFrameNoThrow(VEL_FRAME(u"CYLockHolder::~CYLockHolder"), [&] { m_lock->Unlock(); });
 }

@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "platform/com/types.h"
+#include "platform/win32/UniqueHandles.h"
 #include "platform/win32/winbase.h"
 
 class CYLock {
@@ -43,7 +44,7 @@ class CYCOMLock : public CYLock {
 class CYMutexLock : public CYLock {
  public:
   CYMutexLock() = default;
-  ~CYMutexLock() override;  // closes the handle; logs and drops errors
+  ~CYMutexLock() override;  // closes the handle
   CYMutexLock(const CYMutexLock&) = delete;
   CYMutexLock& operator=(const CYMutexLock&) = delete;
 
@@ -55,7 +56,8 @@ class CYMutexLock : public CYLock {
   bool Lock() override;
   // Raises the system text when the mutex cannot be released (not owned).
   void Unlock() override;
-  void Clear();
+  // Closes the mutex (and forgets a lock held through it).
+  void Clear() noexcept;
 
   void SetTimeout(DWORD milliseconds) noexcept { m_timeout = milliseconds; }
   DWORD GetTimeout() const noexcept { return m_timeout; }
@@ -64,7 +66,7 @@ class CYMutexLock : public CYLock {
 
  private:
   DWORD m_timeout = INFINITE;
-  HANDLE m_hMutex = nullptr;
+  vel::UniqueHandle m_hMutex;
   std::atomic<bool> m_locked{false};
 };
 

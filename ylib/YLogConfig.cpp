@@ -14,7 +14,7 @@ constexpr char16_t kLoggingKey[] = u"HKEY_CURRENT_USER\\Software\\Zandor\\Loggin
 }  // namespace
 
 void CYLogConfig::ReadConfig() {
-  YErrorFrame({u"CYLogConfig::ReadConfig", kSource, __LINE__}, [&] {
+  YErrorFrame(VEL_FRAME(u"CYLogConfig::ReadConfig"), [&] {
     const std::u16string key = CYFileUtilities::ConcatPathname(kLoggingKey, applicationName);
     EventLogLevel = static_cast<int>(CYRegistry::GetDWORDValue(key, u"EventLogLevel", 2, false));
     FileLogLevel = static_cast<int>(CYRegistry::GetDWORDValue(key, u"FileLogLevel", 0, false));

@@ -25,7 +25,7 @@
 #include "ylib/YLogConfig.h"
 #include "ylib/YLogging.h"
 #include "ylib/YRegistry.h"
-#include "ylib/YUtf8.h"
+#include "platform/text.h"
 
 using namespace vel::testing;
 
@@ -44,7 +44,7 @@ class CaptureSink : public CYLogBase {
  public:
   explicit CaptureSink(std::vector<Record>& records) : m_records(records) {}
   void Init() override {}
-  void Log(int level, const std::u16string& text, bool) override { m_records.push_back({level, YUtf16ToUtf8(text)}); }
+  void Log(int level, const std::u16string& text, bool) override { m_records.push_back({level, vel::ToUtf8(text)}); }
   bool IsDebuggingLevel() const override { return m_config.EventLogLevel >= kYLogDebug; }
 
  private:
@@ -135,7 +135,7 @@ TEST_F(LogSinksTest, ReadConfigTakesTheLoggingKeyWithDefaults) {
     config.ReadConfig();
     EXPECT_EQ(config.EventLogLevel, c.eventLevel) << c.label;
     EXPECT_EQ(config.FileLogLevel, c.fileLevel) << c.label;
-    EXPECT_EQ(YUtf16ToUtf8(config.File), std::regex_replace(c.file, std::regex("<dir>"), dir_)) << c.label;
+    EXPECT_EQ(vel::ToUtf8(config.File), std::regex_replace(c.file, std::regex("<dir>"), dir_)) << c.label;
     EXPECT_EQ(config.FileMaxSize, c.maxSize) << c.label;
   }
 }
@@ -201,7 +201,7 @@ TEST_F(LogSinksTest, OldFileNames) {
       {u"/var/log.d/app", "/var/log.d/app_old"},
       {u"/var/log/app.tar.gz", "/var/log/app.tar_old.gz"},
   };
-  for (const auto& [path, expected] : cases) EXPECT_EQ(YUtf16ToUtf8(CYFileLog::OldFileName(path)), expected) << expected;
+  for (const auto& [path, expected] : cases) EXPECT_EQ(vel::ToUtf8(CYFileLog::OldFileName(path)), expected) << expected;
 }
 
 TEST_F(LogSinksTest, TwoProcessesShareOneFileWithoutTornLinesAndRotateOnce) {
@@ -214,7 +214,7 @@ TEST_F(LogSinksTest, TwoProcessesShareOneFileWithoutTornLinesAndRotateOnce) {
   {
     CYLogConfig probe;
     probe.FileLogLevel = kYLogInfo;
-    probe.File = YUtf8ToUtf16((fs::path(dir_) / "probe.log").string());
+    probe.File = vel::FromUtf8((fs::path(dir_) / "probe.log").string());
     CYFileLog sink;
     sink.SetConfig(probe);
     sink.Init();
@@ -225,7 +225,7 @@ TEST_F(LogSinksTest, TwoProcessesShareOneFileWithoutTornLinesAndRotateOnce) {
 
   CYRegistry::SetValue(kLoggingKey, u"EventLogLevel", DWORD{0});
   CYRegistry::SetValue(kLoggingKey, u"FileLogLevel", DWORD{3});
-  CYRegistry::SetValue(kLoggingKey, u"File", YUtf8ToUtf16(log.string()).c_str());
+  CYRegistry::SetValue(kLoggingKey, u"File", vel::FromUtf8(log.string()).c_str());
   CYRegistry::SetValue(kLoggingKey, u"FileMaxSize", limit);
 
   const pid_t a = SpawnChild("ylib_log_child", {"A", std::to_string(kLines)});
@@ -287,7 +287,7 @@ TEST_F(LogSinksTest, EventResourcesRegisterTheSourceAndAResourceOnlyMessageDll) 
       u"HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\EventLog\\Application\\Zandor software";
   const fs::path dll = tmp_ / "YEventMessages.dll";
   // The platform's own path text: separators may be backslashes.
-  std::string registered = YUtf16ToUtf8(CYRegistry::GetStringValue(key, u"EventMessageFile", nullptr));
+  std::string registered = vel::ToUtf8(CYRegistry::GetStringValue(key, u"EventMessageFile", nullptr));
   std::replace(registered.begin(), registered.end(), '\\', '/');
   EXPECT_EQ(registered, dll.string());
   EXPECT_EQ(CYRegistry::GetDWORDValue(key, u"TypesSupported", 0, true), 7u);

@@ -70,7 +70,7 @@ void CYLogging::Init() noexcept {
   if (t_initialising) return;
   t_initialising = true;
   try {
-    YErrorFrame({u"CYLogging::Init", kSource, __LINE__}, [&] {
+    YErrorFrame(VEL_FRAME(u"CYLogging::Init"), [&] {
       CYLockHolder hold(m_initLock);
       // Unserialised initialisation could hand a sink two configurations at once.
       if (!hold.IsLocked() || m_initialised.load(std::memory_order_acquire)) return;
@@ -102,7 +102,7 @@ void CYLogging::Init() noexcept {
 
 void CYLogging::LogInternal(int level, const std::u16string& text, bool force) noexcept {
   try {
-    YErrorFrame({u"CYLogging::LogInternal", kSource, __LINE__}, [&] {
+    YErrorFrame(VEL_FRAME(u"CYLogging::LogInternal"), [&] {
       if (!m_initialised.load(std::memory_order_acquire)) Init();
       if (!m_initialised.load(std::memory_order_acquire)) return;
       if ((m_config.EventLogLevel >= level || force) && m_eventSink) m_eventSink->Log(level, text, force);
@@ -115,7 +115,7 @@ void CYLogging::LogInternal(int level, const std::u16string& text, bool force) n
 
 bool CYLogging::IsDebuggingLevelInternal() noexcept {
   try {
-    return YErrorFrame({u"CYLogging::IsDebuggingLevelInternal", kSource, __LINE__}, [&] {
+    return YErrorFrame(VEL_FRAME(u"CYLogging::IsDebuggingLevelInternal"), [&] {
       if (!m_initialised.load(std::memory_order_acquire)) Init();
       return (m_eventSink && m_eventSink->IsDebuggingLevel()) || (m_fileSink && m_fileSink->IsDebuggingLevel());
     });

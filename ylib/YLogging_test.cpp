@@ -8,7 +8,7 @@
 
 #include "testing/TempStore.h"
 #include "ylib/YErrorFrame.h"
-#include "ylib/YUtf8.h"
+#include "platform/text.h"
 
 using namespace vel::testing;
 
@@ -35,7 +35,7 @@ class CaptureSink : public CYLogBase {
   void Init() override { ++m_state.inits; }
   void Log(int level, const std::u16string& text, bool force) override {
     if (m_state.throwOnLog) throw CYException(u"sink broke", 7, u"YTest", 1, u"CaptureSink::Log");
-    m_state.records.push_back({level, YUtf16ToUtf8(text), force});
+    m_state.records.push_back({level, vel::ToUtf8(text), force});
   }
   void SetConfig(const CYLogConfig& config) override {
     CYLogBase::SetConfig(config);
@@ -104,7 +104,7 @@ TEST_F(CYLoggingTest, DefaultConfigurationSendsErrorsAndWarningsToTheEventSinkOn
   EXPECT_EQ(event.config.EventLogLevel, 2);
   EXPECT_EQ(event.config.FileLogLevel, 0);
   EXPECT_EQ(event.config.FileMaxSize, 1048576u);
-  EXPECT_EQ(YUtf16ToUtf8(event.config.applicationName), "Zandor software");
+  EXPECT_EQ(vel::ToUtf8(event.config.applicationName), "Zandor software");
 }
 
 TEST_F(CYLoggingTest, FileSinkTakesLevelsUpToItsLevelWhenAFileIsSet) {
@@ -158,10 +158,10 @@ TEST_F(CYLoggingTest, SinkFailuresNeverReachTheCaller) {
 }
 
 TEST(YLogLevelName, Names) {
-  EXPECT_EQ(YUtf16ToUtf8(YLogLevelName(0)), "NONE");
-  EXPECT_EQ(YUtf16ToUtf8(YLogLevelName(2)), "WARNING");
-  EXPECT_EQ(YUtf16ToUtf8(YLogLevelName(5)), "STACKTRACE");
-  EXPECT_EQ(YUtf16ToUtf8(YLogLevelName(9)), "UNKNOWN");
+  EXPECT_EQ(vel::ToUtf8(YLogLevelName(0)), "NONE");
+  EXPECT_EQ(vel::ToUtf8(YLogLevelName(2)), "WARNING");
+  EXPECT_EQ(vel::ToUtf8(YLogLevelName(5)), "STACKTRACE");
+  EXPECT_EQ(vel::ToUtf8(YLogLevelName(9)), "UNKNOWN");
 }
 
 }  // namespace

@@ -13,7 +13,7 @@ constexpr char16_t kSource[] = u"YPerformanceTimer";
 
 CYPerformanceTimer::CYPerformanceTimer(std::u16string_view name, double thresholdMs, bool logAtLevel3)
     : m_thresholdMs(thresholdMs), m_logAtLevel3(logAtLevel3) {
-  YErrorFrame({u"CYPerformanceTimer::CYPerformanceTimer", kSource, __LINE__}, [&] {
+  YErrorFrame(VEL_FRAME(u"CYPerformanceTimer::CYPerformanceTimer"), [&] {
     m_name = name;
     // Read last, so the name's allocation is not part of what is measured.
     QueryPerformanceCounter(&m_start);
@@ -21,11 +21,11 @@ CYPerformanceTimer::CYPerformanceTimer(std::u16string_view name, double threshol
 }
 
 CYPerformanceTimer::~CYPerformanceTimer() {
-  YErrorFrameNoThrow({u"CYPerformanceTimer::~CYPerformanceTimer", kSource, __LINE__}, [&] { Stop(); });
+  YErrorFrameNoThrow(VEL_FRAME(u"CYPerformanceTimer::~CYPerformanceTimer"), [&] { Stop(); });
 }
 
 double CYPerformanceTimer::Stop() {
-  return YErrorFrame({u"CYPerformanceTimer::Stop", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"CYPerformanceTimer::Stop"), [&] {
     if (m_stopped) return 0.0;
     LONGLONG now = 0;
     LONGLONG frequency = 0;

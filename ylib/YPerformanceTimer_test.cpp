@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "ylib/YLogging.h"
-#include "ylib/YUtf8.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ class CaptureSink : public CYLogBase {
  public:
   explicit CaptureSink(std::vector<Record>& records) : m_records(records) {}
   void Init() override {}
-  void Log(int level, const std::u16string& text, bool) override { m_records.push_back({level, YUtf16ToUtf8(text)}); }
+  void Log(int level, const std::u16string& text, bool) override { m_records.push_back({level, vel::ToUtf8(text)}); }
   bool IsDebuggingLevel() const override { return m_config.EventLogLevel >= kYLogDebug; }
 
  private:
@@ -51,7 +51,7 @@ TEST_F(CYPerformanceTimerTest, ZeroThresholdLogsOneLineAtLevel4AndASecondStopNot
   // The timer's own line ends in "\n" and is logged through "%s\n".
   EXPECT_TRUE(std::regex_match(records[0].text, std::regex("==TIMER==\tStep one\t[0-9]+\\.[0-9]{8}\tms\n\n")))
       << records[0].text;
-  EXPECT_EQ(YUtf16ToUtf8(timer.GetLine()) + "\n", records[0].text);
+  EXPECT_EQ(vel::ToUtf8(timer.GetLine()) + "\n", records[0].text);
   EXPECT_NEAR(std::stod(records[0].text.substr(19)), ms, 1e-7);
 
   EXPECT_EQ(timer.Stop(), 0.0);

@@ -44,10 +44,10 @@ std::u16string ValuePath(std::u16string_view path, const char16_t* valueName) {
 
 }  // namespace
 
-LONG CYRegistry::RegOpenRegKey(CYRegKey& out, std::u16string_view path, bool bThrow, bool bWrite, bool bCreate,
+LONG CYRegistry::RegOpenRegKey(vel::UniqueHKey& out, std::u16string_view path, bool bThrow, bool bWrite, bool bCreate,
                                bool bUse64bitHive) {
-  return YErrorFrame({u"CYRegistry::RegOpenRegKey", kSource, __LINE__}, [&](const YFrame& frame) -> LONG {
-    out.Reset();
+  return YErrorFrame(VEL_FRAME(u"CYRegistry::RegOpenRegKey"), [&](const YFrame& frame) -> LONG {
+    out.reset();
     const size_t firstSep = path.find(u'\\');
     const HKEY root = RootKey(path.substr(0, firstSep));
     if (!root) YThrow(kYErrInvalidParameter, frame);
@@ -65,22 +65,22 @@ LONG CYRegistry::RegOpenRegKey(CYRegKey& out, std::u16string_view path, bool bTh
     if (parts.empty()) parts.emplace_back();  // the root itself, as a key of its own
 
     const REGSAM base = KEY_READ | (bUse64bitHive ? KEY_WOW64_64KEY : 0);
-    CYRegKey current;
+    vel::UniqueHKey current;
     for (size_t i = 0; i < parts.size(); ++i) {
       const bool last = i + 1 == parts.size();
       // A key can only be created below a handle that may create subkeys, so a
       // creating walk opens the keys on its way with that right as well.
       const REGSAM access = base | (bWrite && last ? KEY_WRITE : 0) | (bCreate && !last ? KEY_CREATE_SUB_KEY : 0);
-      const HKEY parent = current ? current.Get() : root;
-      HKEY next = nullptr;
+      const HKEY parent = current ? current.get() : root;
+      vel::UniqueHKey next;
       const LONG rc = bCreate ? RegCreateKeyExW(parent, parts[i].c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access,
-                                                nullptr, &next, nullptr)
-                              : RegOpenKeyExW(parent, parts[i].c_str(), 0, access, &next);
+                                                nullptr, next.put(), nullptr)
+                              : RegOpenKeyExW(parent, parts[i].c_str(), 0, access, next.put());
       if (rc != ERROR_SUCCESS) {
         if (!bThrow && !bCreate) return rc;
         throw RegistryFailure(rc, kYErrOpenRegistryKey, path, frame);
       }
-      current.Reset(next);  // the parent closes as soon as the child is open
+      current = std::move(next);  // the parent closes as soon as the child is open
     }
     out = std::move(current);
     return ERROR_SUCCESS;
@@ -89,8 +89,8 @@ LONG CYRegistry::RegOpenRegKey(CYRegKey& out, std::u16string_view path, bool bTh
 
 std::u16string CYRegistry::GetStringValue(std::u16string_view path, const char16_t* valueName,
                                           const char16_t* defaultValue, bool bUse64bitHive) {
-  return YErrorFrame({u"CYRegistry::GetStringValue", kSource, __LINE__}, [&](const YFrame& frame) -> std::u16string {
-    CYRegKey key;
+  return YErrorFrame(VEL_FRAME(u"CYRegistry::GetStringValue"), [&](const YFrame& frame) -> std::u16string {
+    vel::UniqueHKey key;
     if (RegOpenRegKey(key, path, defaultValue == nullptr, false, false, bUse64bitHive) != ERROR_SUCCESS) {
       return defaultValue;
     }
@@ -100,12 +100,12 @@ std::u16string CYRegistry::GetStringValue(std::u16string_view path, const char16
     for (int attempt = 0; attempt < 4; ++attempt) {
       DWORD type = 0;
       DWORD size = 0;
-      rc = RegQueryValueExW(key.Get(), valueName, nullptr, &type, nullptr, &size);
+      rc = RegQueryValueExW(key.get(), valueName, nullptr, &type, nullptr, &size);
       if (rc == ERROR_SUCCESS && type != REG_SZ && type != REG_EXPAND_SZ) rc = ERROR_INVALID_DATA;
       if (rc != ERROR_SUCCESS) break;
       std::u16string data(size / 2 + 1, u'\0');
       DWORD got = size;
-      rc = RegQueryValueExW(key.Get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &got);
+      rc = RegQueryValueExW(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &got);
       if (rc == ERROR_MORE_DATA) continue;
       if (rc == ERROR_SUCCESS && type != REG_SZ && type != REG_EXPAND_SZ) rc = ERROR_INVALID_DATA;
       if (rc != ERROR_SUCCESS) break;
@@ -124,13 +124,13 @@ std::u16string CYRegistry::GetStringValue(std::u16string_view path, const char16
 
 DWORD CYRegistry::GetDWORDValue(std::u16string_view path, const char16_t* valueName, DWORD defaultValue,
                                 bool bThrow) {
-  return YErrorFrame({u"CYRegistry::GetDWORDValue", kSource, __LINE__}, [&](const YFrame& frame) -> DWORD {
-    CYRegKey key;
+  return YErrorFrame(VEL_FRAME(u"CYRegistry::GetDWORDValue"), [&](const YFrame& frame) -> DWORD {
+    vel::UniqueHKey key;
     if (RegOpenRegKey(key, path, bThrow, false, false, false) != ERROR_SUCCESS) return defaultValue;
     DWORD type = 0;
     DWORD value = 0;
     DWORD size = sizeof value;
-    LONG rc = RegQueryValueExW(key.Get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    LONG rc = RegQueryValueExW(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
     if (rc == ERROR_SUCCESS && (type != REG_DWORD || size != sizeof value)) rc = ERROR_INVALID_DATA;
     if (rc == ERROR_MORE_DATA) rc = ERROR_INVALID_DATA;  // larger than a DWORD: not one
     if (rc == ERROR_SUCCESS) return value;
@@ -140,36 +140,36 @@ DWORD CYRegistry::GetDWORDValue(std::u16string_view path, const char16_t* valueN
 }
 
 void CYRegistry::SetValue(std::u16string_view path, const char16_t* valueName, const char16_t* text) {
-  YErrorFrame({u"CYRegistry::SetValue", kSource, __LINE__}, [&](const YFrame& frame) {
+  YErrorFrame(VEL_FRAME(u"CYRegistry::SetValue"), [&](const YFrame& frame) {
     if (!text) YThrowHr(E_FAIL, frame);
-    CYRegKey key;
+    vel::UniqueHKey key;
     RegOpenRegKey(key, path, true, true, true, false);
     const size_t bytes = (vel::U16Len(text) + 1) * sizeof(char16_t);
-    const LONG rc = RegSetValueExW(key.Get(), valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+    const LONG rc = RegSetValueExW(key.get(), valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
                                    static_cast<DWORD>(bytes));
     if (rc != ERROR_SUCCESS) throw RegistryFailure(rc, kYErrWriteRegistryValue, ValuePath(path, valueName), frame);
   });
 }
 
 void CYRegistry::SetValue(std::u16string_view path, const char16_t* valueName, DWORD value) {
-  YErrorFrame({u"CYRegistry::SetValue", kSource, __LINE__}, [&](const YFrame& frame) {
-    CYRegKey key;
+  YErrorFrame(VEL_FRAME(u"CYRegistry::SetValue"), [&](const YFrame& frame) {
+    vel::UniqueHKey key;
     RegOpenRegKey(key, path, true, true, true, false);
     const LONG rc =
-        RegSetValueExW(key.Get(), valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+        RegSetValueExW(key.get(), valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
     if (rc != ERROR_SUCCESS) throw RegistryFailure(rc, kYErrWriteRegistryValue, ValuePath(path, valueName), frame);
   });
 }
 
 std::vector<std::u16string> CYRegistry::GetSubKeyNames(std::u16string_view path) {
-  return YErrorFrame({u"CYRegistry::GetSubKeyNames", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"CYRegistry::GetSubKeyNames"), [&] {
     std::vector<std::u16string> names;
-    CYRegKey key;
+    vel::UniqueHKey key;
     if (RegOpenRegKey(key, path, false, false, false, false) != ERROR_SUCCESS) return names;
     char16_t name[256];
     for (DWORD i = 0;; ++i) {
       DWORD length = 256;
-      if (RegEnumKeyExW(key.Get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+      if (RegEnumKeyExW(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
       names.emplace_back(name, length);
     }
     return names;
@@ -177,15 +177,15 @@ std::vector<std::u16string> CYRegistry::GetSubKeyNames(std::u16string_view path)
 }
 
 std::vector<YRegValueName> CYRegistry::GetValueNames(std::u16string_view path, long type) {
-  return YErrorFrame({u"CYRegistry::GetValueNames", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"CYRegistry::GetValueNames"), [&] {
     std::vector<YRegValueName> names;
-    CYRegKey key;
+    vel::UniqueHKey key;
     if (RegOpenRegKey(key, path, false, false, false, false) != ERROR_SUCCESS) return names;
     std::u16string name(16384, u'\0');
     for (DWORD i = 0;; ++i) {
       DWORD length = 16384;
       DWORD valueType = 0;
-      if (RegEnumValueW(key.Get(), i, name.data(), &length, nullptr, &valueType, nullptr, nullptr) != ERROR_SUCCESS) {
+      if (RegEnumValueW(key.get(), i, name.data(), &length, nullptr, &valueType, nullptr, nullptr) != ERROR_SUCCESS) {
         break;
       }
       if (type == -1 || static_cast<DWORD>(type) == valueType) names.push_back({name.substr(0, length), valueType});
@@ -195,9 +195,9 @@ std::vector<YRegValueName> CYRegistry::GetValueNames(std::u16string_view path, l
 }
 
 bool CYRegistry::Exists(std::u16string_view path, const char16_t* valueName) {
-  return YErrorFrame({u"CYRegistry::Exists", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"CYRegistry::Exists"), [&] {
     {
-      CYRegKey key;
+      vel::UniqueHKey key;
       if (RegOpenRegKey(key, path, false, false, false, false) != ERROR_SUCCESS) return false;
     }
     if (!valueName) return true;

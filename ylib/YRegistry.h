@@ -14,36 +14,7 @@
 #include <vector>
 
 #include "platform/registry/winreg.h"
-
-// An open registry key, closed when the holder goes.
-class CYRegKey {
- public:
-  CYRegKey() = default;
-  explicit CYRegKey(HKEY key) : m_key(key) {}
-  CYRegKey(const CYRegKey&) = delete;
-  CYRegKey& operator=(const CYRegKey&) = delete;
-  CYRegKey(CYRegKey&& other) noexcept : m_key(other.Detach()) {}
-  CYRegKey& operator=(CYRegKey&& other) noexcept {
-    if (this != &other) Reset(other.Detach());
-    return *this;
-  }
-  ~CYRegKey() { Reset(); }
-
-  HKEY Get() const { return m_key; }
-  explicit operator bool() const { return m_key != nullptr; }
-  HKEY Detach() {
-    HKEY k = m_key;
-    m_key = nullptr;
-    return k;
-  }
-  void Reset(HKEY key = nullptr) {
-    if (m_key) RegCloseKey(m_key);
-    m_key = key;
-  }
-
- private:
-  HKEY m_key = nullptr;
-};
+#include "platform/win32/UniqueHandles.h"
 
 struct YRegValueName {
   std::u16string name;
@@ -57,7 +28,7 @@ class CYRegistry {
   // with bWrite; with bCreate missing keys are created. On failure without
   // bThrow and bCreate, out is empty and the Win32 result is returned;
   // otherwise the failure raises "Failed to open registry key." (2004).
-  static LONG RegOpenRegKey(CYRegKey& out, std::u16string_view path, bool bThrow, bool bWrite, bool bCreate,
+  static LONG RegOpenRegKey(vel::UniqueHKey& out, std::u16string_view path, bool bThrow, bool bWrite, bool bCreate,
                             bool bUse64bitHive);
 
   // A REG_SZ or REG_EXPAND_SZ value. With a default (not null) every failure

@@ -17,27 +17,27 @@ constexpr DWORD kRetryDelayMs = 100;
 }  // namespace
 
 CYRegistryListener::~CYRegistryListener() {
-  YErrorFrameNoThrow({u"CYRegistryListener::~CYRegistryListener", kSource, __LINE__}, [&] { StopListening(); });
+  YErrorFrameNoThrow(VEL_FRAME(u"CYRegistryListener::~CYRegistryListener"), [&] { StopListening(); });
 }
 
 void CYRegistryListener::StartListening(std::u16string_view keyPath, CYRegistryListenerNotify* notify,
                                         bool bWatchSubtree, DWORD notifyFilter) {
-  YErrorFrame({u"CYRegistryListener::StartListening", kSource, __LINE__}, [&] {
+  YErrorFrame(VEL_FRAME(u"CYRegistryListener::StartListening"), [&] {
     Clear();
     m_keyPath = keyPath;
     m_watchSubtree = bWatchSubtree;
     m_notifyFilter = notifyFilter;
     m_notify = notify;
-    CYRegKey key;
+    vel::UniqueHKey key;
     CYRegistry::RegOpenRegKey(key, m_keyPath, true, false, false, false);
-    m_hKey.store(key.Detach(), std::memory_order_release);
+    m_hKey.store(key.release(), std::memory_order_release);
     m_listening.store(true, std::memory_order_release);
     StartWorkerThread(nullptr);
   });
 }
 
 void CYRegistryListener::WorkerProc(void*) {
-  YErrorFrame({u"CYRegistryListener::WorkerProc", kSource, __LINE__}, [&] {
+  YErrorFrame(VEL_FRAME(u"CYRegistryListener::WorkerProc"), [&] {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     while (!IsStopRequested() && m_listening.load(std::memory_order_acquire)) {
       const LONG rc = RegNotifyChangeKeyValue(m_hKey.load(std::memory_order_acquire), m_watchSubtree ? TRUE : FALSE,
@@ -45,7 +45,7 @@ void CYRegistryListener::WorkerProc(void*) {
       if (rc == ERROR_SUCCESS) {
         if (m_notify && m_listening.load(std::memory_order_acquire)) {
           try {
-            YErrorFrame({u"CYRegistryListener::WorkerProc", kSource, __LINE__},
+            YErrorFrame(VEL_FRAME(u"CYRegistryListener::WorkerProc"),
                         [&] { m_notify->OnRegistryChange(m_keyPath); });
           } catch (const CYException& x) {
             // The report's text doubles "%": it serves as the format itself.
@@ -64,10 +64,12 @@ void CYRegistryListener::WorkerProc(void*) {
 }
 
 void CYRegistryListener::StopListening() {
-  YErrorFrame({u"CYRegistryListener::StopListening", kSource, __LINE__}, [&] {
+  YErrorFrame(VEL_FRAME(u"CYRegistryListener::StopListening"), [&] {
     m_listening.store(false, std::memory_order_release);
     // Closing the handle makes a pending synchronous wait return with an error.
-    if (HKEY key = m_hKey.exchange(nullptr, std::memory_order_acq_rel)) RegCloseKey(key);
+    // The worker reads the handle while this thread closes it, so it lives in
+    // an atomic rather than an owner; the exchange hands it to one owner here.
+    vel::UniqueHKey(m_hKey.exchange(nullptr, std::memory_order_acq_rel)).reset();
     StopWorkerThread();
     if (IsRunning()) return;  // stopped from inside the callback: the thread still uses path and target
     m_keyPath.clear();
@@ -76,5 +78,5 @@ void CYRegistryListener::StopListening() {
 }
 
 void CYRegistryListener::Clear() {
-  YErrorFrame({u"CYRegistryListener::Clear", kSource, __LINE__}, [&] { StopListening(); });
+  YErrorFrame(VEL_FRAME(u"CYRegistryListener::Clear"), [&] { StopListening(); });
 }

@@ -17,7 +17,7 @@
 #include "testing/TempStore.h"
 #include "ylib/YErrorFrame.h"
 #include "ylib/YLogging.h"
-#include "ylib/YUtf8.h"
+#include "platform/text.h"
 
 using namespace vel::testing;
 
@@ -39,7 +39,7 @@ class CaptureSink : public CYLogBase {
   void Init() override {}
   void Log(int level, const std::u16string& text, bool) override {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_records.push_back({level, YUtf16ToUtf8(text)});
+    m_records.push_back({level, vel::ToUtf8(text)});
   }
   bool IsDebuggingLevel() const override { return true; }
 
@@ -53,7 +53,7 @@ class Target : public CYRegistryListenerNotify {
  public:
   void OnRegistryChange(const std::u16string& keyPath) override {
     std::unique_lock<std::mutex> lock(m_mutex);
-    paths.push_back(YUtf16ToUtf8(keyPath));
+    paths.push_back(vel::ToUtf8(keyPath));
     threads.push_back(GetCurrentThreadId());
     const bool fail = throwNext;
     throwNext = false;
@@ -118,7 +118,7 @@ TEST_F(CYRegistryListenerTest, AChangeByAnotherProcessCallsBackOnceOnTheListener
   ASSERT_TRUE(target.WaitFor(1));
   std::this_thread::sleep_for(300ms);
   ASSERT_EQ(target.Count(), 1u) << "one change, one callback";
-  EXPECT_EQ(target.paths[0], YUtf16ToUtf8(watched));
+  EXPECT_EQ(target.paths[0], vel::ToUtf8(watched));
   EXPECT_NE(target.threads[0], GetCurrentThreadId());
   EXPECT_EQ(target.threads[0], listener.GetThreadId());
 
@@ -209,7 +209,7 @@ TEST_F(CYRegistryListenerTest, DeletingTheKeyEndsTheThreadSilently) {
     listener.StartListening(watched, &target, true, kFilter);
     ADD_FAILURE() << "a missing key must raise";
   } catch (const CYException& x) {
-    const std::string xml = YUtf16ToUtf8(x.GetXml());
+    const std::string xml = vel::ToUtf8(x.GetXml());
     EXPECT_NE(xml.find("Failed to open registry key."), std::string::npos) << xml;
     EXPECT_NE(xml.find("CYRegistryListener::StartListening"), std::string::npos) << xml;
   }
@@ -235,7 +235,7 @@ TEST_F(CYRegistryListenerTest, AFailedWorkerProcIsLoggedAndKept) {
   const auto error = worker.GetWorkerError();
   ASSERT_TRUE(error.has_value());
   EXPECT_EQ(error->GetCode(), 42);
-  const std::string text = YUtf16ToUtf8(error->GetText(kYTextForLog));
+  const std::string text = vel::ToUtf8(error->GetText(kYTextForLog));
   EXPECT_NE(text.find("CYWorkerThreadHost::WorkerThreadRunner"), std::string::npos) << text;
   bool logged = false;
   for (const Record& r : Log()) logged |= r.level == kYLogWarning && r.text.rfind("worker broke\n", 0) == 0;
@@ -246,7 +246,7 @@ TEST_F(CYRegistryListenerTest, AFailedWorkerProcIsLoggedAndKept) {
   worker.StartWorkerThread(&second);
   worker.StopWorkerThread();
   ASSERT_TRUE(worker.GetWorkerError().has_value());
-  EXPECT_EQ(YUtf16ToUtf8(worker.GetWorkerError()->GetText(1)).rfind("second\n", 0), 0u);
+  EXPECT_EQ(vel::ToUtf8(worker.GetWorkerError()->GetText(1)).rfind("second\n", 0), 0u);
   worker.Clear();
   EXPECT_FALSE(worker.GetWorkerError().has_value());
 }

@@ -11,7 +11,7 @@
 #include "platform/registry/store.h"
 #include "testing/TempStore.h"
 #include "ylib/YException.h"
-#include "ylib/YUtf8.h"
+#include "platform/text.h"
 
 using namespace vel::testing;
 
@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string U8(std::u16string_view s) { return YUtf16ToUtf8(s); }
+std::string U8(std::u16string_view s) { return vel::ToUtf8(s); }
 
 struct Raised {
   std::vector<std::pair<std::string, int>> entries;  // without stack entries
@@ -51,7 +51,7 @@ class CYRegistryTest : public TempStore {
 
 TEST_F(CYRegistryTest, RootNamesAreSpelledOut) {
   for (const char16_t* path : {u"HKLM\\Software", u"hkey_local_machine\\Software", u"", u"HKEY_FOO"}) {
-    CYRegKey key;
+    vel::UniqueHKey key;
     const auto r = Catch([&] { CYRegistry::RegOpenRegKey(key, path, false, false, false, false); });
     ASSERT_TRUE(r) << U8(path);
     EXPECT_EQ(r->entries, (Entries{{"Invalid function parameter.", 1010}})) << U8(path);
@@ -62,7 +62,7 @@ TEST_F(CYRegistryTest, RootNamesAreSpelledOut) {
 }
 
 TEST_F(CYRegistryTest, OpeningMissingKeys) {
-  CYRegKey key;
+  vel::UniqueHKey key;
   EXPECT_EQ(CYRegistry::RegOpenRegKey(key, Path(u"Missing\\Deeper"), false, false, false, false),
             ERROR_FILE_NOT_FOUND);
   EXPECT_FALSE(key);
@@ -78,10 +78,10 @@ TEST_F(CYRegistryTest, OpeningMissingKeys) {
   // With bCreate every missing component is made, and the key is writable.
   ASSERT_EQ(CYRegistry::RegOpenRegKey(key, Path(u"Made\\Here\\\\"), false, true, true, false), ERROR_SUCCESS);
   DWORD one = 1;
-  EXPECT_EQ(RegSetValueExW(key.Get(), u"v", 0, REG_DWORD, reinterpret_cast<BYTE*>(&one), 4), ERROR_SUCCESS);
+  EXPECT_EQ(RegSetValueExW(key.get(), u"v", 0, REG_DWORD, reinterpret_cast<BYTE*>(&one), 4), ERROR_SUCCESS);
   // Opened for reading only, a write is refused.
   ASSERT_EQ(CYRegistry::RegOpenRegKey(key, Path(u"Made\\Here"), true, false, false, false), ERROR_SUCCESS);
-  EXPECT_NE(RegSetValueExW(key.Get(), u"v", 0, REG_DWORD, reinterpret_cast<BYTE*>(&one), 4), ERROR_SUCCESS);
+  EXPECT_NE(RegSetValueExW(key.get(), u"v", 0, REG_DWORD, reinterpret_cast<BYTE*>(&one), 4), ERROR_SUCCESS);
 }
 
 TEST_F(CYRegistryTest, ValuesWithAndWithoutDefaults) {
@@ -123,7 +123,7 @@ TEST_F(CYRegistryTest, EnumerationAndExistence) {
   CYRegistry::SetValue(Path(u"Plugins\\{a}"), u"Count", DWORD{1});
   CYRegistry::SetValue(Path(u"Plugins\\{a}"), u"Name", u"n");
   CYRegistry::SetValue(Path(u"Plugins\\{a}"), u"Size", DWORD{2});
-  CYRegistry::RegOpenRegKey(*std::make_unique<CYRegKey>(), Path(u"Plugins\\Empty"), false, false, true, false);
+  CYRegistry::RegOpenRegKey(*std::make_unique<vel::UniqueHKey>(), Path(u"Plugins\\Empty"), false, false, true, false);
 
   const auto subkeys = CYRegistry::GetSubKeyNames(Path(u"Plugins"));
   ASSERT_EQ(subkeys.size(), 3u);

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "platform/com/types.h"
+#include "platform/win32/UniqueHandles.h"
 
 class CYReplacingFile {
  public:
@@ -35,8 +36,8 @@ class CYReplacingFile {
  private:
   void Discard() noexcept;
 
-  std::u16string m_path;
-  std::u16string m_temp;
-  HANDLE m_file = nullptr;
-  bool m_failed = false;
+  std::u16string path_;
+  std::u16string temp_;
+  vel::UniqueFile file_;
+  bool failed_ = false;
 };

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ylib/YUtf8.h"
+#include "platform/text.h"
 
 namespace fs = std::filesystem;
 
@@ -28,7 +28,7 @@ class ReplacingFileTest : public ::testing::Test {
     fs::remove_all(dir_);
   }
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-  std::u16string WidePath(const std::string& name) const { return YUtf8ToUtf16(Path(name)); }
+  std::u16string WidePath(const std::string& name) const { return vel::FromUtf8(Path(name)); }
   void Put(const std::string& name, const std::string& content) const {
     std::ofstream(Path(name), std::ios::binary) << content;
   }
@@ -99,7 +99,7 @@ TEST_F(ReplacingFileTest, WhatIsNotCommittedLeavesTheOriginalAndNoTemporaryFile)
   EXPECT_EQ(Get("a.bin"), "original");
   EXPECT_EQ(Names(), std::vector<std::string>{"a.bin"});
 
-  CYReplacingFile folder(YUtf8ToUtf16(dir_.string()));  // a folder is not a file to replace
+  CYReplacingFile folder(vel::FromUtf8(dir_.string()));  // a folder is not a file to replace
   EXPECT_FALSE(folder.Open());
 }
 

@@ -33,7 +33,7 @@ std::u16string Convert(const char* bytes, int length, UINT codePage, const YFram
 }  // namespace
 
 std::vector<std::u16string> CYStringHelper::TokenizeString(std::u16string_view text, const char16_t* delimiters) {
-  return YErrorFrame({u"CYStringHelper::TokenizeString", kSource, __LINE__}, [&](const YFrame& frame) {
+  return YErrorFrame(VEL_FRAME(u"CYStringHelper::TokenizeString"), [&](const YFrame& frame) {
     std::vector<std::u16string> tokens;
     if (text.empty()) return tokens;
     if (delimiters == nullptr || *delimiters == 0) YThrow(kYErrInvalidParameter, frame);
@@ -51,7 +51,7 @@ std::vector<std::u16string> CYStringHelper::TokenizeString(std::u16string_view t
 
 std::u16string CYStringHelper::UnTokenizeString(const std::vector<std::u16string>& strings,
                                                 std::u16string_view separator) {
-  return YErrorFrame({u"CYStringHelper::UnTokenizeString", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"CYStringHelper::UnTokenizeString"), [&] {
     std::u16string text;
     for (std::size_t i = 0; i < strings.size(); ++i) {
       if (i != 0) text += separator;
@@ -62,7 +62,7 @@ std::u16string CYStringHelper::UnTokenizeString(const std::vector<std::u16string
 }
 
 std::u16string CYStringHelper::MultiByteToString(const char* bytes, std::size_t length, UINT codePage) {
-  return YErrorFrame({u"CYStringHelper::MultiByteToString", kSource, __LINE__}, [&](const YFrame& frame) {
+  return YErrorFrame(VEL_FRAME(u"CYStringHelper::MultiByteToString"), [&](const YFrame& frame) {
     if (bytes == nullptr) {
       if (length != 0) YThrow(kYErrInvalidParameter, frame);
       return std::u16string();
@@ -75,7 +75,7 @@ std::u16string CYStringHelper::MultiByteToString(const char* bytes, std::size_t 
 }
 
 std::u16string CYStringHelper::MultiByteToString(CYBuf& buffer, UINT codePage) {
-  return YErrorFrame({u"CYStringHelper::MultiByteToString", kSource, __LINE__}, [&](const YFrame& frame) {
+  return YErrorFrame(VEL_FRAME(u"CYStringHelper::MultiByteToString"), [&](const YFrame& frame) {
     const std::uint64_t size = buffer.GetSize();
     if (size == 0) return std::u16string();
     if (size > static_cast<std::uint64_t>(INT_MAX)) YThrow(kYErrInvalidParameter, frame);
@@ -85,7 +85,7 @@ std::u16string CYStringHelper::MultiByteToString(CYBuf& buffer, UINT codePage) {
 }
 
 void CYStringHelper::StringToMultiByte(std::u16string_view text, CYBuf& buffer, UINT codePage) {
-  YErrorFrame({u"CYStringHelper::StringToMultiByte", kSource, __LINE__}, [&](const YFrame& frame) {
+  YErrorFrame(VEL_FRAME(u"CYStringHelper::StringToMultiByte"), [&](const YFrame& frame) {
     if (text.size() > static_cast<std::size_t>(INT_MAX)) YThrow(kYErrInvalidParameter, frame);
     const int length = static_cast<int>(text.size());
     int needed = 0;
@@ -108,7 +108,7 @@ std::u16string CYStringHelper::IntToString(int value) { return YFormat(u"%d", va
 std::u16string& CYStringHelper::AppendInt(std::u16string& text, int value) { return text += IntToString(value); }
 
 std::u16string CYStringHelper::ConvertNewlinesTo(std::u16string_view text, std::u16string_view newline) {
-  return YErrorFrame({u"CYStringHelper::ConvertNewlinesTo", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"CYStringHelper::ConvertNewlinesTo"), [&] {
     std::u16string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -127,7 +127,7 @@ std::u16string CYStringHelper::ConvertNewlinesTo(std::u16string_view text, std::
 }
 
 std::u16string CYStringHelper::ExpandEnvironment(std::u16string_view text) {
-  return YErrorFrame({u"CYStringHelper::ExpandEnvironment", kSource, __LINE__}, [&](const YFrame& frame) {
+  return YErrorFrame(VEL_FRAME(u"CYStringHelper::ExpandEnvironment"), [&](const YFrame& frame) {
     const std::u16string source(text);
     std::u16string expanded(kMaxExpanded, u'\0');
     const DWORD n = ExpandEnvironmentStringsW(source.c_str(), expanded.data(), kMaxExpanded);

@@ -22,7 +22,7 @@ char16_t UpperAlnum(char16_t c) {
 }  // namespace
 
 std::u16string CYSystem::MakeKernelObjectName(std::u16string_view name, bool bGlobal) {
-  return YErrorFrame({u"CYSystem::MakeKernelObjectName", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"CYSystem::MakeKernelObjectName"), [&] {
     std::u16string out;
     out.reserve(name.size() + kGlobalPrefix.size());
     for (char16_t c : name) {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "ylib/YUtf8.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ TEST(CYSystem, MakeKernelObjectName) {
   };
   for (const Row& r : rows) {
     const std::u16string got = CYSystem::MakeKernelObjectName(r.in, r.global);
-    EXPECT_EQ(YUtf16ToUtf8(got), YUtf16ToUtf8(r.want)) << r.name;
+    EXPECT_EQ(vel::ToUtf8(got), vel::ToUtf8(r.want)) << r.name;
   }
   EXPECT_EQ(CYSystem::MakeKernelObjectName(longName, true).size(), 260u);
 }

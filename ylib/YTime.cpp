@@ -27,7 +27,7 @@ decltype(auto) WithDateDetail(DATE date, Body&& body) {
 }  // namespace
 
 DATE CYTime::SystemTimeToVariantTime(const SYSTEMTIME& st) {
-  return YErrorFrame({u"CYTime::SystemTimeToVariantTime", kSource, __LINE__}, [&](const YFrame& frame) {
+  return YErrorFrame(VEL_FRAME(u"CYTime::SystemTimeToVariantTime"), [&](const YFrame& frame) {
     SYSTEMTIME copy = st;
     DATE date = 0;
     if (!::SystemTimeToVariantTime(&copy, &date)) YThrow(kYErrTimeConversion, frame);
@@ -39,7 +39,7 @@ DATE CYTime::SystemTimeToVariantTime(const SYSTEMTIME& st) {
 }
 
 void CYTime::VariantTimeToSystemTime(DATE date, SYSTEMTIME& st) {
-  YErrorFrame({u"CYTime::VariantTimeToSystemTime", kSource, __LINE__}, [&](const YFrame& frame) {
+  YErrorFrame(VEL_FRAME(u"CYTime::VariantTimeToSystemTime"), [&](const YFrame& frame) {
     // The time of day is |fraction| on either side of the epoch. It is counted
     // in tenths of a millisecond first: a whole second that the double holds
     // a hair below its value (half of all of them) stays that second, while
@@ -58,7 +58,7 @@ void CYTime::VariantTimeToSystemTime(DATE date, SYSTEMTIME& st) {
 }
 
 void CYTime::ApiVariantTimeToSystemTime(DATE date, SYSTEMTIME& st) {
-  YErrorFrame({u"CYTime::ApiVariantTimeToSystemTime", kSource, __LINE__}, [&](const YFrame& frame) {
+  YErrorFrame(VEL_FRAME(u"CYTime::ApiVariantTimeToSystemTime"), [&](const YFrame& frame) {
     WithDateDetail(date, [&] {
       SYSTEMTIME result{};
       if (!::VariantTimeToSystemTime(date, &result)) YThrow(kYErrTimeConversion, frame);
@@ -68,7 +68,7 @@ void CYTime::ApiVariantTimeToSystemTime(DATE date, SYSTEMTIME& st) {
 }
 
 std::u16string CYTime::FormatDate(DATE date, ULONG flags) {
-  return YErrorFrame({u"CYTime::FormatDate", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"CYTime::FormatDate"), [&] {
     return WithDateDetail(date, [&] {
       BSTR text = nullptr;
       if (FAILED(VarBstrFromDate(date, LOCALE_USER_DEFAULT, flags, &text))) return std::u16string(u"Invalid DateTime");
@@ -80,7 +80,7 @@ std::u16string CYTime::FormatDate(DATE date, ULONG flags) {
 }
 
 std::u16string CYTime::FormatW3CDate(DATE date) {
-  return YErrorFrame({u"CYTime::FormatW3CDate", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"CYTime::FormatW3CDate"), [&] {
     SYSTEMTIME st{};
     VariantTimeToSystemTime(date, st);
     return YFormat(u"%04d-%02d-%02dT%02d:%02d:%02d%s", st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute,
@@ -89,7 +89,7 @@ std::u16string CYTime::FormatW3CDate(DATE date) {
 }
 
 DATE CYTime::GetLocalTimeAsOleDate() {
-  return YErrorFrame({u"CYTime::GetLocalTimeAsOleDate", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"CYTime::GetLocalTimeAsOleDate"), [&] {
     SYSTEMTIME now{};
     GetLocalTime(&now);
     return SystemTimeToVariantTime(now);
@@ -97,7 +97,7 @@ DATE CYTime::GetLocalTimeAsOleDate() {
 }
 
 DATE CYTime::TimeToLocalTime(DATE date) {
-  return YErrorFrame({u"CYTime::TimeToLocalTime", kSource, __LINE__}, [&](const YFrame& frame) {
+  return YErrorFrame(VEL_FRAME(u"CYTime::TimeToLocalTime"), [&](const YFrame& frame) {
     SYSTEMTIME utc{};
     VariantTimeToSystemTime(date, utc);
     SYSTEMTIME local{};
@@ -107,7 +107,7 @@ DATE CYTime::TimeToLocalTime(DATE date) {
 }
 
 int CYTime::Year(DATE date) {
-  return YErrorFrame({u"CYTime::Year", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"CYTime::Year"), [&] {
     SYSTEMTIME st{};
     ApiVariantTimeToSystemTime(date, st);
     return static_cast<int>(st.wYear);
@@ -115,7 +115,7 @@ int CYTime::Year(DATE date) {
 }
 
 int CYTime::Month(DATE date) {
-  return YErrorFrame({u"CYTime::Month", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"CYTime::Month"), [&] {
     SYSTEMTIME st{};
     ApiVariantTimeToSystemTime(date, st);
     return static_cast<int>(st.wMonth);

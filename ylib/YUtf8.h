@@ -1,12 +1,14 @@
-// UTF-8 <-> UTF-16 conversion for texts that cross into 8-bit C++ interfaces
-// (std::exception::what(), narrow "%S" arguments, narrow file names).
+// Compatibility forwarders to the one UTF-8 / UTF-16 converter (platform/text.h)
+// for callers outside ylib that still use these names; new code calls
+// vel::ToUtf8 / vel::FromUtf8 directly.
 //
-// Invalid input never fails: malformed UTF-8 and unpaired surrogates become
-// U+FFFD. Pure functions; any thread.
+// Thread safety: pure functions; any thread.
 #pragma once
 
 #include <string>
 #include <string_view>
 
-std::u16string YUtf8ToUtf16(std::string_view text);
-std::string YUtf16ToUtf8(std::u16string_view text);
+#include "platform/text.h"
+
+inline std::u16string YUtf8ToUtf16(std::string_view text) { return vel::FromUtf8(text); }
+inline std::string YUtf16ToUtf8(std::u16string_view text) { return vel::ToUtf8(text); }

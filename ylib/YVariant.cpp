@@ -57,7 +57,7 @@ std::u16string Base64(const VARIANT& variant) {
 }  // namespace
 
 int CYVariant::GetSafeArraySize(const VARIANT& variant) {
-  return YErrorFrame({u"CYVariant::GetSafeArraySize", kSource, __LINE__}, [&](const YFrame& frame) {
+  return YErrorFrame(VEL_FRAME(u"CYVariant::GetSafeArraySize"), [&](const YFrame& frame) {
     if ((variant.vt & VT_ARRAY) == 0 || (variant.vt & VT_BYREF) != 0 || variant.parray == nullptr) {
       YThrow(kYErrInvalidVariantType, frame);
     }
@@ -82,7 +82,7 @@ bool CYVariant::IsIntegerVariant(const VARIANT& variant) {
 bool CYVariant::IsFloatVariant(const VARIANT& variant) { return variant.vt == VT_R4 || variant.vt == VT_R8; }
 
 std::int64_t CYVariant::ToInt(const VARIANT& variant) {
-  return YErrorFrame({u"CYVariant::ToInt", kSource, __LINE__}, [&](const YFrame& frame) -> std::int64_t {
+  return YErrorFrame(VEL_FRAME(u"CYVariant::ToInt"), [&](const YFrame& frame) -> std::int64_t {
     switch (variant.vt) {
       case VT_I1: return variant.cVal;
       case VT_I2: return variant.iVal;
@@ -100,7 +100,7 @@ std::int64_t CYVariant::ToInt(const VARIANT& variant) {
 }
 
 double CYVariant::ToFloat(const VARIANT& variant) {
-  return YErrorFrame({u"CYVariant::ToFloat", kSource, __LINE__}, [&](const YFrame& frame) -> double {
+  return YErrorFrame(VEL_FRAME(u"CYVariant::ToFloat"), [&](const YFrame& frame) -> double {
     if (variant.vt == VT_R4) return variant.fltVal;
     if (variant.vt == VT_R8) return variant.dblVal;
     YThrow(kYErrInvalidParameter, frame);
@@ -108,7 +108,7 @@ double CYVariant::ToFloat(const VARIANT& variant) {
 }
 
 _variant_t CYVariant::StringVectorToVariant(const std::vector<std::u16string>& strings) {
-  return YErrorFrame({u"CYVariant::StringVectorToVariant", kSource, __LINE__}, [&](const YFrame& frame) {
+  return YErrorFrame(VEL_FRAME(u"CYVariant::StringVectorToVariant"), [&](const YFrame& frame) {
     if (strings.size() > 0xFFFFFFFFu) YThrow(kYErrInvalidParameter, frame);
     SAFEARRAY* array = SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(strings.size()));
     if (array == nullptr) YThrowWin32(static_cast<DWORD>(ERROR_OUTOFMEMORY), frame);
@@ -125,7 +125,7 @@ _variant_t CYVariant::StringVectorToVariant(const std::vector<std::u16string>& s
 }
 
 std::vector<std::u16string> CYVariant::VariantToStringVector(const VARIANT& variant) {
-  return YErrorFrame({u"CYVariant::VariantToStringVector", kSource, __LINE__}, [&](const YFrame& frame) {
+  return YErrorFrame(VEL_FRAME(u"CYVariant::VariantToStringVector"), [&](const YFrame& frame) {
     if (!IsArrayOf(variant, VT_BSTR)) YThrow(kYErrInvalidVariantType, frame);
     const int count = GetSafeArraySize(variant);
     std::vector<std::u16string> strings;
@@ -141,7 +141,7 @@ std::vector<std::u16string> CYVariant::VariantToStringVector(const VARIANT& vari
 }
 
 std::vector<std::int32_t> CYVariant::VariantToIntVector(const VARIANT& variant) {
-  return YErrorFrame({u"CYVariant::VariantToIntVector", kSource, __LINE__}, [&](const YFrame& frame) {
+  return YErrorFrame(VEL_FRAME(u"CYVariant::VariantToIntVector"), [&](const YFrame& frame) {
     if (!IsArrayOf(variant, VT_I4)) YThrow(kYErrInvalidVariantType, frame);
     const int count = GetSafeArraySize(variant);
     std::vector<std::int32_t> values;
@@ -157,7 +157,7 @@ std::vector<std::int32_t> CYVariant::VariantToIntVector(const VARIANT& variant) 
 }
 
 std::u16string CYVariant::ToXSDString(const VARIANT& variant, std::u16string& type) {
-  return YErrorFrame({u"CYVariant::ToXSDString", kSource, __LINE__}, [&](const YFrame& frame) -> std::u16string {
+  return YErrorFrame(VEL_FRAME(u"CYVariant::ToXSDString"), [&](const YFrame& frame) -> std::u16string {
     if (IsIntegerVariant(variant)) {
       type = u"integer";
       return YFormat(u"%I64d", ToInt(variant));

@@ -22,17 +22,17 @@ thread_local const CYWorkerThreadHost* t_workerOf = nullptr;
 }  // namespace
 
 CYWorkerThreadHost::~CYWorkerThreadHost() {
-  YErrorFrameNoThrow({u"CYWorkerThreadHost::~CYWorkerThreadHost", kSource, __LINE__}, [&] { StopWorkerThread(); });
+  YErrorFrameNoThrow(VEL_FRAME(u"CYWorkerThreadHost::~CYWorkerThreadHost"), [&] { StopWorkerThread(); });
   CloseHandles();
 }
 
 void CYWorkerThreadHost::StartWorkerThread(void* parameter) {
-  YErrorFrame({u"CYWorkerThreadHost::StartWorkerThread", kSource, __LINE__}, [&](const YFrame& frame) {
+  YErrorFrame(VEL_FRAME(u"CYWorkerThreadHost::StartWorkerThread"), [&](const YFrame& frame) {
     StopWorkerThread();
     Clear();
-    m_hStopEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    m_hStopEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     if (!m_hStopEvent) YThrowWin32(GetLastError(), frame);
-    m_hDoneEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    m_hDoneEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     if (!m_hDoneEvent) {
       const DWORD error = GetLastError();
       CloseHandles();
@@ -40,7 +40,7 @@ void CYWorkerThreadHost::StartWorkerThread(void* parameter) {
     }
     auto context = std::make_unique<WorkerContext>(WorkerContext{this, parameter});
     m_running.store(true, std::memory_order_release);
-    m_hThread = CreateThread(nullptr, 0, &CYWorkerThreadHost::WorkerThreadRunner, context.get(), 0, &m_threadId);
+    m_hThread.reset(CreateThread(nullptr, 0, &CYWorkerThreadHost::WorkerThreadRunner, context.get(), 0, &m_threadId));
     if (!m_hThread) {
       const DWORD error = GetLastError();
       m_running.store(false, std::memory_order_release);
@@ -48,7 +48,7 @@ void CYWorkerThreadHost::StartWorkerThread(void* parameter) {
       YThrowWin32(error, frame);
     }
     context.release();  // the runner frees it
-    ::SetThreadPriority(m_hThread, m_priority);
+    ::SetThreadPriority(m_hThread.get(), m_priority);
   });
 }
 
@@ -58,7 +58,7 @@ DWORD CYWorkerThreadHost::WorkerThreadRunner(LPVOID p) {
   t_workerOf = &host;
   CYLogging::Log(kYLogDebug, u"0x%04x\t\tCYWorkerThreadHost::WorkerThreadRunner() Entered\n", GetCurrentThreadId());
   try {
-    YErrorFrame({u"CYWorkerThreadHost::WorkerThreadRunner", kSource, __LINE__},
+    YErrorFrame(VEL_FRAME(u"CYWorkerThreadHost::WorkerThreadRunner"),
                 [&] { host.WorkerProc(context->parameter); });
   } catch (const CYException& x) {
     try {
@@ -75,26 +75,26 @@ DWORD CYWorkerThreadHost::WorkerThreadRunner(LPVOID p) {
   // The host may be gone as soon as the owner sees this event: nothing of it
   // is touched afterwards.
   t_workerOf = nullptr;
-  SetEvent(host.m_hDoneEvent);
+  SetEvent(host.m_hDoneEvent.get());
   return 0;
 }
 
 void CYWorkerThreadHost::StopWorkerThread() {
-  YErrorFrame({u"CYWorkerThreadHost::StopWorkerThread", kSource, __LINE__}, [&](const YFrame& frame) {
+  YErrorFrame(VEL_FRAME(u"CYWorkerThreadHost::StopWorkerThread"), [&](const YFrame& frame) {
     if (!m_hThread) return;
     m_stopRequested.store(true, std::memory_order_release);
-    SetEvent(m_hStopEvent);
+    SetEvent(m_hStopEvent.get());
     // The worker cannot wait for its own end; it leaves its loop once its
     // current step returns, and the owner's next stop collects it.
     if (t_workerOf == this) return;
-    if (WaitForSingleObject(m_hDoneEvent, INFINITE) == WAIT_FAILED) YThrowWin32(GetLastError(), frame);
+    if (WaitForSingleObject(m_hDoneEvent.get(), INFINITE) == WAIT_FAILED) YThrowWin32(GetLastError(), frame);
     CloseHandles();
     m_stopRequested.store(false, std::memory_order_release);
   });
 }
 
 void CYWorkerThreadHost::Clear() {
-  YErrorFrame({u"CYWorkerThreadHost::Clear", kSource, __LINE__}, [&] {
+  YErrorFrame(VEL_FRAME(u"CYWorkerThreadHost::Clear"), [&] {
     {
       CYLockHolder hold(m_errorLock);
       m_workerError.reset();
@@ -104,23 +104,22 @@ void CYWorkerThreadHost::Clear() {
 }
 
 std::optional<CYException> CYWorkerThreadHost::GetWorkerError() {
-  return YErrorFrame({u"CYWorkerThreadHost::GetWorkerError", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"CYWorkerThreadHost::GetWorkerError"), [&] {
     CYLockHolder hold(m_errorLock);
     return m_workerError;
   });
 }
 
 void CYWorkerThreadHost::SetWorkerError(const CYException& error) {
-  YErrorFrame({u"CYWorkerThreadHost::SetWorkerError", kSource, __LINE__}, [&] {
+  YErrorFrame(VEL_FRAME(u"CYWorkerThreadHost::SetWorkerError"), [&] {
     CYLockHolder hold(m_errorLock);
     m_workerError = error;
   });
 }
 
 void CYWorkerThreadHost::CloseHandles() noexcept {
-  for (HANDLE* h : {&m_hThread, &m_hStopEvent, &m_hDoneEvent}) {
-    if (*h) CloseHandle(*h);
-    *h = nullptr;
-  }
+  m_hThread.reset();
+  m_hStopEvent.reset();
+  m_hDoneEvent.reset();
   m_threadId = 0;
 }

@@ -24,6 +24,7 @@
 #include <optional>
 
 #include "platform/com/types.h"
+#include "platform/win32/UniqueHandles.h"
 #include "ylib/YException.h"
 #include "ylib/YLock.h"
 
@@ -56,7 +57,7 @@ class CYWorkerThreadHost {
 
   void SetWorkerError(const CYException& error);
   // Signalled by StopWorkerThread (auto-reset); for WorkerProcs that wait.
-  HANDLE GetStopEvent() const noexcept { return m_hStopEvent; }
+  HANDLE GetStopEvent() const noexcept { return m_hStopEvent.get(); }
 
  private:
   static DWORD WorkerThreadRunner(LPVOID context);
@@ -65,9 +66,9 @@ class CYWorkerThreadHost {
   CYCOMLock m_errorLock;
   std::atomic<bool> m_stopRequested{false};
   std::atomic<bool> m_running{false};
-  HANDLE m_hStopEvent = nullptr;
-  HANDLE m_hDoneEvent = nullptr;
-  HANDLE m_hThread = nullptr;
+  vel::UniqueHandle m_hStopEvent;
+  vel::UniqueHandle m_hDoneEvent;
+  vel::UniqueHandle m_hThread;
   std::optional<CYException> m_workerError;
   DWORD m_threadId = 0;
   int m_priority = 0;  // THREAD_PRIORITY_NORMAL

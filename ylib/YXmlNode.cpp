@@ -1,5 +1,6 @@
 #include "ylib/YXmlNode.h"
 
+#include "platform/text.h"
 #include "ylib/YFormat.h"
 
 const CYXmlEntities& YXmlStandardEntities() {
@@ -29,17 +30,8 @@ void Encode(std::u16string& out, std::u16string_view text, const CYXmlDisplayOpt
   }
 }
 
-void AppendCodePoint(std::u16string& out, char32_t cp) {
-  if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-    out.push_back(u'\uFFFD');
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char16_t>(cp));
-  } else {
-    cp -= 0x10000;
-    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-  }
-}
+// A character reference's code point; NUL is no XML character either.
+void AppendCodePoint(std::u16string& out, char32_t cp) { vel::AppendUtf16(out, cp == 0 ? 0xFFFD : cp); }
 
 bool IsSpace(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
 

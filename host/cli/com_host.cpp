@@ -6,6 +6,7 @@
 #include "platform/com/oleauto.h"
 #include "platform/registry/winreg.h"
 #include "platform/text.h"
+#include "platform/win32/UniqueHandles.h"
 #include "platform/win32/winbase.h"
 
 namespace velitems {
@@ -24,13 +25,12 @@ std::u16string ExeDir() {
 
 // The default value of HKCR\<key>, or empty.
 std::u16string ClassesRootText(const std::u16string& key) {
-  HKEY h = nullptr;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return {};
+  vel::UniqueHKey h;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, h.put()) != ERROR_SUCCESS) return {};
   char16_t data[1024];
   DWORD size = sizeof data - sizeof(char16_t);
   DWORD type = 0;
-  LONG rc = RegQueryValueExW(h, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
-  RegCloseKey(h);
+  const LONG rc = RegQueryValueExW(h.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
   if (rc != ERROR_SUCCESS || type != REG_SZ) return {};
   std::u16string text(data, size / sizeof(char16_t));
   while (!text.empty() && text.back() == 0) text.pop_back();

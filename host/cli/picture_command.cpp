@@ -12,27 +12,12 @@
 #include "host/cli/com_host.h"
 #include "host/cli/commands.h"
 #include "platform/com/oleauto.h"
+#include "platform/win32/UniqueHandles.h"
 #include "platform/win32/fileapi.h"
 #include "platform/win32/winbase.h"
 
 namespace velitems {
 namespace {
-
-// An open file handle, closed when it goes.
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE h) noexcept : h_(h) {}
-  ~FileHandle() {
-    if (valid()) CloseHandle(h_);
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  bool valid() const noexcept { return h_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const noexcept { return h_; }
-
- private:
-  HANDLE h_;
-};
 
 // "velitems: <path>: <what>: <system text>" on standard error.
 void ReportFileError(const std::string& path, const char* what, DWORD error) {
@@ -43,8 +28,8 @@ void ReportFileError(const std::string& path, const char* what, DWORD error) {
 
 // The whole file; false (reported) when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::vector<BYTE>& bytes) {
-  FileHandle file(CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  vel::UniqueFile file(CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
   LARGE_INTEGER size{};
   if (!file.valid() || !GetFileSizeEx(file.get(), &size)) {
     ReportFileError(path, "cannot read", GetLastError());
@@ -71,8 +56,8 @@ bool ReadWholeFile(const std::string& path, std::vector<BYTE>& bytes) {
 }
 
 bool WriteWholeFile(const std::string& path, const BYTE* data, std::size_t size) {
-  FileHandle file(CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr));
+  vel::UniqueFile file(CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                   nullptr));
   if (!file.valid()) {
     ReportFileError(path, "cannot write", GetLastError());
     return false;

@@ -9,6 +9,7 @@
 #include "host/cli/commands.h"
 #include "platform/registry/winreg.h"
 #include "platform/text.h"
+#include "platform/win32/UniqueHandles.h"
 
 namespace velitems {
 namespace {
@@ -203,17 +204,16 @@ bool DumpKey(HKEY key, const std::string& path, bool* first) {
     subkeys.emplace_back(sub, cch);
   }
   for (const std::u16string& sub : subkeys) {
-    HKEY child = nullptr;
+    vel::UniqueHKey child;
     std::string childPath = path + "\\" + vel::ToUtf8(sub);
-    LONG rc = RegOpenKeyExW(key, sub.c_str(), 0, KEY_READ, &child);
+    LONG rc = RegOpenKeyExW(key, sub.c_str(), 0, KEY_READ, child.put());
     if (rc == ERROR_FILE_NOT_FOUND) continue;  // deleted meanwhile by someone else
     if (rc != ERROR_SUCCESS) {
       Fail(childPath, rc);
       ok = false;
       continue;
     }
-    ok = DumpKey(child, childPath, first) && ok;
-    RegCloseKey(child);
+    ok = DumpKey(child.get(), childPath, first) && ok;
   }
   return ok;
 }
@@ -234,8 +234,8 @@ int DumpPath(const std::string& text) {
   }
   if (root == nullptr) return UsageError("\"" + text + "\" does not begin with a registry root");
 
-  HKEY key = nullptr;
-  LONG rc = RegOpenKeyExW(root->key, nullptr, 0, KEY_READ, &key);
+  vel::UniqueHKey key;
+  LONG rc = RegOpenKeyExW(root->key, nullptr, 0, KEY_READ, key.put());
   std::string path = root->name;
   std::u16string components = vel::FromUtf8(rest);
   std::size_t pos = 0;
@@ -249,16 +249,15 @@ int DumpPath(const std::string& text) {
     for (DWORD i = 0;; ++i) {
       char16_t sub[256];
       DWORD cch = 256;
-      if (RegEnumKeyExW(key, i, sub, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+      if (RegEnumKeyExW(key.get(), i, sub, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
       if (vel::CompareNoCase(std::u16string_view(sub, cch), want) == 0) {
         stored.assign(sub, cch);
         break;
       }
     }
-    HKEY child = nullptr;
-    rc = RegOpenKeyExW(key, want.c_str(), 0, KEY_READ, &child);
-    RegCloseKey(key);
-    key = child;
+    vel::UniqueHKey child;
+    rc = RegOpenKeyExW(key.get(), want.c_str(), 0, KEY_READ, child.put());
+    key = std::move(child);
     path += "\\" + vel::ToUtf8(stored);
   }
   if (rc == ERROR_FILE_NOT_FOUND) {
@@ -270,8 +269,7 @@ int DumpPath(const std::string& text) {
     return 1;
   }
   bool first = true;
-  bool ok = DumpKey(key, path, &first);
-  RegCloseKey(key);
+  const bool ok = DumpKey(key.get(), path, &first);
   return ok ? 0 : 1;
 }
 
@@ -286,14 +284,13 @@ int RunRegistry(const Args& args) {
   bool first = true;
   for (const Root& r : kRoots) {
     if (r.key == HKEY_CLASSES_ROOT) continue;
-    HKEY key = nullptr;
-    LONG rc = RegOpenKeyExW(r.key, nullptr, 0, KEY_READ, &key);
+    vel::UniqueHKey key;
+    LONG rc = RegOpenKeyExW(r.key, nullptr, 0, KEY_READ, key.put());
     if (rc != ERROR_SUCCESS) {
       Fail(r.name, rc);
       return 1;
     }
-    if (!DumpKey(key, r.name, &first)) status = 1;
-    RegCloseKey(key);
+    if (!DumpKey(key.get(), r.name, &first)) status = 1;
   }
   return status;
 }

@@ -4,6 +4,7 @@
 
 #include "host/items/ItemModel.h"
 #include "platform/registry/winreg.h"
+#include "platform/win32/UniqueHandles.h"
 #include "platform/win32/thismodule.h"
 #include "platform/win32/winbase.h"
 
@@ -41,16 +42,15 @@ std::u16string GuidText(const CLSID& clsid) {
 // Creates root\subKey and sets its default value (and one named value).
 LSTATUS WriteKey(const std::u16string& subKey, const std::u16string& defaultValue, const char16_t* valueName = nullptr,
                  const std::u16string& value = {}) {
-  HKEY key = nullptr;
+  vel::UniqueHKey key;
   LSTATUS rc = RegCreateKeyExW(HKEY_CLASSES_ROOT, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
-                               nullptr, &key, nullptr);
+                               nullptr, key.put(), nullptr);
   if (rc != ERROR_SUCCESS) return rc;
-  rc = RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(defaultValue.c_str()),
+  rc = RegSetValueExW(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(defaultValue.c_str()),
                       static_cast<DWORD>((defaultValue.size() + 1) * sizeof(char16_t)));
   if (rc == ERROR_SUCCESS && valueName)
-    rc = RegSetValueExW(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+    rc = RegSetValueExW(key.get(), valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                         static_cast<DWORD>((value.size() + 1) * sizeof(char16_t)));
-  RegCloseKey(key);
   return rc;
 }
 

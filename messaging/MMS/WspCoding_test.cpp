@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "ylib/YUtf8.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -181,11 +181,11 @@ TEST(WspCharsets, CodePages) {
 }
 
 TEST(WspCharsets, TextConversion) {
-  EXPECT_EQ(YUtf16ToUtf8(BytesToWide("\xC3\x85sa", 65001)), "\xC3\x85sa");
-  EXPECT_EQ(YUtf16ToUtf8(BytesToWide("\xC4", 28591)), "\xC3\x84");
-  EXPECT_EQ(YUtf16ToUtf8(BytesToWide("\xC4", 28597)), "\xCE\x94") << "ISO-8859-7 reads Greek";
-  EXPECT_EQ(YUtf16ToUtf8(BytesToWide("\xA4\xA4", 10002)), "\xE4\xB8\xAD") << "Big5";
-  EXPECT_EQ(YUtf16ToUtf8(BytesToWide("\x82\xA0", 932)), "\xE3\x81\x82") << "Shift_JIS";
+  EXPECT_EQ(vel::ToUtf8(BytesToWide("\xC3\x85sa", 65001)), "\xC3\x85sa");
+  EXPECT_EQ(vel::ToUtf8(BytesToWide("\xC4", 28591)), "\xC3\x84");
+  EXPECT_EQ(vel::ToUtf8(BytesToWide("\xC4", 28597)), "\xCE\x94") << "ISO-8859-7 reads Greek";
+  EXPECT_EQ(vel::ToUtf8(BytesToWide("\xA4\xA4", 10002)), "\xE4\xB8\xAD") << "Big5";
+  EXPECT_EQ(vel::ToUtf8(BytesToWide("\x82\xA0", 932)), "\xE3\x81\x82") << "Shift_JIS";
   EXPECT_EQ(BytesToWide("", 65001), u"");
 }
 

@@ -18,6 +18,8 @@
 #include "platform/com/combase.h"
 #include "platform/registry/winreg.h"
 #include "platform/text.h"
+#include "platform/win32/UniqueHandles.h"
+#include "platform/win32/UniquePosix.h"
 #include "platform/win32/winbase.h"
 
 namespace {
@@ -32,7 +34,7 @@ struct Apartment {
 thread_local Apartment t_apartment;
 
 struct LoadedModule {
-  void* handle;
+  vel::UniqueDlHandle handle;
   DllGetClassObjectFn getClassObject;
   DllCanUnloadNowFn canUnloadNow;  // may be null: such a module stays
 };
@@ -65,20 +67,20 @@ HRESULT ReadServerPath(REFCLSID clsid, std::string& path) {
   OLECHAR guid[40];
   StringFromGUID2(clsid, guid, 40);
   std::u16string keyName = u"CLSID\\" + std::u16string(guid) + u"\\InprocServer32";
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, keyName.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+  vel::UniqueHKey key;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, keyName.c_str(), 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
     return REGDB_E_CLASSNOTREG;
   DWORD type = 0;
   DWORD size = 0;
-  LSTATUS status = RegQueryValueExW(key, nullptr, nullptr, &type, nullptr, &size);
+  LSTATUS status = RegQueryValueExW(key.get(), nullptr, nullptr, &type, nullptr, &size);
   std::u16string value;
   if (status == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ) && size >= sizeof(char16_t)) {
     value.resize(size / sizeof(char16_t));
-    status = RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size);
+    status = RegQueryValueExW(key.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size);
     value.resize(size / sizeof(char16_t));
     while (!value.empty() && value.back() == 0) value.pop_back();
   }
-  RegCloseKey(key);
+  key.reset();
   if (status != ERROR_SUCCESS || value.empty()) return REGDB_E_CLASSNOTREG;
   if (type == REG_EXPAND_SZ) {
     DWORD needed = ExpandEnvironmentStringsW(value.c_str(), nullptr, 0);
@@ -92,29 +94,28 @@ HRESULT ReadServerPath(REFCLSID clsid, std::string& path) {
   return S_OK;
 }
 
-HRESULT LoadModule(const std::string& path, LoadedModule& out) {
+// The class-object entry of the module at path, loading it on first use.
+HRESULT LoadModule(const std::string& path, DllGetClassObjectFn& out) {
   ModuleTable& table = Modules();
   std::lock_guard lock(table.mutex);
   auto it = table.modules.find(path);
   if (it != table.modules.end()) {
-    out = it->second;
+    out = it->second.getClassObject;
     return S_OK;
   }
-  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  vel::UniqueDlHandle handle(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
   if (!handle) {
     if (DebugOutput()) std::fprintf(stderr, "%s\n", dlerror());
     return CO_E_DLLNOTFOUND;
   }
-  auto getClassObject = reinterpret_cast<DllGetClassObjectFn>(dlsym(handle, "DllGetClassObject"));
+  auto getClassObject = reinterpret_cast<DllGetClassObjectFn>(dlsym(handle.get(), "DllGetClassObject"));
   if (!getClassObject) {
     if (DebugOutput()) std::fprintf(stderr, "%s: no DllGetClassObject\n", path.c_str());
-    dlclose(handle);
     return CO_E_ERRORINDLL;
   }
-  LoadedModule module{handle, getClassObject,
-                      reinterpret_cast<DllCanUnloadNowFn>(dlsym(handle, "DllCanUnloadNow"))};
-  table.modules.emplace(path, module);
-  out = module;
+  auto canUnloadNow = reinterpret_cast<DllCanUnloadNowFn>(dlsym(handle.get(), "DllCanUnloadNow"));
+  table.modules.emplace(path, LoadedModule{std::move(handle), getClassObject, canUnloadNow});
+  out = getClassObject;
   return S_OK;
 }
 
@@ -148,10 +149,10 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, COSERVERINFO*, REF
   std::string path;
   HRESULT hr = ReadServerPath(rclsid, path);
   if (FAILED(hr)) return hr;
-  LoadedModule module{};
-  hr = LoadModule(path, module);
+  DllGetClassObjectFn getClassObject = nullptr;
+  hr = LoadModule(path, getClassObject);
   if (FAILED(hr)) return hr;
-  return module.getClassObject(rclsid, riid, ppv);
+  return getClassObject(rclsid, riid, ppv);
 }
 
 HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid, LPVOID* ppv) {
@@ -171,8 +172,7 @@ void CoFreeUnusedLibraries() {
   for (auto it = table.modules.begin(); it != table.modules.end();) {
     const LoadedModule& m = it->second;
     if (m.canUnloadNow && m.canUnloadNow() == S_OK) {
-      dlclose(m.handle);
-      it = table.modules.erase(it);
+      it = table.modules.erase(it);  // closes the module
     } else {
       ++it;
     }

@@ -18,6 +18,7 @@
 #include "platform/registry/handles.h"
 #include "platform/registry/store_db.h"
 #include "platform/text.h"
+#include "platform/win32/paths.h"
 #include "platform/win32/winerror.h"
 
 namespace vel::reg {
@@ -53,21 +54,8 @@ void Report(Connection& c, const std::string& what, LONG error) {
   std::fprintf(stderr, "registry store %s: %s (error %d)\n", c.path.c_str(), what.c_str(), static_cast<int>(error));
 }
 
-LONG MapErrno(int e) {
-  switch (e) {
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      return ERROR_ACCESS_DENIED;
-    case ENOENT:
-    case ENOTDIR:
-      return ERROR_PATH_NOT_FOUND;
-    case ENOSPC:
-      return ERROR_DISK_FULL;
-    default:
-      return ERROR_CANTOPEN;
-  }
-}
+// An errno with no Win32 counterpart reads as "cannot open the store".
+LONG MapErrno(int e) { return static_cast<LONG>(vel::win32::ErrorFromErrno(e, ERROR_CANTOPEN)); }
 
 LONG MapResult(int rc) {
   switch (rc & 0xFF) {

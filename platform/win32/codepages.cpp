@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/text.h"
 #include "platform/win32/winbase.h"
 
 namespace {
@@ -121,106 +122,6 @@ class Iconv {
   iconv_t cd_;
 };
 
-// ------------------------------------------------------------------ UTF-8
-
-// Decodes with U+FFFD for each maximal ill-formed part; false on the first
-// ill-formed part when strict.
-bool DecodeUtf8(std::string_view in, bool strict, std::u16string& out) {
-  size_t i = 0;
-  while (i < in.size()) {
-    const unsigned char c = static_cast<unsigned char>(in[i]);
-    if (c < 0x80) {
-      out += static_cast<char16_t>(c);
-      ++i;
-      continue;
-    }
-    unsigned need = 0;
-    char32_t cp = 0;
-    unsigned char lo = 0x80, hi = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-      need = 1;
-      cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      need = 2;
-      cp = c & 0x0F;
-      if (c == 0xE0) lo = 0xA0;
-      if (c == 0xED) hi = 0x9F;  // no surrogates
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      need = 3;
-      cp = c & 0x07;
-      if (c == 0xF0) lo = 0x90;
-      if (c == 0xF4) hi = 0x8F;
-    } else {
-      if (strict) return false;
-      out += u'\uFFFD';
-      ++i;
-      continue;
-    }
-    size_t j = i + 1;
-    bool good = true;
-    for (unsigned k = 0; k < need; ++k, ++j) {
-      if (j >= in.size()) {
-        good = false;
-        break;
-      }
-      const unsigned char t = static_cast<unsigned char>(in[j]);
-      if (t < lo || t > hi) {
-        good = false;
-        break;
-      }
-      lo = 0x80;
-      hi = 0xBF;
-      cp = (cp << 6) | (t & 0x3F);
-    }
-    if (!good) {
-      if (strict) return false;
-      out += u'\uFFFD';
-      i = j;  // the valid prefix is consumed with its lead byte
-      continue;
-    }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (cp >> 10));
-      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(cp);
-    }
-    i = j;
-  }
-  return true;
-}
-
-bool EncodeUtf8(std::u16string_view in, bool strict, std::string& out) {
-  for (size_t i = 0; i < in.size(); ++i) {
-    char32_t cp = in[i];
-    if (cp >= 0xD800 && cp <= 0xDFFF) {
-      if (cp <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) {
-        cp = 0x10000 + ((cp - 0xD800) << 10) + (in[i + 1] - 0xDC00);
-        ++i;
-      } else {
-        if (strict) return false;
-        cp = 0xFFFD;
-      }
-    }
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
-  return true;
-}
-
 // --------------------------------------------------------------- iconv
 
 bool DecodeIconv(UINT codePage, std::string_view in, bool strict, std::u16string& out, DWORD* error) {
@@ -328,7 +229,7 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int
   std::u16string result;
   DWORD error = 0;
   if (cp == CP_UTF8) {
-    if (!DecodeUtf8(in, strict, result)) return Fail(ERROR_NO_UNICODE_TRANSLATION);
+    if (!vel::DecodeUtf8(in, strict, result)) return Fail(ERROR_NO_UNICODE_TRANSLATION);
   } else if (!DecodeIconv(cp, in, strict, result, &error)) {
     return Fail(error);
   }
@@ -354,7 +255,7 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int
   const std::u16string_view in(lpWideCharStr, length);
   std::string result;
   if (cp == CP_UTF8) {
-    if (!EncodeUtf8(in, (dwFlags & WC_ERR_INVALID_CHARS) != 0, result)) return Fail(ERROR_NO_UNICODE_TRANSLATION);
+    if (!vel::EncodeUtf8(in, (dwFlags & WC_ERR_INVALID_CHARS) != 0, result)) return Fail(ERROR_NO_UNICODE_TRANSLATION);
   } else {
     bool used = false;
     DWORD error = 0;

@@ -116,18 +116,8 @@ BOOL GetFileTime(HANDLE hFile, FILETIME* lpCreationTime, FILETIME* lpLastAccessT
 // Writes the file's data through to the storage device.
 BOOL FlushFileBuffers(HANDLE hFile);
 
-// Read-only mappings of whole files (PAGE_READONLY, FILE_MAP_READ only; no
-// names, no maximum size beyond the file's). An empty file cannot be mapped
-// (ERROR_FILE_INVALID), as on the platform. A view stays valid after the
-// mapping handle and the file handle are closed, until UnmapViewOfFile. A view
-// of a file that another process shortens loses its pages beyond the new end:
-// readers of files that others may change must be prepared for that.
-HANDLE CreateFileMappingW(HANDLE hFile, SECURITY_ATTRIBUTES* lpFileMappingAttributes, DWORD flProtect,
-                          DWORD dwMaximumSizeHigh, DWORD dwMaximumSizeLow, LPCWSTR lpName);
-// dwNumberOfBytesToMap 0 maps from the offset to the end of the file.
-LPVOID MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesiredAccess, DWORD dwFileOffsetHigh,
-                     DWORD dwFileOffsetLow, SIZE_T dwNumberOfBytesToMap);
-BOOL UnmapViewOfFile(LPCVOID lpBaseAddress);
+// CreateFileMappingW, MapViewOfFile and UnmapViewOfFile: see mappings.h,
+// included at the end of this header.
 
 // The last path component is a pattern of "*" and "?"; "." and ".." are found
 // like any other name.
@@ -158,3 +148,5 @@ DWORD GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer);
 DWORD GetFinalPathNameByHandleW(HANDLE hFile, LPWSTR lpszFilePath, DWORD cchFilePath, DWORD dwFlags);
 
 }  // extern "C"
+
+#include "platform/win32/mappings.h"

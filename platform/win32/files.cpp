@@ -2,115 +2,26 @@
 //
 // Thread safety: any thread; a file handle may be shared between threads (the
 // file position is shared, as on the platform).
-#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <fnmatch.h>
-#include <signal.h>
-#include <stdio.h>
 #include <stdlib.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cstdint>
 #include <cstring>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "platform/text.h"
+#include "platform/win32/FileObject.h"
+#include "platform/win32/UniquePosix.h"
 #include "platform/win32/fileapi.h"
-#include "platform/win32/handles.h"
+#include "platform/win32/fileinfo.h"
 #include "platform/win32/paths.h"
 
 namespace vel::win32 {
-
-MappedPath MapPath(const char16_t* text) {
-  MappedPath out;
-  if (!text) {
-    out.error = ERROR_INVALID_PARAMETER;
-    return out;
-  }
-  std::u16string p(text);
-  if (p.rfind(u"\\\\?\\UNC\\", 0) == 0) {
-    out.error = ERROR_PATH_NOT_FOUND;
-    return out;
-  }
-  if (p.rfind(u"\\\\?\\", 0) == 0) p.erase(0, 4);
-  std::replace(p.begin(), p.end(), u'\\', u'/');
-  const bool drive = p.size() >= 2 && p[1] == u':' &&
-                     ((p[0] >= u'A' && p[0] <= u'Z') || (p[0] >= u'a' && p[0] <= u'z'));
-  if (p.empty() || drive || p.rfind(u"//", 0) == 0) {
-    out.error = ERROR_PATH_NOT_FOUND;
-    return out;
-  }
-  out.path = ToUtf8(p);
-  return out;
-}
-
-std::string ParentOf(const std::string& path) {
-  std::string p = path;
-  while (p.size() > 1 && p.back() == '/') p.pop_back();
-  const size_t slash = p.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return p.substr(0, slash);
-}
-
-DWORD ErrorFromErrno(int err, const std::string& path, DWORD existsError) {
-  switch (err) {
-    case 0:
-      return ERROR_SUCCESS;
-    case ENOENT: {
-      struct stat st;
-      const std::string parent = ParentOf(path);
-      return (stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
-    }
-    case ENOTDIR:
-    case ELOOP:
-      return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-    case EROFS:
-    case ETXTBSY:
-      return ERROR_ACCESS_DENIED;
-    case EEXIST:
-      return existsError;
-    case ENOTEMPTY:
-      return ERROR_DIR_NOT_EMPTY;
-    case ENAMETOOLONG:
-      return ERROR_FILENAME_EXCED_RANGE;
-    case ENOSPC:
-    case EDQUOT:
-      return ERROR_DISK_FULL;
-    case EMFILE:
-    case ENFILE:
-      return ERROR_TOO_MANY_OPEN_FILES;
-    case ENOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY;
-    case EBADF:
-      return ERROR_INVALID_HANDLE;
-    case EXDEV:
-      return ERROR_NOT_SAME_DEVICE;
-    case EBUSY:
-      return ERROR_BUSY;
-    case EINVAL:
-      return ERROR_INVALID_PARAMETER;
-    case EIO:
-      return ERROR_WRITE_FAULT;
-    default:
-      return ERROR_INVALID_FUNCTION;
-  }
-}
-
-namespace {
 
 bool IsReadOnly(const struct stat& st) { return !S_ISDIR(st.st_mode) && (st.st_mode & S_IWUSR) == 0; }
 
@@ -121,11 +32,6 @@ FILETIME ToFileTime(const struct timespec& t) {
   return FILETIME{static_cast<DWORD>(u & 0xFFFFFFFFu), static_cast<DWORD>(u >> 32)};
 }
 
-struct Times {
-  FILETIME creation, access, write;
-};
-
-// Birth time where the file system keeps one, otherwise the status change.
 bool ReadTimes(int dirfd, const char* path, int flags, Times& out) {
   struct statx sx;
   if (statx(dirfd, path, flags, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return false;
@@ -142,6 +48,19 @@ DWORD AttributesOf(const struct stat& st) {
   if (IsReadOnly(st)) a |= FILE_ATTRIBUTE_READONLY;
   return a == 0 ? FILE_ATTRIBUTE_NORMAL : a;
 }
+
+bool Fail(DWORD error) {
+  SetLastError(error);
+  return false;
+}
+
+std::shared_ptr<FileObject> FileOf(HANDLE h) {
+  auto f = LookupHandleAs<FileObject>(h);
+  if (!f) SetLastError(ERROR_INVALID_HANDLE);
+  return f;
+}
+
+namespace {
 
 // Share-mode locks: one byte per "has access" and "denies sharing" for reading
 // and writing, far beyond any real file's end.
@@ -183,161 +102,6 @@ bool TakeShareLocks(int fd, bool reads, bool writes, bool deniesRead, bool denie
   return true;
 }
 
-class FileObject : public KernelObject {
- public:
-  FileObject(int fd, bool canRead, bool canWrite) : fd_(fd), canRead_(canRead), canWrite_(canWrite) {}
-  ~FileObject() override { close(fd_); }
-  bool Waitable() const override { return false; }
-  Claim TryClaim(DWORD) override { return Claim::kNotSignalled; }
-
-  int fd() const { return fd_; }
-  bool canRead() const { return canRead_; }
-  bool canWrite() const { return canWrite_; }
-
- private:
-  int fd_;
-  bool canRead_;
-  bool canWrite_;
-};
-
-std::shared_ptr<FileObject> FileOf(HANDLE h) {
-  auto f = LookupHandleAs<FileObject>(h);
-  if (!f) SetLastError(ERROR_INVALID_HANDLE);
-  return f;
-}
-
-class FindObject : public KernelObject {
- public:
-  bool Waitable() const override { return false; }
-  Claim TryClaim(DWORD) override { return Claim::kNotSignalled; }
-  std::vector<WIN32_FIND_DATAW> found;
-  size_t next = 0;
-};
-
-bool FillFindData(const std::string& fullPath, const std::u16string& name, WIN32_FIND_DATAW& d) {
-  struct stat st;
-  if (stat(fullPath.c_str(), &st) != 0 && lstat(fullPath.c_str(), &st) != 0) return false;
-  if (name.size() >= MAX_PATH) return false;
-  d = WIN32_FIND_DATAW{};
-  d.dwFileAttributes = AttributesOf(st);
-  Times t{};
-  if (!ReadTimes(AT_FDCWD, fullPath.c_str(), 0, t)) {
-    t.creation = ToFileTime(st.st_ctim);
-    t.access = ToFileTime(st.st_atim);
-    t.write = ToFileTime(st.st_mtim);
-  }
-  d.ftCreationTime = t.creation;
-  d.ftLastAccessTime = t.access;
-  d.ftLastWriteTime = t.write;
-  const auto size = S_ISDIR(st.st_mode) ? 0ULL : static_cast<unsigned long long>(st.st_size);
-  d.nFileSizeHigh = static_cast<DWORD>(size >> 32);
-  d.nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
-  std::copy(name.begin(), name.end(), d.cFileName);
-  return true;
-}
-
-// A mapping keeps its own descriptor, so closing the file handle first is fine.
-class MappingObject : public KernelObject {
- public:
-  MappingObject(int fd, unsigned long long size) : fd_(fd), size_(size) {}
-  ~MappingObject() override { close(fd_); }
-  bool Waitable() const override { return false; }
-  Claim TryClaim(DWORD) override { return Claim::kNotSignalled; }
-
-  int fd() const { return fd_; }
-  unsigned long long size() const { return size_; }
-
- private:
-  int fd_;
-  unsigned long long size_;
-};
-
-// Views by base address, for UnmapViewOfFile, which is given only the address.
-std::mutex& ViewLock() {
-  static std::mutex lock;
-  return lock;
-}
-std::map<const void*, size_t>& Views() {
-  static auto* views = new std::map<const void*, size_t>;  // outlives static destruction
-  return *views;
-}
-
-// A mapped file cannot be shortened on the platform this layer stands in for,
-// so code reading a view relies on its pages staying readable. Here any
-// process may shorten the file, and reading a view's page that now lies past
-// the file's end raises SIGBUS. Such a page reads as zeros instead: the
-// handler puts an anonymous zero page in its place when the fault lies inside
-// a live view. A SIGBUS anywhere else goes to the handler installed before.
-// The handler reads the table of views without locks; views are entered and
-// removed under ViewLock, so that a slot's beginning is set last and cleared
-// first.
-struct GuardedView {
-  std::atomic<std::uintptr_t> begin{0};
-  std::atomic<std::uintptr_t> end{0};
-};
-constexpr int kGuardedViews = 256;  // views beyond these are not guarded
-GuardedView g_guardedViews[kGuardedViews];
-struct sigaction g_previousBusAction;
-std::uintptr_t g_pageSize = 4096;
-
-void OnBusError(int number, siginfo_t* info, void* context) {
-  const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
-  for (GuardedView& view : g_guardedViews) {
-    const std::uintptr_t begin = view.begin.load(std::memory_order_acquire);
-    if (begin == 0 || address < begin || address >= view.end.load(std::memory_order_acquire)) continue;
-    void* page = reinterpret_cast<void*>(address & ~(g_pageSize - 1));
-    if (mmap(page, g_pageSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) return;
-    break;
-  }
-  const struct sigaction& previous = g_previousBusAction;
-  if ((previous.sa_flags & SA_SIGINFO) != 0 && previous.sa_sigaction != nullptr) {
-    previous.sa_sigaction(number, info, context);
-  } else if ((previous.sa_flags & SA_SIGINFO) == 0 && previous.sa_handler != SIG_DFL &&
-             previous.sa_handler != SIG_IGN) {
-    previous.sa_handler(number);
-  } else {
-    // The default action: delivered as soon as this handler returns.
-    signal(SIGBUS, SIG_DFL);
-    raise(SIGBUS);
-  }
-}
-
-void GuardViewPages() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    g_pageSize = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-    struct sigaction action {};
-    action.sa_sigaction = OnBusError;
-    action.sa_flags = SA_SIGINFO | SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGBUS, &action, &g_previousBusAction);
-  });
-}
-
-// Both under ViewLock.
-void EnterGuardedView(const void* view, size_t length) {
-  for (GuardedView& slot : g_guardedViews) {
-    if (slot.begin.load(std::memory_order_relaxed) != 0) continue;
-    const auto begin = reinterpret_cast<std::uintptr_t>(view);
-    slot.end.store(begin + length, std::memory_order_release);
-    slot.begin.store(begin, std::memory_order_release);
-    return;
-  }
-}
-void RemoveGuardedView(const void* view) {
-  for (GuardedView& slot : g_guardedViews) {
-    if (slot.begin.load(std::memory_order_relaxed) != reinterpret_cast<std::uintptr_t>(view)) continue;
-    slot.begin.store(0, std::memory_order_release);
-    slot.end.store(0, std::memory_order_release);
-    return;
-  }
-}
-
-bool Fail(DWORD error) {
-  SetLastError(error);
-  return false;
-}
-
 }  // namespace
 }  // namespace vel::win32
 
@@ -372,46 +136,46 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
   int mode = needsWrite ? O_RDWR : (reads ? O_RDONLY : O_PATH);
   mode |= O_CLOEXEC;
 
-  int fd = -1;
+  vel::UniqueFd fd;
   bool existed = false;
   const bool mayCreate = dwCreationDisposition == CREATE_NEW || dwCreationDisposition == CREATE_ALWAYS ||
                          dwCreationDisposition == OPEN_ALWAYS;
   const bool mustCreate = dwCreationDisposition == CREATE_NEW;
   const int openMode = (mode & O_PATH) && mayCreate ? (O_RDONLY | O_CLOEXEC) : mode;
-  for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
+  for (int attempt = 0; attempt < 8 && !fd; ++attempt) {
     if (mayCreate) {
-      fd = open(path.c_str(), openMode | O_CREAT | O_EXCL, 0666);
-      if (fd >= 0) break;
+      fd.reset(open(path.c_str(), openMode | O_CREAT | O_EXCL, 0666));
+      if (fd) break;
       if (errno != EEXIST || mustCreate) break;
     }
-    fd = open(path.c_str(), mode);
-    if (fd < 0 && errno == EACCES && needsWrite && !reads) fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd >= 0) {
+    fd.reset(open(path.c_str(), mode));
+    if (!fd && errno == EACCES && needsWrite && !reads) fd.reset(open(path.c_str(), O_WRONLY | O_CLOEXEC));
+    if (fd) {
       existed = true;
       break;
     }
     if (errno != ENOENT || !mayCreate) break;
   }
-  if (fd < 0) {
+  if (!fd) {
     SetLastError(ErrorFromErrno(errno, path, ERROR_FILE_EXISTS));
     return INVALID_HANDLE_VALUE;
   }
+  // The descriptor closes when a failure returns.
   auto fail = [&](DWORD error) {
-    close(fd);
     SetLastError(error);
     return INVALID_HANDLE_VALUE;
   };
   struct stat st;
-  if (fstat(fd, &st) != 0) return fail(ErrorFromErrno(errno, path, ERROR_FILE_EXISTS));
+  if (fstat(fd.get(), &st) != 0) return fail(ErrorFromErrno(errno, path, ERROR_FILE_EXISTS));
   if (S_ISDIR(st.st_mode) && !(dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS)) return fail(ERROR_ACCESS_DENIED);
   if (existed && needsWrite && IsReadOnly(st)) return fail(ERROR_ACCESS_DENIED);
   if ((reads || writes) && !(mode & O_PATH)) {
-    if (!TakeShareLocks(fd, reads, needsWrite, !(dwShareMode & FILE_SHARE_READ),
+    if (!TakeShareLocks(fd.get(), reads, needsWrite, !(dwShareMode & FILE_SHARE_READ),
                         !(dwShareMode & FILE_SHARE_WRITE))) {
       return fail(ERROR_SHARING_VIOLATION);
     }
   }
-  if (existed && truncates && ftruncate(fd, 0) != 0) return fail(ErrorFromErrno(errno, path, ERROR_FILE_EXISTS));
+  if (existed && truncates && ftruncate(fd.get(), 0) != 0) return fail(ErrorFromErrno(errno, path, ERROR_FILE_EXISTS));
   if (!existed && hTemplateFile != nullptr && hTemplateFile != INVALID_HANDLE_VALUE) {
     auto templateFile = FileOf(hTemplateFile);
     if (!templateFile) {
@@ -419,13 +183,13 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
       return fail(ERROR_INVALID_HANDLE);
     }
     struct stat templateStat;
-    if (fstat(templateFile->fd(), &templateStat) != 0 || fchmod(fd, templateStat.st_mode & 07777) != 0) {
+    if (fstat(templateFile->fd(), &templateStat) != 0 || fchmod(fd.get(), templateStat.st_mode & 07777) != 0) {
       unlink(path.c_str());
       return fail(ERROR_ACCESS_DENIED);
     }
   }
 
-  HANDLE h = InsertHandle(std::make_shared<FileObject>(fd, reads, writes));
+  HANDLE h = InsertHandle(std::make_shared<FileObject>(std::move(fd), reads, writes));
   if (!h) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return INVALID_HANDLE_VALUE;
@@ -548,77 +312,6 @@ BOOL GetFileTime(HANDLE hFile, FILETIME* lpCreationTime, FILETIME* lpLastAccessT
   return TRUE;
 }
 
-HANDLE FindFirstFileW(LPCWSTR lpFileName, WIN32_FIND_DATAW* lpFindFileData) {
-  if (!lpFindFileData) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return INVALID_HANDLE_VALUE;
-  }
-  const MappedPath mp = MapPath(lpFileName);
-  if (!mp.ok()) {
-    SetLastError(mp.error);
-    return INVALID_HANDLE_VALUE;
-  }
-  std::string path = mp.path;
-  const size_t slash = path.rfind('/');
-  const std::string pattern = slash == std::string::npos ? path : path.substr(slash + 1);
-  std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
-  if (pattern.empty()) {  // "dir/": the platform finds nothing for a trailing separator
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return INVALID_HANDLE_VALUE;
-  }
-  auto find = std::make_shared<FindObject>();
-  if (pattern.find_first_of("*?") == std::string::npos) {
-    WIN32_FIND_DATAW d;
-    errno = 0;
-    if (!FillFindData(path, vel::FromUtf8(pattern), d)) {
-      SetLastError(ErrorFromErrno(errno ? errno : ENOENT, path, ERROR_FILE_EXISTS));
-      return INVALID_HANDLE_VALUE;
-    }
-    find->found.push_back(d);
-  } else {
-    std::unique_ptr<DIR, int (*)(DIR*)> dirp(opendir(dir.c_str()), closedir);
-    if (!dirp) {
-      const int err = errno;
-      SetLastError(err == ENOENT || err == ENOTDIR ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(err, dir, ERROR_FILE_EXISTS));
-      return INVALID_HANDLE_VALUE;
-    }
-    if (dir.back() != '/') dir += '/';
-    while (struct dirent* e = readdir(dirp.get())) {
-      if (fnmatch(pattern.c_str(), e->d_name, FNM_NOESCAPE) != 0) continue;
-      WIN32_FIND_DATAW d;
-      if (FillFindData(dir + e->d_name, vel::FromUtf8(e->d_name), d)) find->found.push_back(d);
-    }
-    if (find->found.empty()) {
-      SetLastError(ERROR_FILE_NOT_FOUND);
-      return INVALID_HANDLE_VALUE;
-    }
-  }
-  *lpFindFileData = find->found[0];
-  find->next = 1;
-  HANDLE h = InsertHandle(find);
-  if (!h) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return INVALID_HANDLE_VALUE;
-  }
-  SetLastError(ERROR_SUCCESS);
-  return h;
-}
-
-BOOL FindNextFileW(HANDLE hFindFile, WIN32_FIND_DATAW* lpFindFileData) {
-  auto find = LookupHandleAs<FindObject>(hFindFile);
-  if (!find) return Fail(ERROR_INVALID_HANDLE);
-  if (!lpFindFileData) return Fail(ERROR_INVALID_PARAMETER);
-  std::lock_guard<std::mutex> guard(WaitLock());
-  if (find->next >= find->found.size()) return Fail(ERROR_NO_MORE_FILES);
-  *lpFindFileData = find->found[find->next++];
-  return TRUE;
-}
-
-BOOL FindClose(HANDLE hFindFile) {
-  if (!LookupHandleAs<FindObject>(hFindFile)) return Fail(ERROR_INVALID_HANDLE);
-  return CloseHandle(hFindFile);
-}
-
 DWORD GetFileAttributesW(LPCWSTR lpFileName) {
   const MappedPath mp = MapPath(lpFileName);
   if (!mp.ok()) {
@@ -729,95 +422,6 @@ BOOL FlushFileBuffers(HANDLE hFile) {
   while (fsync(f->fd()) != 0) {
     if (errno != EINTR) return Fail(ERROR_WRITE_FAULT);
   }
-  SetLastError(ERROR_SUCCESS);
-  return TRUE;
-}
-
-HANDLE CreateFileMappingW(HANDLE hFile, SECURITY_ATTRIBUTES*, DWORD flProtect, DWORD dwMaximumSizeHigh,
-                          DWORD dwMaximumSizeLow, LPCWSTR lpName) {
-  if (flProtect != PAGE_READONLY || lpName != nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return nullptr;
-  }
-  auto f = FileOf(hFile);
-  if (!f) return nullptr;
-  if (!f->canRead()) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return nullptr;
-  }
-  struct stat st;
-  if (fstat(f->fd(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
-  }
-  const unsigned long long fileSize = static_cast<unsigned long long>(st.st_size);
-  const unsigned long long asked = (static_cast<unsigned long long>(dwMaximumSizeHigh) << 32) | dwMaximumSizeLow;
-  if (asked > fileSize) {  // a read-only mapping cannot grow the file
-    SetLastError(ERROR_ACCESS_DENIED);
-    return nullptr;
-  }
-  const unsigned long long size = asked == 0 ? fileSize : asked;
-  if (size == 0) {
-    SetLastError(ERROR_FILE_INVALID);
-    return nullptr;
-  }
-  const int fd = fcntl(f->fd(), F_DUPFD_CLOEXEC, 0);
-  if (fd < 0) {
-    SetLastError(ERROR_TOO_MANY_OPEN_FILES);
-    return nullptr;
-  }
-  HANDLE h = InsertHandle(std::make_shared<MappingObject>(fd, size));
-  if (!h) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return nullptr;
-  }
-  SetLastError(ERROR_SUCCESS);
-  return h;
-}
-
-LPVOID MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesiredAccess, DWORD dwFileOffsetHigh, DWORD dwFileOffsetLow,
-                     SIZE_T dwNumberOfBytesToMap) {
-  auto m = LookupHandleAs<MappingObject>(hFileMappingObject);
-  if (!m) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
-  }
-  if (dwDesiredAccess != FILE_MAP_READ) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return nullptr;
-  }
-  const unsigned long long offset = (static_cast<unsigned long long>(dwFileOffsetHigh) << 32) | dwFileOffsetLow;
-  const long page = sysconf(_SC_PAGESIZE);
-  if (offset % static_cast<unsigned long long>(page) != 0 || offset >= m->size() ||
-      dwNumberOfBytesToMap > m->size() - offset) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return nullptr;
-  }
-  const size_t length = dwNumberOfBytesToMap == 0 ? static_cast<size_t>(m->size() - offset) : dwNumberOfBytesToMap;
-  GuardViewPages();
-  void* view = mmap(nullptr, length, PROT_READ, MAP_SHARED, m->fd(), static_cast<off_t>(offset));
-  if (view == MAP_FAILED) {
-    SetLastError(errno == ENOMEM ? ERROR_NOT_ENOUGH_MEMORY : ERROR_ACCESS_DENIED);
-    return nullptr;
-  }
-  std::lock_guard<std::mutex> guard(ViewLock());
-  Views()[view] = length;
-  EnterGuardedView(view, length);
-  SetLastError(ERROR_SUCCESS);
-  return view;
-}
-
-BOOL UnmapViewOfFile(LPCVOID lpBaseAddress) {
-  size_t length = 0;
-  {
-    std::lock_guard<std::mutex> guard(ViewLock());
-    auto it = Views().find(lpBaseAddress);
-    if (it == Views().end()) return Fail(ERROR_INVALID_PARAMETER);
-    length = it->second;
-    Views().erase(it);
-    RemoveGuardedView(lpBaseAddress);
-  }
-  munmap(const_cast<void*>(lpBaseAddress), length);
   SetLastError(ERROR_SUCCESS);
   return TRUE;
 }

@@ -7,6 +7,8 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -16,6 +18,7 @@
 #include "platform/win32/crtio.h"
 #include "platform/win32/eventlog.h"
 #include "platform/win32/fileapi.h"
+#include "platform/win32/paths.h"
 #include "platform/win32/shlobj.h"
 
 namespace fs = std::filesystem;
@@ -56,6 +59,39 @@ class FilesTest : public ::testing::Test {
 
   std::string dir_;
 };
+
+// The one errno mapping the file functions, the registry store and the named
+// mutexes share; each caller names what an errno without a counterpart means.
+TEST(ErrnoMapping, OneTableWithTheCallersFallback) {
+  struct Row { const char* name; int err; DWORD expected; };
+  const Row rows[] = {
+      {"none", 0, ERROR_SUCCESS},
+      {"ENOENT without a path", ENOENT, ERROR_PATH_NOT_FOUND},
+      {"ENOTDIR", ENOTDIR, ERROR_PATH_NOT_FOUND},
+      {"EACCES", EACCES, ERROR_ACCESS_DENIED},
+      {"EROFS", EROFS, ERROR_ACCESS_DENIED},
+      {"EEXIST without a path", EEXIST, ERROR_ALREADY_EXISTS},
+      {"ENOSPC", ENOSPC, ERROR_DISK_FULL},
+      {"EMFILE", EMFILE, ERROR_TOO_MANY_OPEN_FILES},
+      {"ENAMETOOLONG", ENAMETOOLONG, ERROR_FILENAME_EXCED_RANGE},
+      {"ENOMEM", ENOMEM, ERROR_NOT_ENOUGH_MEMORY},
+      {"no counterpart", EPIPE, ERROR_CANTOPEN},
+  };
+  for (const Row& r : rows) EXPECT_EQ(vel::win32::ErrorFromErrno(r.err, static_cast<DWORD>(ERROR_CANTOPEN)), r.expected) << r.name;
+}
+
+TEST_F(FilesTest, ErrnoOnAPathTellsAMissingFileFromAMissingFolder) {
+  struct Row { const char* name; int err; std::string path; DWORD expected; };
+  const std::vector<Row> rows = {
+      {"missing file in a folder", ENOENT, dir_ + "/missing.txt", ERROR_FILE_NOT_FOUND},
+      {"missing folder", ENOENT, dir_ + "/no/missing.txt", ERROR_PATH_NOT_FOUND},
+      {"exists", EEXIST, dir_ + "/a.txt", ERROR_FILE_EXISTS},
+      {"no counterpart", EPIPE, dir_ + "/a.txt", ERROR_INVALID_FUNCTION},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(vel::win32::ErrorFromErrno(r.err, r.path, ERROR_FILE_EXISTS), r.expected) << r.name;
+  }
+}
 
 TEST_F(FilesTest, PathFormsNameTheSameFileOrNone) {
   Write("a.txt", "abc");

@@ -10,6 +10,7 @@
 
 #include "platform/com/hresult.h"
 #include "platform/text.h"
+#include "platform/win32/UniquePosix.h"
 #include "platform/win32/winbase.h"
 
 namespace {
@@ -110,14 +111,13 @@ DWORD FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
 HMODULE GetModuleHandleW(LPCWSTR lpModuleName) {
   // RTLD_NOLOAD finds only what is already in the process, as the platform
   // does; the reference it takes is given back at once, the module stays.
-  void* handle = lpModuleName ? dlopen(vel::ToUtf8(lpModuleName).c_str(), RTLD_LAZY | RTLD_NOLOAD)
-                              : dlopen(nullptr, RTLD_LAZY);
+  const vel::UniqueDlHandle handle(lpModuleName ? dlopen(vel::ToUtf8(lpModuleName).c_str(), RTLD_LAZY | RTLD_NOLOAD)
+                                                : dlopen(nullptr, RTLD_LAZY));
   if (!handle) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
   }
-  dlclose(handle);
-  return handle;
+  return handle.get();
 }
 
 }  // extern "C"

@@ -1,7 +1,9 @@
-// Module path texts to Linux paths, and errno to Win32 error numbers; shared by
-// the file functions and the C runtime stand-in.
+// Module path texts to Linux paths, and the one errno to Win32 error mapping;
+// shared by the file functions, the C runtime stand-in, the registry store and
+// the named mutexes.
 //
-// Thread safety: pure functions (ErrorFromErrno looks at the file system).
+// Thread safety: pure functions (the path form of ErrorFromErrno looks at the
+// file system).
 #pragma once
 
 #include <optional>
@@ -21,9 +23,15 @@ struct MappedPath {
 };
 MappedPath MapPath(const char16_t* text);
 
-// ENOENT is ERROR_FILE_NOT_FOUND when the folder of path exists and
+// The Win32 error for errno err, as the platform reports the same failure
+// (ENOENT: ERROR_PATH_NOT_FOUND, EACCES: ERROR_ACCESS_DENIED, ENOSPC:
+// ERROR_DISK_FULL, ...); otherwise for an errno with no Win32 counterpart.
+DWORD ErrorFromErrno(int err, DWORD otherwise);
+
+// The same for a failure on path: ENOENT is ERROR_FILE_NOT_FOUND when the folder of path exists and
 // ERROR_PATH_NOT_FOUND otherwise, as the platform tells the two apart. EEXIST
-// gives existsError (ERROR_FILE_EXISTS or ERROR_ALREADY_EXISTS by caller).
+// gives existsError (ERROR_FILE_EXISTS or ERROR_ALREADY_EXISTS by caller);
+// an errno with no counterpart is ERROR_INVALID_FUNCTION.
 DWORD ErrorFromErrno(int err, const std::string& path, DWORD existsError);
 
 // The parent folder of a Linux path ("." for a bare name).

@@ -37,7 +37,9 @@
 #include <string>
 
 #include "platform/text.h"
+#include "platform/win32/UniquePosix.h"
 #include "platform/win32/handles.h"
+#include "platform/win32/paths.h"
 #include "platform/win32/winbase.h"
 
 namespace vel::win32 {
@@ -48,29 +50,6 @@ using namespace std::chrono_literals;
 bool ThreadAlive(DWORD tid) {
   if (syscall(SYS_tgkill, getpid(), static_cast<pid_t>(tid), 0) == 0) return true;
   return errno != ESRCH;
-}
-
-DWORD FromErrno(int e) {
-  switch (e) {
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      return ERROR_ACCESS_DENIED;
-    case ENOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY;
-    case ENAMETOOLONG:
-      return ERROR_FILENAME_EXCED_RANGE;
-    case EMFILE:
-    case ENFILE:
-      return ERROR_TOO_MANY_OPEN_FILES;
-    case ENOENT:
-    case ENOTDIR:
-      return ERROR_PATH_NOT_FOUND;
-    case ENOSPC:
-      return ERROR_DISK_FULL;
-    default:
-      return ERROR_INVALID_FUNCTION;
-  }
 }
 
 // ---------------------------------------------------------------- mutexes
@@ -128,7 +107,7 @@ class Mutex : public KernelObject {
 
 class SharedMutex : public Mutex {
  public:
-  explicit SharedMutex(int fd) : fd_(fd) {}
+  explicit SharedMutex(UniqueFd fd) : fd_(std::move(fd)) {}
   ~SharedMutex() override {
     // Handles are gone; an owner that closes its last handle gives up the
     // mutex rather than leave it for others to find abandoned.
@@ -136,7 +115,6 @@ class SharedMutex : public Mutex {
       owner_ = 0;
       ReleaseOutside();
     }
-    close(fd_);
   }
 
   std::chrono::milliseconds PollInterval() const override { return 2ms; }
@@ -150,35 +128,35 @@ class SharedMutex : public Mutex {
     probe.l_whence = SEEK_SET;
     probe.l_start = kPresenceOffset;
     probe.l_len = 1;
-    *existed = fcntl(fd_, F_OFD_SETLK, &probe) != 0;
+    *existed = fcntl(fd_.get(), F_OFD_SETLK, &probe) != 0;
     if (!*existed) {
-      if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {
-        if (ftruncate(fd_, 0) != 0) return false;
-        flock(fd_, LOCK_UN);
+      if (flock(fd_.get(), LOCK_EX | LOCK_NB) == 0) {
+        if (ftruncate(fd_.get(), 0) != 0) return false;
+        flock(fd_.get(), LOCK_UN);
       }
     }
     struct flock shared = probe;
     shared.l_type = F_RDLCK;
     // Converting our own write lock is atomic; waiting only happens while a
     // creator elsewhere is between its probe and its conversion.
-    return fcntl(fd_, F_OFD_SETLKW, &shared) == 0;
+    return fcntl(fd_.get(), F_OFD_SETLKW, &shared) == 0;
   }
 
  protected:
   bool AcquireOutside(bool* abandoned) override {
-    if (flock(fd_, LOCK_EX | LOCK_NB) != 0) return false;
+    if (flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) return false;
     char marker[64];
-    ssize_t n = pread(fd_, marker, sizeof marker, 0);
+    ssize_t n = pread(fd_.get(), marker, sizeof marker, 0);
     *abandoned = n > 0;
     WriteMarker();
     return true;
   }
   void ReleaseOutside() override {
-    if (ftruncate(fd_, 0) != 0) {
+    if (ftruncate(fd_.get(), 0) != 0) {
       // Leaves the marker: the next owner is told the mutex was abandoned,
       // which is the honest answer when its state cannot be kept.
     }
-    flock(fd_, LOCK_UN);
+    flock(fd_.get(), LOCK_UN);
   }
   void OwnerChanged() override { WriteMarker(); }
 
@@ -188,13 +166,13 @@ class SharedMutex : public Mutex {
   void WriteMarker() {
     char marker[64];
     int len = std::snprintf(marker, sizeof marker, "%d %u\n", static_cast<int>(getpid()), owner_);
-    if (ftruncate(fd_, 0) != 0 || pwrite(fd_, marker, static_cast<size_t>(len), 0) != len) {
+    if (ftruncate(fd_.get(), 0) != 0 || pwrite(fd_.get(), marker, static_cast<size_t>(len), 0) != len) {
       // Without a marker a later owner cannot see that this one died; the
       // mutual exclusion itself is unaffected.
     }
   }
 
-  int fd_;
+  UniqueFd fd_;
 };
 
 // ---------------------------------------------------------------- events
@@ -263,7 +241,7 @@ const char* LockFolder() {
 }
 
 // Opens (creating when needed) the lock file for a mutex name.
-int OpenLockFile(std::u16string_view name, DWORD* error) {
+UniqueFd OpenLockFile(std::u16string_view name, DWORD* error) {
   bool global = false;
   if (name.substr(0, 7) == u"Global\\") {
     global = true;
@@ -275,24 +253,24 @@ int OpenLockFile(std::u16string_view name, DWORD* error) {
   if (mkdir(folder.c_str(), 01777) == 0) {
     chmod(folder.c_str(), 01777);  // past the umask: every user shares the folder
   } else if (errno != EEXIST) {
-    *error = FromErrno(errno);
-    return -1;
+    *error = ErrorFromErrno(errno, ERROR_INVALID_FUNCTION);
+    return {};
   }
   struct stat st{};
   if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
     *error = ERROR_PATH_NOT_FOUND;
-    return -1;
+    return {};
   }
   std::string path = folder + "/";
   path += global ? "g-" : "l-" + std::to_string(getuid()) + "-";
   path += EscapeName(name);
   const mode_t mode = global ? 0666 : 0600;
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, mode);
-  if (fd < 0) {
-    *error = FromErrno(errno);
-    return -1;
+  UniqueFd fd(open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, mode));
+  if (!fd) {
+    *error = ErrorFromErrno(errno, ERROR_INVALID_FUNCTION);
+    return {};
   }
-  if (fstat(fd, &st) == 0 && st.st_uid == getuid() && (st.st_mode & 0777) != mode) fchmod(fd, mode);
+  if (fstat(fd.get(), &st) == 0 && st.st_uid == getuid() && (st.st_mode & 0777) != mode) fchmod(fd.get(), mode);
   return fd;
 }
 
@@ -341,9 +319,9 @@ HANDLE CreateMutexW(SECURITY_ATTRIBUTES*, BOOL bInitialOwner, LPCWSTR lpName) {
       created = std::make_shared<Mutex>();
       return created;
     }
-    int fd = OpenLockFile(lpName, error);
-    if (fd < 0) return nullptr;
-    auto shared = std::make_shared<SharedMutex>(fd);
+    vel::UniqueFd fd = OpenLockFile(lpName, error);
+    if (!fd) return nullptr;
+    auto shared = std::make_shared<SharedMutex>(std::move(fd));
     if (!shared->Announce(existed)) {
       *error = ERROR_ACCESS_DENIED;
       return nullptr;

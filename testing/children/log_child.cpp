@@ -5,11 +5,11 @@
 #include <string>
 
 #include "ylib/YLogging.h"
-#include "ylib/YUtf8.h"
+#include "platform/text.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) return 100;
-  const std::u16string tag = YUtf8ToUtf16(argv[1]);
+  const std::u16string tag = vel::FromUtf8(argv[1]);
   const int count = std::atoi(argv[2]);
   for (int i = 0; i < count; ++i) CYLogging::Log(kYLogInfo, u"%s line %d", tag, i);
   return 0;
