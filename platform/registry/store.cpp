@@ -99,8 +99,8 @@ LONG WhyCannotOpen(const std::string& path) {
   if (access(path.c_str(), F_OK) == 0) {
     return access(path.c_str(), R_OK | W_OK) == 0 ? ERROR_CANTOPEN : MapErrno(errno);
   }
-  std::string dir = path.substr(0, path.rfind('/') + 1);
-  if (dir.empty()) dir = ".";
+  const std::size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
   return access(dir.c_str(), W_OK | X_OK) == 0 ? ERROR_CANTOPEN : MapErrno(errno);
 }
 
@@ -172,7 +172,8 @@ int CreateSchema(sqlite3* db) {
     std::u16string_view name = kRoots[i];
     std::string_view bytes = NameBytes(name);
     std::string folded = FoldedKey(name);
-    std::string ancestry = "/" + std::to_string(i + 1) + "/";
+    std::string ancestry(1, '/');
+    ancestry.append(std::to_string(i + 1)).push_back('/');
     sqlite3_bind_int64(s, 1, i + 1);
     sqlite3_bind_blob(s, 2, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
     sqlite3_bind_blob(s, 3, folded.data(), static_cast<int>(folded.size()), SQLITE_TRANSIENT);
