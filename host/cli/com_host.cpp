@@ -7,6 +7,7 @@
 #include "platform/registry/winreg.h"
 #include "platform/text.h"
 #include "platform/win32/UniqueHandles.h"
+#include "platform/win32/fileapi.h"
 #include "platform/win32/winbase.h"
 
 namespace velitems {
@@ -65,7 +66,12 @@ ComPtr<I> Create(const char16_t* progId) {
 void InitCom() { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
 
 std::vector<std::u16string> DefaultModules() {
-  const std::u16string dir = ExeDir();
+  // A build tree keeps the modules beside the binary; an installed tree in
+  // its private library folder, at a fixed place relative to the binary.
+  std::u16string dir = ExeDir();
+  if (GetFileAttributesW((dir + u"libVelItemPlugins.so").c_str()) == INVALID_FILE_ATTRIBUTES) {
+    dir += vel::FromUtf8(VEL_MODULE_DIR_FROM_BIN) + u"/";
+  }
   return {dir + u"libVelItems.so", dir + u"libVelItemPlugins.so"};
 }
 

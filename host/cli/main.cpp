@@ -48,8 +48,21 @@ void PrintUsage(std::FILE* out) {
       "HKEY_CLASSES_ROOT (HKCR), HKEY_USERS (HKU) or HKEY_CURRENT_CONFIG (HKCC).\n"
       "NAME is a property name in urn:zandor:vel:core, or {NAMESPACE}NAME; VT is a VARIANT type such as VT_I4,\n"
       "VT_R8, VT_BOOL, VT_DATE (default VT_BSTR). --clear NAME writes NAME as VT_EMPTY.\n"
-      "Commands that find the module unregistered register it first.\n",
+      "Commands that find the module unregistered register it first.\n"
+      "\n"
+      "velitems help COMMAND                the usage of one command\n"
+      "velitems --version                   the version\n"
+      "\n"
+      "Exit status: 0 all went well; 1 some file or step failed (each failure is reported on standard\n"
+      "error and the next file goes on); 2 usage error.\n",
       out);
+}
+
+const Command* FindCommand(const std::string& name) {
+  for (const Command& c : kCommands) {
+    if (name == c.name) return &c;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -66,12 +79,20 @@ int main(int argc, char** argv) {
   using namespace velitems;
   if (argc < 2) return UsageError("no command given");
   const std::string name = argv[1];
-  if (name == "help" || name == "--help" || name == "-h") {
-    PrintUsage(stdout);
+  if (name == "--version") {
+    std::printf("velitems %s\n", VEL_VERSION);
     return 0;
   }
-  for (const Command& c : kCommands) {
-    if (name == c.name) return c.run(Args(argv + 2, argv + argc));
+  if (name == "help" || name == "--help" || name == "-h") {
+    if (argc == 2) {
+      PrintUsage(stdout);
+      return 0;
+    }
+    const Command* c = FindCommand(argv[2]);
+    if (!c) return UsageError("unknown command \"" + std::string(argv[2]) + "\"");
+    std::fputs(c->usage, stdout);
+    return 0;
   }
+  if (const Command* c = FindCommand(name)) return c->run(Args(argv + 2, argv + argc));
   return UsageError("unknown command \"" + name + "\"");
 }

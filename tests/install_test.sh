@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# The installed tree and the Debian package work without the build tree:
+# `cmake --install` into a staging prefix, and the .deb unpacked into an empty
+# root; each one's velitems registers its own modules in an empty store and
+# reads the samples.
+#   install_test.sh BUILD_DIR SOURCE_DIR
+set -euo pipefail
+build=$1
+source=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+check_tree() {  # check_tree VELITEMS LIBDIR
+  local velitems=$1 libdir=$2
+  export VEL_REGISTRY="$work/registry-$RANDOM.db"
+  ldd "$velitems" | grep -q "libvelplatform.so => $libdir" || { echo "velitems does not load $libdir/libvelplatform.so"; ldd "$velitems"; exit 1; }
+  "$velitems" read -r "$source/samples" > "$work/read.txt"
+  grep -q 'plugin MMS' "$work/read.txt" || { echo "no MMS sample read"; cat "$work/read.txt"; exit 1; }
+  grep -q 'plugin Audio' "$work/read.txt" || { echo "no audio sample read"; cat "$work/read.txt"; exit 1; }
+  "$velitems" registry dump 'HKEY_CLASSES_ROOT\CLSID' | grep -A1 -F '\InprocServer32]' | grep -F '@=REG_SZ:"' \
+    | grep -v -F "$libdir" && { echo "a module registered outside $libdir"; exit 1; }
+  [ -n "$("$velitems" --version)" ]
+}
+
+# cmake --install, then the build tree out of reach.
+cmake --install "$build" --prefix "$work/prefix" > /dev/null
+check_tree "$work/prefix/bin/velitems" "$work/prefix/bin/../lib/velitems"
+[ -f "$work/prefix/share/man/man1/velitems.1" ]
+[ -f "$work/prefix/share/bash-completion/completions/velitems" ]
+
+# The package, built from the same tree and unpacked into an empty root.
+(cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/deb" > /dev/null)
+deb=$(ls "$work"/deb/velitems_*_amd64.deb)
+dpkg-deb -f "$deb" Depends | grep -q libsqlite3 || { echo "Depends lacks libsqlite3"; dpkg-deb -I "$deb"; exit 1; }
+dpkg-deb -x "$deb" "$work/root"
+check_tree "$work/root/usr/bin/velitems" "$work/root/usr/bin/../lib/velitems"
+echo "install and package: ok"
