@@ -10,6 +10,7 @@
 #include "messaging/MMS/WspCoding.h"
 #include "platform/base/Ascii.h"
 #include "platform/com/oleauto.h"
+#include "platform/win32/fileapi.h"
 #include "ylib/YBufMalloc.h"
 #include "ylib/YCOMUtilities.h"
 #include "ylib/YErrorFrame.h"
@@ -138,7 +139,7 @@ std::u16string CVelMMSFileHelper::CreateMMSFile(IVelItem* item, IVelItem* sender
     if (sender) writer.SetFrom(ToAnsi(AddressOf(sender)));
 
     if (!item) YThrowHr(E_POINTER, f);
-    const std::u16string path = CYFileUtilities::ConcatPathname(folder, MessageFileName(VelItemText(item, u"Title")));
+    const std::u16string path = CYFileUtilities::ConcatPathname(folder, MessageFileName(VelItemText(item, u"Title")), kNativePathSeparator);
     writer.Write(path.c_str());
     return path;
   });
@@ -166,7 +167,7 @@ ComPtr<IVelEnum> CVelMMSFileHelper::ExtractFilesFromMMS(IVelItem* item, std::u16
         part.NormalizeSmil();
       }
       name = vel::mms::MakeSafePartFileName(name, index, part);
-      const std::u16string path = CYFileUtilities::ConcatPathname(folder, name);
+      const std::u16string path = CYFileUtilities::ConcatPathname(folder, name, kNativePathSeparator);
       // A partly written file still yields an item; one never created fails below on its time.
       // A part without data still gets its (empty) file, so one empty part does not
       // cost the whole message its extraction.

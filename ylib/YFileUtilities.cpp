@@ -122,7 +122,8 @@ bool CYFileUtilities::IsRelativePath(std::u16string_view path) {
   });
 }
 
-std::u16string CYFileUtilities::ConcatPathname(std::u16string_view first, std::u16string_view second) {
+std::u16string CYFileUtilities::ConcatPathname(std::u16string_view first, std::u16string_view second,
+                                               std::u16string_view separator) {
   return YErrorFrame(VEL_FRAME(u"CYFileUtilities::ConcatPathname"), [&](const YFrame& frame) {
     if (second.empty()) return std::u16string(first);
     if (first.empty()) {
@@ -131,7 +132,7 @@ std::u16string CYFileUtilities::ConcatPathname(std::u16string_view first, std::u
           .AddDetail(u"CYFileUtilities::ConcatPathname() str2", second);
     }
     std::u16string out(first);
-    EnsurePathSeparatorAtEnd(out, u"\\");
+    EnsurePathSeparatorAtEnd(out, separator);
     out += IsSeparator(second.front()) ? second.substr(1) : second;
     return out;
   });

@@ -40,8 +40,12 @@ class CYFileUtilities {
   static void EnsurePathSeparatorAtEnd(std::u16string& path, std::u16string_view separator = u"\\");
   static std::u16string SetPathSeparator(std::u16string_view path, char16_t separator);
   static bool IsRelativePath(std::u16string_view path);
-  // An empty first text with a non-empty second raises 1010.
-  static std::u16string ConcatPathname(std::u16string_view first, std::u16string_view second);
+  // first and second with one separator between them (a separator already
+  // ending first, or starting second, is kept as the only one); "\\" by
+  // default, as registry key paths want. An empty first text with a
+  // non-empty second raises 1010.
+  static std::u16string ConcatPathname(std::u16string_view first, std::u16string_view second,
+                                       std::u16string_view separator = u"\\");
   static std::u16string GetUnicodePath(std::u16string_view path);
   static void RemoveUnicodePath(std::u16string& path);
 

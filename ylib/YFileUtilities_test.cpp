@@ -105,6 +105,10 @@ TEST(CYFileUtilitiesText, ConcatenationRelativityAndSeparators) {
     EXPECT_EQ(U8(CYFileUtilities::ConcatPathname(c.first, c.second)), U8(c.result))
         << U8(c.first) << " + " << U8(c.second);
   }
+  // Paths the module makes for others join with the file system's separator;
+  // one the caller already put at the end stays the only one.
+  EXPECT_EQ(U8(CYFileUtilities::ConcatPathname(u"out", u"a.txt", kNativePathSeparator)), "out/a.txt");
+  EXPECT_EQ(U8(CYFileUtilities::ConcatPathname(u"out\\", u"a.txt", kNativePathSeparator)), "out\\a.txt");
   const auto r = Raised([] { CYFileUtilities::ConcatPathname(u"", u"file"); });
   ASSERT_TRUE(r);
   EXPECT_EQ(r->entries, (Entries{{"Invalid function parameter.", 1010}}));

@@ -28,6 +28,11 @@
 #include "platform/com/types.h"
 #include "platform/win32/winbase.h"
 
+// The separator of the file system's own path texts. The file functions take
+// both separators; texts the module makes for others (paths it records,
+// prints or proposes) use this one.
+constexpr char16_t kNativePathSeparator[] = u"/";
+
 constexpr DWORD MAX_PATH = 260;
 
 constexpr DWORD GENERIC_READ = 0x80000000;
