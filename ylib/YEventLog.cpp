@@ -161,8 +161,14 @@ void CYEventLog::InitEventResources() noexcept {
       const std::u16string& source = m_config.applicationName;
       const std::u16string key = CYFileUtilities::ConcatPathname(kEventLogKey, source);
       const std::u16string file = CYFileUtilities::ConcatPathname(CYFileUtilities::GetTempDirectory(), kYEventMessageFile);
-      CYRegistry::SetValue(key, u"EventMessageFile", file.c_str());
-      CYRegistry::SetValue(key, u"TypesSupported", static_cast<DWORD>(7));
+      // Written only when they differ: every process start comes here, and a
+      // write would take the store's write lock and wake its watchers.
+      if (CYRegistry::GetStringValue(key, u"EventMessageFile", u"") != file) {
+        CYRegistry::SetValue(key, u"EventMessageFile", file.c_str());
+      }
+      if (CYRegistry::GetDWORDValue(key, u"TypesSupported", 0, false) != 7) {
+        CYRegistry::SetValue(key, u"TypesSupported", static_cast<DWORD>(7));
+      }
       if (CYFileUtilities::FileExists(file)) return;
       // Written under a name of this thread's own and then renamed, so no
       // process ever finds a half-written message file under the real name.

@@ -16,10 +16,12 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "testing/ChildProcess.h"
 #include "testing/TempStore.h"
+#include "platform/win32/UniqueHandles.h"
 #include "ylib/YEventLog.h"
 #include "ylib/YFileLog.h"
 #include "ylib/YLogConfig.h"
@@ -276,6 +278,36 @@ std::uint32_t ResourceEntry(const std::vector<std::uint8_t>& b, std::size_t sect
     if (U32(b, entry) == id) return U32(b, entry + 4);
   }
   throw std::runtime_error("resource id " + std::to_string(id) + " missing");
+}
+
+TEST_F(LogSinksTest, EventResourcesAlreadyRegisteredAreNotWrittenAgain) {
+  // Every process start registers the event source; a store that holds it
+  // already must not be written (a write takes the store's lock and wakes
+  // every watcher of the machine).
+  const auto lastWrite = [] {
+    vel::UniqueHKey key;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                            u"System\\CurrentControlSet\\Services\\EventLog\\Application\\Zandor software", 0,
+                            KEY_READ, key.put()),
+              ERROR_SUCCESS);
+    FILETIME time{};
+    RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     nullptr, &time);
+    return (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+  };
+  CYLogConfig config;
+  {
+    CYEventLog first;
+    first.SetConfig(config);
+    first.InitEventResources();
+  }
+  const std::uint64_t before = lastWrite();
+  ASSERT_NE(before, 0u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  CYEventLog second;
+  second.SetConfig(config);
+  second.InitEventResources();
+  EXPECT_EQ(lastWrite(), before);
 }
 
 TEST_F(LogSinksTest, EventResourcesRegisterTheSourceAndAResourceOnlyMessageDll) {
