@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "framework/VelItems.h"
+#include "contract/VelItemsLib.h"
 #include "ylib/YUtf8.h"
 
 namespace {

@@ -17,8 +17,8 @@
 
 #include "audio/AudioPropertyMap.h"
 #include "audio/wave/WaveTestFiles.h"
-#include "framework/VelItems.h"
-#include "module/VelItemPluginsLib.h"
+#include "contract/VelItemPluginsLib.h"
+#include "contract/VelItemsLib.h"
 #include "module/module_test_store.h"
 #include "platform/com/combase.h"
 #include "platform/com/comdef.h"

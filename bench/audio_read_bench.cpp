@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "bench/bench_module.h"
-#include "module/VelItemPluginsLib.h"
+#include "contract/VelItemPluginsLib.h"
 #include "platform/com/combase.h"
 #include "platform/com/comdef.h"
 #include "platform/text.h"

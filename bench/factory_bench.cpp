@@ -6,7 +6,7 @@
 #include <string>
 
 #include "bench/bench_module.h"
-#include "module/VelItemPluginsLib.h"
+#include "contract/VelItemPluginsLib.h"
 #include "platform/com/combase.h"
 #include "platform/com/comdef.h"
 

@@ -4,11 +4,11 @@
 #include <memory>
 #include <string>
 
-#include "VelItems/VelItemHelpers.h"
-#include "framework/VelItems.h"
+#include "contract/VelComBoundary.h"
+#include "contract/VelItemsLib.h"
+#include "framework/VelItemHelpers.h"
 #include "framework/VelPluginHelpers.h"
 #include "messaging/MMS/vMessageReader.h"
-#include "module/VelComBoundary.h"
 #include "platform/com/oleauto.h"
 #include "ylib/YCOMUtilities.h"
 #include "ylib/YFormat.h"
