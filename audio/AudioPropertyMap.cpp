@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <type_traits>
 
-#include "framework/VelItems.h"
+#include "contract/VelItemsLib.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "framework/VelItems.h"
+#include "contract/VelItemsLib.h"
 #include "platform/text.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "framework/VelItems.h"
+#include "contract/VelItemsLib.h"
 #include "platform/com/oleauto.h"
 #include "ylib/YException.h"
 

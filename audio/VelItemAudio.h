@@ -18,7 +18,7 @@
 #include <string_view>
 
 #include "audio/MetaDataItem.h"
-#include "module/VelItemPluginsLib.h"
+#include "contract/VelItemPluginsLib.h"
 #include "platform/com/comdef.h"
 #include "platform/com/comobject.h"
 #include "ylib/YCOMClassFactory.h"

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "audio/VelItemAudio.h"
-#include "framework/VelItems.h"
+#include "contract/VelItemsLib.h"
 #include "platform/text.h"
 
 namespace {

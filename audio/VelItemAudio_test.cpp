@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "audio/AudioPropertyMap.h"
-#include "framework/VelItems.h"
-#include "module/VelItemPluginsLib.h"
+#include "contract/VelItemsLib.h"
+#include "contract/VelItemPluginsLib.h"
 #include "platform/com/combase.h"
 #include "platform/com/comdef.h"
 #include "platform/com/oleauto.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "module/VelItemPluginsLib.h"
+#include "contract/VelItemPluginsLib.h"
 #include "platform/com/combase.h"
 #include "platform/com/comdef.h"
 #include "platform/text.h"

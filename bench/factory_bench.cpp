@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "module/VelItemPluginsLib.h"
+#include "contract/VelItemPluginsLib.h"
 #include "platform/com/combase.h"
 #include "platform/com/comdef.h"
 #include "testing/BenchModuleStore.h"

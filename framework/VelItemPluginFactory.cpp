@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "module/VelComBoundary.h"
+#include "contract/VelComBoundary.h"
 #include "platform/com/oleauto.h"
 #include "ylib/YFileUtilities.h"
 #include "ylib/YGUID.h"

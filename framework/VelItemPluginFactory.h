@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "module/VelItemPluginsLib.h"
+#include "contract/VelItemPluginsLib.h"
 #include "platform/com/comdef.h"
 #include "platform/com/comobject.h"
 #include "ylib/YCOMClassFactory.h"

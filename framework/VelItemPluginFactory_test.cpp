@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "contract/VelItemPluginsLib.h"
 #include "framework/VelPluginHelpers.h"
-#include "module/VelItemPluginsLib.h"
 #include "platform/com/combase.h"
 #include "platform/com/comdef.h"
 #include "platform/com/oleauto.h"

@@ -1,10 +1,10 @@
 #include "messaging/VelItemMMS.h"
 
-#include "VelItems/VelItemHelpers.h"
+#include "contract/VelComBoundary.h"
+#include "framework/VelItemHelpers.h"
 #include "framework/VelPluginHelpers.h"
 #include "messaging/MMS/MMSCodec2.h"
 #include "messaging/VelMMSFileHelper.h"
-#include "module/VelComBoundary.h"
 #include "ylib/YCOMUtilities.h"
 #include "ylib/YLogging.h"
 #include "ylib/YVariant.h"

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "framework/VelItems.h"
+#include "contract/VelItemPluginsLib.h"
+#include "contract/VelItemsLib.h"
 #include "messaging/MMS/MMSCodec2.h"
 #include "messaging/MMS/MMSWriter.h"
 #include "messaging/MMS/WspCoding.h"
-#include "module/VelItemPluginsLib.h"
 #include "platform/com/combase.h"
 #include "platform/com/comdef.h"
 #include "platform/com/oleauto.h"

@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <string>
 
-#include "VelItems/VelItemHelpers.h"
-#include "framework/VelItems.h"
+#include "contract/VelComBoundary.h"
+#include "contract/VelItemsLib.h"
+#include "framework/VelItemHelpers.h"
 #include "framework/VelPluginHelpers.h"
 #include "messaging/vmessage/ReadvMessage.h"
-#include "module/VelComBoundary.h"
+#include "contract/VelComBoundary.h"
 #include "platform/com/oleauto.h"
 #include "ylib/YCOMUtilities.h"
 #include "ylib/YFormat.h"

@@ -3,7 +3,7 @@
 // Thread safety: any thread; the object keeps no state between calls.
 #pragma once
 
-#include "module/VelItemPluginsLib.h"
+#include "contract/VelItemPluginsLib.h"
 #include "platform/com/comobject.h"
 
 class CVelItemSMS : public vel::com::Implements<vel::com::DispatchImpl<IVelItemPlugin>,

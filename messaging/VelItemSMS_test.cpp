@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "framework/VelItems.h"
-#include "module/VelItemPluginsLib.h"
+#include "contract/VelItemsLib.h"
+#include "contract/VelItemPluginsLib.h"
 #include "platform/com/combase.h"
 #include "platform/com/comdef.h"
 #include "platform/com/oleauto.h"

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "framework/VelItems.h"
+#include "contract/VelItemsLib.h"
 #include "platform/com/comdef.h"
 
 // MIME types for parts whose content type the codec could not name, by the

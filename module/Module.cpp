@@ -14,11 +14,11 @@
 #include <string>
 
 #include "audio/VelItemAudio.h"
+#include "contract/VelItemPluginsLib.h"
 #include "framework/VelItemPluginFactory.h"
 #include "image/VelItemImage.h"
 #include "messaging/VelItemMMS.h"
 #include "messaging/VelItemSMS.h"
-#include "module/VelItemPluginsLib.h"
 #include "module/VelRegistration.h"
 #include "platform/com/comobject.h"
 #include "platform/win32/thismodule.h"

@@ -1,6 +1,6 @@
 #include "module/VelRegistration.h"
 
-#include "module/VelItemPluginsLib.h"
+#include "contract/VelItemPluginsLib.h"
 #include "platform/com/combase.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include "video/VelItemVideo.h"
 
+#include "contract/VelComBoundary.h"
 #include "framework/VelPluginHelpers.h"
-#include "module/VelComBoundary.h"
 #include "platform/win32/shlobj.h"
 
 namespace {

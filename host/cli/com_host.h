@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "framework/VelItems.h"
-#include "module/VelItemPluginsLib.h"
+#include "contract/VelItemPluginsLib.h"
+#include "contract/VelItemsLib.h"
 #include "platform/com/comdef.h"
 
 namespace velitems {

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "framework/VelItems.h"
+#include "contract/VelItemsLib.h"
 
 namespace velitems {
 

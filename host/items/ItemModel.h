@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/VelItems.h"
+#include "contract/VelItemsLib.h"
 #include "platform/com/comdef.h"
 #include "platform/com/comobject.h"
 

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "framework/VelItems.h"
+#include "contract/VelItemsLib.h"
 #include "platform/com/comdef.h"
 #include "platform/win32/winbase.h"
 #include "testing/TempStore.h"

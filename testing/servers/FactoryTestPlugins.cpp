@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "module/VelItemPluginsLib.h"
+#include "contract/VelItemPluginsLib.h"
 #include "platform/com/comdef.h"
 #include "platform/com/comobject.h"
 #include "platform/com/oleauto.h"

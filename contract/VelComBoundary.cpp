@@ -1,4 +1,4 @@
-#include "module/VelComBoundary.h"
+#include "contract/VelComBoundary.h"
 
 #include <string>
 

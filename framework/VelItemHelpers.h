@@ -14,7 +14,7 @@
 // Thread safety: any thread; the items are the host's, which guards them.
 #pragma once
 
-#include "framework/VelItems.h"
+#include "contract/VelItemsLib.h"
 #include "platform/com/comdef.h"
 
 class CVelItemHelpers {

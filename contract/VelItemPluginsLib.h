@@ -13,7 +13,7 @@
 // Thread safety: declarations and immutable tables only.
 #pragma once
 
-#include "framework/VelItems.h"
+#include "contract/VelItemsLib.h"
 #include "platform/com/dispatch.h"
 #include "platform/com/interfaces.h"
 

@@ -1,7 +1,7 @@
 // MergeItems over real host items (libVelItems.so registered in a fresh
 // store), plus a test-only item that can hold one key twice, which the host's
 // items never do.
-#include "VelItems/VelItemHelpers.h"
+#include "framework/VelItemHelpers.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>

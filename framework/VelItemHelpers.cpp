@@ -1,4 +1,4 @@
-#include "VelItems/VelItemHelpers.h"
+#include "framework/VelItemHelpers.h"
 
 #include <map>
 #include <string>
