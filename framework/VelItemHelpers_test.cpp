@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/host_items_fixture.h"
 #include "platform/com/comobject.h"
 #include "platform/registry/store.h"
 #include "platform/text.h"
@@ -83,29 +84,8 @@ class TestItem : public vel::com::Implements<vel::com::DispatchImpl<IVelItem>, v
   HRESULT Exists(BSTR, BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
 };
 
-class MergeItems : public ::testing::Test {
+class MergeItems : public HostItemsTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velmerge-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    setenv("VEL_REGISTRY", (dir_ + "/registry.db").c_str(), 1);
-    vel::RegistryReset();
-    const char* bin = std::getenv("VEL_TEST_BIN");
-    ASSERT_NE(bin, nullptr);
-    module_ = LoadLibraryW(vel::FromUtf8(std::string(bin) + "/libVelItems.so").c_str());
-    ASSERT_NE(module_, nullptr);
-    auto reg = reinterpret_cast<HRESULT (*)()>(GetProcAddress(module_, "DllRegisterServer"));
-    ASSERT_NE(reg, nullptr);
-    ASSERT_EQ(reg(), S_OK);
-  }
-  void TearDown() override {
-    if (module_) FreeLibrary(module_);
-    vel::RegistryReset();
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-
   static ComPtr<IVelItem> Item(const std::vector<Prop>& props, const char16_t* cls = u"", const char16_t* label = u"") {
     ComPtr<IVelItem> item;
     EXPECT_EQ(CoCreateInstance(CLSID_VelItem, nullptr, CLSCTX_ALL, IID_IVelItem, reinterpret_cast<void**>(&item)),
@@ -168,8 +148,6 @@ class MergeItems : public ::testing::Test {
     return out;
   }
 
-  std::string dir_;
-  HMODULE module_ = nullptr;
 };
 
 using Lines = std::vector<std::string>;
