@@ -1,29 +1,23 @@
 // Test fixture for framework code that works on real host items: a fresh
-// registry store in a temporary folder with libVelItems.so registered in it,
-// so CLSID_VelItem creates the host's item. Removed again after each test.
+// registry store (TempStore) with this build's libVelItems.so ($VEL_TEST_BIN)
+// registered in it, so CLSID_VelItem creates the host's item.
 //
 // Thread safety: test set-up; one test at a time.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
-#include "platform/registry/store.h"
+#include "platform/registry/test_store_fixture.h"
 #include "platform/text.h"
 #include "platform/win32/winbase.h"
 
-class HostItemsTest : public ::testing::Test {
+class HostItemsTest : public TempStore {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velitems-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    setenv("VEL_REGISTRY", (dir_ + "/registry.db").c_str(), 1);
-    vel::RegistryReset();
+    TempStore::SetUp();
     const char* bin = std::getenv("VEL_TEST_BIN");
     ASSERT_NE(bin, nullptr);
     module_ = LoadLibraryW(vel::FromUtf8(std::string(bin) + "/libVelItems.so").c_str());
@@ -34,11 +28,10 @@ class HostItemsTest : public ::testing::Test {
   }
   void TearDown() override {
     if (module_) FreeLibrary(module_);
-    vel::RegistryReset();
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
+    module_ = nullptr;
+    TempStore::TearDown();
   }
 
-  std::string dir_;
+ private:
   HMODULE module_ = nullptr;
 };
