@@ -10,6 +10,8 @@
 #include "audio/wave/WaveHeader.h"
 #include "contract/VelComBoundary.h"
 #include "contract/VelItemsLib.h"
+#include "framework/ItemProperties.h"
+#include "framework/PluginIdentity.h"
 #include "framework/VelPluginHelpers.h"
 #include "platform/com/oleauto.h"
 #include "platform/text.h"
@@ -25,12 +27,19 @@ constexpr char16_t kSource[] = u"VelItemAudio";
 constexpr const IID& kPlugin = IID_IVelItemPlugin;
 constexpr const IID& kAudio = IID_IVelItemAudio;
 constexpr const char16_t* kProgId = kProgIdVelItemAudio;
+const vel::framework::PluginIdentity kIdentity{u"CVelItemAudio", kSource, kProgId, u"Audio", CSIDL_MYMUSIC};
 
 constexpr char16_t kPicture[] = u"Picture";
 // The tags of a file could not be written.
 constexpr YErrorDef kErrWritingAudioMetadata{61004, u"Error writing audio metadata."};
 
-std::u16string BstrText(BSTR text) { return text ? std::u16string(text, SysStringLen(text)) : std::u16string(); }
+using vel::framework::Add;
+using vel::framework::BstrText;
+using vel::framework::Exists;
+using vel::framework::IsEmptyValue;
+using vel::framework::NewItem;
+using vel::framework::PropertiesOf;
+using vel::framework::Put;
 
 std::u16string AsciiLower(std::u16string text) {
   for (char16_t& c : text) {
@@ -50,42 +59,6 @@ bool IsWindowsMedia(std::u16string_view ext) {
 bool IsMp4(std::u16string_view ext) { return ext == u".m4a" || ext == u".mp4" || ext == u".3gp" || ext == u".aac"; }
 
 bool SameNameNoCase(std::u16string_view a, std::u16string_view b) { return vel::CompareNoCase(a, b) == 0; }
-
-// A VT_EMPTY value, or a text with nothing in it: nothing worth adding.
-bool IsEmptyValue(const VARIANT& value) {
-  return value.vt == VT_EMPTY || (value.vt == VT_BSTR && (value.bstrVal == nullptr || SysStringLen(value.bstrVal) == 0));
-}
-
-ComPtr<IVelItem> NewItem() {
-  return YErrorFrame({u"CVelItemAudio::NewItem", kSource, __LINE__}, [&] {
-    ComPtr<IUnknown> created = CYCOMUtils::CreateObject(CLSID_VelItem, u"VelItemsLib::VelItem", CLSCTX_ALL);
-    ComPtr<IVelItem> item;
-    YCheckHr(created.QueryInterface(item));
-    return item;
-  });
-}
-
-ComPtr<IVelProperties> PropertiesOf(IVelItem* item, const YFrame& f) {
-  if (!item) YThrowHr(E_POINTER, f);
-  ComPtr<IVelProperties> properties;
-  YCheckHr(item->get_Properties(&properties));
-  if (!properties) YThrowHr(E_POINTER, f);
-  return properties;
-}
-
-void Put(IVelProperties* properties, const char16_t* name, const char16_t* ns, const _variant_t& value) {
-  YCheckHr(properties->put_Value(_bstr_t(name), _bstr_t(ns), value));
-}
-
-void Add(IVelProperties* properties, const _variant_t& value, std::u16string_view name, std::u16string_view ns) {
-  YCheckHr(properties->Add(value, _bstr_t(name), _bstr_t(ns)));
-}
-
-bool Exists(IVelProperties* properties, const char16_t* name, const char16_t* ns) {
-  VARIANT_BOOL exists = VARIANT_FALSE;
-  YCheckHr(properties->Exists(_bstr_t(name), _bstr_t(ns), &exists));
-  return exists == VARIANT_TRUE;
-}
 
 // The MIME type that the audio plugin's configuration gives ext; possibly empty.
 std::u16string MimeTypeOf(std::u16string_view ext) {
@@ -167,19 +140,12 @@ void CVelItemAudio::FinalRelease() {
 }
 
 HRESULT CVelItemAudio::QueryCapability(LONG nCapability, VARIANT_BOOL* pbRetVal) {
-  return VelComBoundary(kPlugin, kProgId, {u"CVelItemAudio::QueryCapability", kSource, __LINE__},
-                        [&] { CVelPluginHelpers::QueryCapability(nCapability, pbRetVal); });
+  return kIdentity.QueryCapability(nCapability, pbRetVal);
 }
 
-HRESULT CVelItemAudio::get_Name(BSTR* pVal) {
-  return VelComBoundary(kPlugin, kProgId, {u"CVelItemAudio::get_Name", kSource, __LINE__},
-                        [&] { CVelPluginHelpers::Name(u"Audio", pVal); });
-}
+HRESULT CVelItemAudio::get_Name(BSTR* pVal) { return kIdentity.Name(pVal); }
 
-HRESULT CVelItemAudio::get_CustomStoragePath(BSTR* pVal) {
-  return VelComBoundary(kPlugin, kProgId, {u"CVelItemAudio::get_CustomStoragePath", kSource, __LINE__},
-                        [&] { CVelPluginHelpers::StoragePath(CSIDL_MYMUSIC, pVal); });
-}
+HRESULT CVelItemAudio::get_CustomStoragePath(BSTR* pVal) { return kIdentity.CustomStoragePath(pVal); }
 
 // ---------------------------------------------------------------------------
 // Reading

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "testing/HostItemsTest.h"
 #include "platform/com/comobject.h"
 #include "platform/registry/store.h"
 #include "platform/text.h"
@@ -86,13 +87,8 @@ class TestItem : public vel::com::Implements<vel::com::DispatchImpl<IVelItem>, v
   HRESULT Exists(BSTR, BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
 };
 
-class MergeItems : public TempStore {
+class MergeItems : public HostItemsTest {
  protected:
-  void SetUp() override {
-    TempStore::SetUp();
-    ASSERT_EQ(store_->RegisterModule("libVelItems.so"), "");
-  }
-
   static ComPtr<IVelItem> Item(const std::vector<Prop>& props, const char16_t* cls = u"", const char16_t* label = u"") {
     ComPtr<IVelItem> item;
     EXPECT_EQ(CoCreateInstance(CLSID_VelItem, nullptr, CLSCTX_ALL, IID_IVelItem, reinterpret_cast<void**>(&item)),
@@ -154,6 +150,7 @@ class MergeItems : public TempStore {
     out.push_back("label=" + vel::ToUtf8(std::u16string(label.view())));
     return out;
   }
+
 };
 
 using Lines = std::vector<std::string>;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "contract/VelComBoundary.h"
+#include "framework/ItemProperties.h"
 #include "platform/com/oleauto.h"
 #include "ylib/YFileUtilities.h"
 #include "ylib/YGUID.h"
@@ -42,7 +43,7 @@ void AddPlugin(CVelItemPluginFactory::PluginMap& map, const std::u16string& key,
   if (std::find(entry.clsids.begin(), entry.clsids.end(), clsid) == entry.clsids.end()) entry.clsids.push_back(clsid);
 }
 
-std::u16string BstrText(BSTR text) { return text ? std::u16string(text, SysStringLen(text)) : std::u16string(); }
+using vel::framework::BstrText;
 
 // An item property in kCoreNamespace as text; false when the item lacks it.
 bool GetCoreText(IVelProperties* properties, const char16_t* name, std::u16string& text) {

@@ -1,7 +1,7 @@
 #include "image/VelItemImage.h"
 
 #include "contract/VelComBoundary.h"
-#include "framework/VelPluginHelpers.h"
+#include "framework/PluginIdentity.h"
 #include "platform/win32/shlobj.h"
 
 namespace {
@@ -9,22 +9,16 @@ constexpr char16_t kSource[] = u"VelItemImage";
 constexpr const IID& kPlugin = IID_IVelItemPlugin;
 constexpr const IID& kImage = IID_IVelItemImage;
 constexpr const char16_t* kProgId = kProgIdVelItemImage;
+const vel::framework::PluginIdentity kIdentity{u"CVelItemImage", kSource, kProgId, u"Image", CSIDL_MYPICTURES};
 }  // namespace
 
 HRESULT CVelItemImage::QueryCapability(LONG nCapability, VARIANT_BOOL* pbRetVal) {
-  return VelComBoundary(kPlugin, kProgId, {u"CVelItemImage::QueryCapability", kSource, __LINE__},
-                        [&] { CVelPluginHelpers::QueryCapability(nCapability, pbRetVal); });
+  return kIdentity.QueryCapability(nCapability, pbRetVal);
 }
 
-HRESULT CVelItemImage::get_Name(BSTR* pVal) {
-  return VelComBoundary(kPlugin, kProgId, {u"CVelItemImage::get_Name", kSource, __LINE__},
-                        [&] { CVelPluginHelpers::Name(u"Image", pVal); });
-}
+HRESULT CVelItemImage::get_Name(BSTR* pVal) { return kIdentity.Name(pVal); }
 
-HRESULT CVelItemImage::get_CustomStoragePath(BSTR* pVal) {
-  return VelComBoundary(kPlugin, kProgId, {u"CVelItemImage::get_CustomStoragePath", kSource, __LINE__},
-                        [&] { CVelPluginHelpers::StoragePath(CSIDL_MYPICTURES, pVal); });
-}
+HRESULT CVelItemImage::get_CustomStoragePath(BSTR* pVal) { return kIdentity.CustomStoragePath(pVal); }
 
 HRESULT CVelItemImage::ValidateItem(IVelItem* pItem, LONG* pStatus) {
   return VelComBoundary(kPlugin, kProgId, {u"CVelItemImage::ValidateItem", kSource, __LINE__},

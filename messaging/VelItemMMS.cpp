@@ -2,7 +2,8 @@
 
 #include "contract/VelComBoundary.h"
 #include "framework/VelItemHelpers.h"
-#include "framework/VelPluginHelpers.h"
+#include "framework/ItemProperties.h"
+#include "framework/PluginIdentity.h"
 #include "messaging/MMS/MMSCodec2.h"
 #include "messaging/VelMMSFileHelper.h"
 #include "ylib/YCOMUtilities.h"
@@ -14,11 +15,10 @@ constexpr char16_t kSource[] = u"VelItemMMS";
 constexpr const IID& kPlugin = IID_IVelItemPlugin;
 constexpr const IID& kMms = IID_IVelItemMMS;
 constexpr const char16_t* kProgId = kProgIdVelItemMMS;
+const vel::framework::PluginIdentity kIdentity{u"CVelItemMMS", kSource, kProgId, u"MMS", 0};
 constexpr char16_t kMmsMimeType[] = u"application/vnd.zandor.vexa.mms";
 
-void PutText(IVelProperties* properties, const char16_t* name, std::u16string_view text) {
-  YCheckHr(properties->put_Value(_bstr_t(name), _bstr_t(kCoreNamespace), _variant_t(text)));
-}
+using vel::framework::PutText;
 }  // namespace
 
 ComPtr<IVelItem> CVelItemMMS::ReadMetadataImpl(const std::u16string& path) {
@@ -55,19 +55,12 @@ ComPtr<IVelItem> CVelItemMMS::ReadMetadataImpl(const std::u16string& path) {
 }
 
 HRESULT CVelItemMMS::QueryCapability(LONG nCapability, VARIANT_BOOL* pbRetVal) {
-  return VelComBoundary(kPlugin, kProgId, {u"CVelItemMMS::QueryCapability", kSource, __LINE__},
-                        [&] { CVelPluginHelpers::QueryCapability(nCapability, pbRetVal); });
+  return kIdentity.QueryCapability(nCapability, pbRetVal);
 }
 
-HRESULT CVelItemMMS::get_Name(BSTR* pVal) {
-  return VelComBoundary(kPlugin, kProgId, {u"CVelItemMMS::get_Name", kSource, __LINE__},
-                        [&] { CVelPluginHelpers::Name(u"MMS", pVal); });
-}
+HRESULT CVelItemMMS::get_Name(BSTR* pVal) { return kIdentity.Name(pVal); }
 
-HRESULT CVelItemMMS::get_CustomStoragePath(BSTR* pVal) {
-  return VelComBoundary(kPlugin, kProgId, {u"CVelItemMMS::get_CustomStoragePath", kSource, __LINE__},
-                        [&] { CVelPluginHelpers::StoragePath(0, pVal); });
-}
+HRESULT CVelItemMMS::get_CustomStoragePath(BSTR* pVal) { return kIdentity.CustomStoragePath(pVal); }
 
 HRESULT CVelItemMMS::ValidateItem(IVelItem* pItem, LONG* pStatus) {
   return VelComBoundary(kPlugin, kProgId, {u"CVelItemMMS::ValidateItem", kSource, __LINE__},

@@ -6,9 +6,10 @@
 #include "contract/VelComBoundary.h"
 #include "contract/VelItemsLib.h"
 #include "framework/VelItemHelpers.h"
+#include "framework/ItemProperties.h"
+#include "framework/PluginIdentity.h"
 #include "framework/VelPluginHelpers.h"
 #include "messaging/vmessage/ReadvMessage.h"
-#include "contract/VelComBoundary.h"
 #include "platform/com/oleauto.h"
 #include "ylib/YCOMUtilities.h"
 #include "ylib/YFormat.h"
@@ -18,12 +19,14 @@ namespace {
 constexpr char16_t kSource[] = u"VelItemSMS";
 constexpr const IID& kPlugin = IID_IVelItemPlugin;
 constexpr const char16_t* kProgId = kProgIdVelItemSMS;
+const vel::framework::PluginIdentity kIdentity{u"CVelItemSMS", kSource, kProgId, u"SMS", 0};
 
 constexpr char16_t kMimeType[] = u"application/vnd.zandor.vexa.sms";
 constexpr unsigned kReadBits = 0x1F1;  // everything but the status
 constexpr LCID kSystemDefaultLocale = 0x800;
 
-std::u16string_view View(BSTR s) { return s ? std::u16string_view(s, SysStringLen(s)) : std::u16string_view(); }
+// The text of a BSTR field of the record.
+constexpr auto& View = vel::framework::BstrView;
 
 // "name <number>", or the number alone when there is no name.
 std::u16string PartyText(BSTR names, BSTR numbers) {
@@ -45,9 +48,7 @@ DATE MessageDate(const vMessageRecord& r) {
   return date;
 }
 
-void Put(IVelProperties* properties, const char16_t* name, const _variant_t& value) {
-  YCheckHr(properties->put_Value(_bstr_t(name), _bstr_t(kCoreNamespace), value));
-}
+using vel::framework::Put;
 
 // The item of a ".vmg" file; only its class and type when the file cannot be read.
 ComPtr<IVelItem> ReadMetadataImpl(const char16_t* path) {
@@ -109,19 +110,12 @@ void MergeFileIntoItem(const char16_t* path, IVelItem* hostItem) {
 }  // namespace
 
 HRESULT CVelItemSMS::QueryCapability(LONG nCapability, VARIANT_BOOL* pbRetVal) {
-  return VelComBoundary(kPlugin, kProgId, {u"CVelItemSMS::QueryCapability", kSource, __LINE__},
-                        [&] { CVelPluginHelpers::QueryCapability(nCapability, pbRetVal); });
+  return kIdentity.QueryCapability(nCapability, pbRetVal);
 }
 
-HRESULT CVelItemSMS::get_Name(BSTR* pVal) {
-  return VelComBoundary(kPlugin, kProgId, {u"CVelItemSMS::get_Name", kSource, __LINE__},
-                        [&] { CVelPluginHelpers::Name(u"SMS", pVal); });
-}
+HRESULT CVelItemSMS::get_Name(BSTR* pVal) { return kIdentity.Name(pVal); }
 
-HRESULT CVelItemSMS::get_CustomStoragePath(BSTR* pVal) {
-  return VelComBoundary(kPlugin, kProgId, {u"CVelItemSMS::get_CustomStoragePath", kSource, __LINE__},
-                        [&] { CVelPluginHelpers::StoragePath(0, pVal); });
-}
+HRESULT CVelItemSMS::get_CustomStoragePath(BSTR* pVal) { return kIdentity.CustomStoragePath(pVal); }
 
 HRESULT CVelItemSMS::ValidateItem(IVelItem* pItem, LONG* pStatus) {
   return VelComBoundary(kPlugin, kProgId, {u"CVelItemSMS::ValidateItem", kSource, __LINE__},

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "framework/ItemProperties.h"
 #include "messaging/MMS/MMSCodec2.h"
 #include "messaging/MMS/MMSFileIO.h"
 #include "messaging/MMS/MMSWriter.h"
@@ -23,12 +24,7 @@ constexpr char16_t kSource[] = u"VelMMSFileHelper";
 constexpr std::uint8_t kSmilCode = 0x7D;
 constexpr int kLastWriteTime = 2;
 
-ComPtr<IVelProperties> PropertiesOf(IVelItem* item, const YFrame& f) {
-  ComPtr<IVelProperties> properties;
-  YCheckHr(item->get_Properties(&properties));
-  if (!properties) YThrowHr(E_POINTER, f);
-  return properties;
-}
+using vel::framework::PropertiesOf;
 
 // A recipient's or sender's address: its "Title", or its "Number" when the title is empty.
 std::u16string AddressOf(IVelItem* item) {

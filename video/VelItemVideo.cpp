@@ -1,29 +1,23 @@
 #include "video/VelItemVideo.h"
 
 #include "contract/VelComBoundary.h"
-#include "framework/VelPluginHelpers.h"
+#include "framework/PluginIdentity.h"
 #include "platform/win32/shlobj.h"
 
 namespace {
 constexpr char16_t kSource[] = u"VelItemVideo";
 constexpr const IID& kPlugin = IID_IVelItemPlugin;
 constexpr const char16_t* kProgId = kProgIdVelItemVideo;
+const vel::framework::PluginIdentity kIdentity{u"CVelItemVideo", kSource, kProgId, u"Video", CSIDL_MYVIDEO};
 }  // namespace
 
 HRESULT CVelItemVideo::QueryCapability(LONG nCapability, VARIANT_BOOL* pbRetVal) {
-  return VelComBoundary(kPlugin, kProgId, {u"CVelItemVideo::QueryCapability", kSource, __LINE__},
-                        [&] { CVelPluginHelpers::QueryCapability(nCapability, pbRetVal); });
+  return kIdentity.QueryCapability(nCapability, pbRetVal);
 }
 
-HRESULT CVelItemVideo::get_Name(BSTR* pVal) {
-  return VelComBoundary(kPlugin, kProgId, {u"CVelItemVideo::get_Name", kSource, __LINE__},
-                        [&] { CVelPluginHelpers::Name(u"Video", pVal); });
-}
+HRESULT CVelItemVideo::get_Name(BSTR* pVal) { return kIdentity.Name(pVal); }
 
-HRESULT CVelItemVideo::get_CustomStoragePath(BSTR* pVal) {
-  return VelComBoundary(kPlugin, kProgId, {u"CVelItemVideo::get_CustomStoragePath", kSource, __LINE__},
-                        [&] { CVelPluginHelpers::StoragePath(CSIDL_MYVIDEO, pVal); });
-}
+HRESULT CVelItemVideo::get_CustomStoragePath(BSTR* pVal) { return kIdentity.CustomStoragePath(pVal); }
 
 HRESULT CVelItemVideo::ValidateItem(IVelItem* pItem, LONG* pStatus) {
   return VelComBoundary(kPlugin, kProgId, {u"CVelItemVideo::ValidateItem", kSource, __LINE__},

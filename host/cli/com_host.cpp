@@ -144,4 +144,12 @@ std::string Narrow(std::u16string_view text) { return vel::ToUtf8(text); }
 std::u16string Wide(std::string_view text) { return vel::FromUtf8(text); }
 std::string BstrUtf8(BSTR text) { return text ? vel::ToUtf8(std::u16string_view(text, SysStringLen(text))) : ""; }
 
+std::string PluginName(IVelItemPlugin* plugin) {
+  BSTR name = nullptr;
+  if (FAILED(plugin->get_Name(&name))) return "";
+  std::string text = BstrUtf8(name);
+  SysFreeString(name);
+  return text;
+}
+
 }  // namespace velitems

@@ -34,6 +34,8 @@ bool EnsureRegistered();
 ComPtr<IVelItemPluginFactory> CreateFactory();
 ComPtr<IVelItem> CreateItem();
 ComPtr<IVelEnum> CreateEnum();
+// The plugin's name (get_Name) in UTF-8; empty when it answers none.
+std::string PluginName(IVelItemPlugin* plugin);
 
 // The description of the thread's error info (the module's report XML), or
 // the HRESULT's text when there is none.

@@ -206,6 +206,11 @@ std::string JsonString(std::string_view text) {
   return out + "\"";
 }
 
+std::string ErrorJson(const std::string& path, const std::optional<std::string>& hresult, const std::string& xml) {
+  return "{\"path\":" + JsonString(path) + ",\"error\":{\"hresult\":" + (hresult ? JsonString(*hresult) : "null") +
+         ",\"xml\":" + JsonString(xml) + "}}";
+}
+
 bool ItemJson(IVelItem* item, const std::string& path, const std::string& plugin, std::string& out, std::string& what,
               HRESULT& hr) {
   ItemContent c;

@@ -1,4 +1,5 @@
-// The JSON text of dates: what the stored value holds, to the millisecond.
+// The JSON text of dates (what the stored value holds, to the millisecond)
+// and of the line for a file that could not be read.
 #include <gtest/gtest.h>
 
 #include "host/cli/item_format.h"
@@ -24,6 +25,23 @@ TEST(JsonDateText, PrintsTheStoredMilliseconds) {
       {"out of range", 1e9, "null"},
   };
   for (const Row& r : rows) EXPECT_EQ(velitems::JsonDateText(r.date), r.want) << r.name;
+}
+
+TEST(ErrorJson, EscapesThePathAndTheReportAndWritesNullWithoutHresult) {
+  struct Row {
+    const char* name;
+    std::string path;
+    std::optional<std::string> hresult;
+    std::string xml;
+    const char* want;
+  } rows[] = {
+      {"no plugin", "a/b.xyz", std::nullopt, "", R"({"path":"a/b.xyz","error":{"hresult":null,"xml":""}})"},
+      {"failed call", "x.m4a", "0x80045D53", "\r\n<error>\"q\"</error>",
+       R"({"path":"x.m4a","error":{"hresult":"0x80045D53","xml":"\r\n<error>\"q\"</error>"}})"},
+      {"quote and backslash in the path", "a\"b\\c", "0x80070002", "",
+       R"({"path":"a\"b\\c","error":{"hresult":"0x80070002","xml":""}})"},
+  };
+  for (const Row& r : rows) EXPECT_EQ(velitems::ErrorJson(r.path, r.hresult, r.xml), r.want) << r.name;
 }
 
 }  // namespace

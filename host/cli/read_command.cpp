@@ -1,0 +1,212 @@
+// velitems read: each file's item read by the plugin the factory picks for
+// it, printed as a table or as JSON, with -j N on N threads in file order.
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/cli/com_host.h"
+#include "host/cli/commands.h"
+#include "host/cli/item_format.h"
+#include "host/cli/ordered_parallel.h"
+#include "platform/com/oleauto.h"
+#include "platform/win32/crtio.h"
+#include "platform/win32/fileapi.h"
+
+namespace velitems {
+namespace {
+
+struct Failure {
+  std::string what;
+  HRESULT hr = S_OK;
+  std::string xml;
+};
+
+Failure MakeFailure(const std::string& what, HRESULT hr) { return {what, hr, ErrorText(hr)}; }
+
+bool IsDirectory(const std::string& path) {
+  const DWORD a = GetFileAttributesW(Wide(path).c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Files below dir in sorted order (names by byte value), folders walked in place.
+void ListFolder(const std::string& dir, std::vector<std::string>& files) {
+  WIN32_FIND_DATAW found{};
+  HANDLE h = FindFirstFileW(Wide(dir + "/*").c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) return;
+  std::vector<std::pair<std::string, bool>> entries;
+  do {
+    const std::string name = Narrow(found.cFileName);
+    if (name == "." || name == "..") continue;
+    entries.emplace_back(name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+  } while (FindNextFileW(h, &found));
+  FindClose(h);
+  std::sort(entries.begin(), entries.end());
+  for (const auto& [name, isDir] : entries) {
+    const std::string path = (dir.empty() || dir.back() == '/' ? dir : dir + "/") + name;
+    if (isDir)
+      ListFolder(path, files);
+    else
+      files.push_back(path);
+  }
+}
+
+// One plugin object per plugin type, shared by all worker threads.
+class PluginCache {
+ public:
+  explicit PluginCache(IVelItemPluginFactory* factory) : factory_(factory) {}
+  // The plugin for the file (null when none); false with failure on error.
+  bool For(const std::string& path, ComPtr<IVelItemPlugin>& plugin, std::string& name, Failure& failure) {
+    std::lock_guard<std::mutex> hold(lock_);
+    ComPtr<IVelItemPlugin> chosen;
+    const HRESULT hr = factory_->CreateWithFile(_bstr_t(Wide(path)), &chosen);
+    if (FAILED(hr)) {
+      failure = MakeFailure("CreateWithFile", hr);
+      return false;
+    }
+    if (!chosen) {
+      plugin = nullptr;
+      return true;
+    }
+    name = PluginName(chosen);
+    auto [it, inserted] = plugins_.try_emplace(name, chosen);
+    plugin = it->second;
+    return true;
+  }
+
+ private:
+  std::mutex lock_;
+  IVelItemPluginFactory* factory_;
+  std::map<std::string, ComPtr<IVelItemPlugin>> plugins_;
+};
+
+struct ReadOptions {
+  bool json = false;
+  bool recurse = false;
+  int jobs = 1;
+  std::vector<std::string> paths;
+};
+
+struct FileResult {
+  bool failed = false;
+  bool skipped = false;
+  std::string out;  // standard output text
+  std::string err;  // standard error text
+};
+
+FileResult ReadOne(PluginCache& cache, const std::string& path, bool explicitPath, bool json) {
+  FileResult r;
+  ComPtr<IVelItemPlugin> plugin;
+  std::string name;
+  Failure failure;
+  bool ok = cache.For(path, plugin, name, failure);
+  if (ok && !plugin) {
+    if (!explicitPath) {
+      r.skipped = true;
+      return r;
+    }
+    r.failed = true;
+    r.err = "velitems: " + path + ": no plugin is registered for this file\n";
+    r.out = json ? ErrorJson(path, std::nullopt, "") + "\n" : path + ": no plugin\n";
+    return r;
+  }
+  ComPtr<IVelItem> item;
+  if (ok) {
+    const HRESULT hr = plugin->ReadMetadata(_bstr_t(Wide(path)), &item);
+    if (FAILED(hr)) {
+      failure = MakeFailure("ReadMetadata", hr);
+      ok = false;
+    } else if (!item) {
+      failure = {"ReadMetadata answered no item", E_POINTER, ""};
+      ok = false;
+    }
+  }
+  if (ok) {
+    std::string text, what;
+    HRESULT hr = S_OK;
+    ok = json ? ItemJson(item, path, name, text, what, hr) : ItemTable(item, path, name, text, what, hr);
+    if (ok)
+      r.out = text + "\n";
+    else
+      failure = MakeFailure(what, hr);
+  }
+  if (!ok) {
+    r.failed = true;
+    r.err = "velitems: " + path + ": " + failure.what + " failed: " + HrText(failure.hr) + "\n" +
+            (failure.xml.empty() ? "" : failure.xml + "\n");
+    r.out =
+        json ? ErrorJson(path, HrText(failure.hr), failure.xml) + "\n" : path + ": error " + HrText(failure.hr) + "\n";
+  }
+  return r;
+}
+
+}  // namespace
+
+int RunRead(const Args& args) {
+  ReadOptions o;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--json") {
+      o.json = true;
+    } else if (a == "-r") {
+      o.recurse = true;
+    } else if (a == "-j") {
+      if (i + 1 >= args.size()) return UsageError("read: -j needs a number");
+      try {
+        o.jobs = std::stoi(args[++i]);
+      } catch (...) {
+        o.jobs = 0;
+      }
+      if (o.jobs < 1 || o.jobs > 256) return UsageError("read: -j expects a number from 1 to 256");
+    } else if (!a.empty() && a[0] == '-' && a != "-") {
+      return UsageError("read: unknown option " + a);
+    } else {
+      o.paths.push_back(a);
+    }
+  }
+  if (o.paths.empty()) return UsageError("read expects at least one PATH");
+
+  InitCom();
+  if (!EnsureRegistered()) return 1;
+  ComPtr<IVelItemPluginFactory> factory = CreateFactory();
+  if (!factory) return 1;
+
+  int status = 0;
+  std::vector<std::pair<std::string, bool>> files;  // path, named on the command line
+  for (const std::string& p : o.paths) {
+    if (IsDirectory(p)) {
+      if (!o.recurse) {
+        std::fprintf(stderr, "velitems: %s is a folder (use -r)\n", p.c_str());
+        status = 1;
+        continue;
+      }
+      std::vector<std::string> found;
+      ListFolder(p, found);
+      for (std::string& f : found) files.emplace_back(std::move(f), false);
+    } else {
+      files.emplace_back(p, true);
+    }
+  }
+
+  PluginCache cache(factory);
+  const bool progress = _isatty(2) != 0;
+  vel::cli::ForEachOrdered<FileResult>(
+      files.size(), o.jobs, [] { InitCom(); },
+      [&](std::size_t i) { return ReadOne(cache, files[i].first, files[i].second, o.json); },
+      [&](std::size_t i, const FileResult& r) {
+        if (progress) std::fputs("\r\033[K", stderr);
+        std::fputs(r.err.c_str(), stderr);
+        std::fputs(r.out.c_str(), stdout);
+        std::fflush(stdout);
+        if (r.failed) status = 1;
+        if (progress && i + 1 < files.size())
+          std::fprintf(stderr, "\r[%zu/%zu] %s", i + 1, files.size(), files[i + 1].first.c_str());
+      });
+  if (progress) std::fputs("\r\033[K", stderr);
+  return status;
+}
+
+}  // namespace velitems
