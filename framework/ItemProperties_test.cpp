@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "framework/host_items_fixture.h"
+#include "framework/host_items_test_fixture.h"
 #include "platform/com/oleauto.h"
 #include "platform/text.h"
 #include "ylib/YException.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/host_items_fixture.h"
+#include "framework/host_items_test_fixture.h"
 #include "platform/com/comobject.h"
 #include "platform/registry/store.h"
 #include "platform/text.h"

@@ -1,6 +1,8 @@
-// Test fixture for framework code that works on real host items: a fresh
-// registry store (TempStore) with this build's libVelItems.so ($VEL_TEST_BIN)
-// registered in it, so CLSID_VelItem creates the host's item.
+// Test-only fixture for framework code that works on real host items: a
+// fresh registry store (TempStore) with this build's libVelItems.so
+// ($VEL_TEST_BIN) registered in it, so CLSID_VelItem creates the host's item.
+// It belongs with the shared test support and moves there once that library
+// is on this branch.
 //
 // Thread safety: test set-up; one test at a time.
 #pragma once
