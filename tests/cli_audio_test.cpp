@@ -72,11 +72,17 @@ TEST_F(CliAudioTest, PictureFailuresAreReported) {
   // The audio file is not there: the plugin's report.
   r = Velitems("picture clear " + missing);
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("velitems: WritePicture: 0x80045D53"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("velitems: WritePicture: The system cannot find the file specified. (0x80045D53)"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find("CVelItemAudio::WritePicture"), std::string::npos) << r.err;
+  r = Velitems("picture clear --verbose " + missing);
   EXPECT_NE(r.err.find("CVelItemAudio::WritePicture"), std::string::npos) << r.err;
   r = Velitems("picture get " + missing + " " + dir_ + "/out.jpg");
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("velitems: ReadPicture: 0x80045D53"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("velitems: ReadPicture: The system cannot find the file specified. (0x80045D53)"),
+            std::string::npos)
+      << r.err;
 }
 
 // Without the Windows Media runtime a ".wma" file still validates (0), and the

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -108,7 +109,9 @@ TEST_F(CliFactoryTest, MissingConfigurationKeyIsReported) {
   ASSERT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Zandor\\VelPlatform\\ItemPlugins"), ERROR_SUCCESS);
   Result r = Velitems("plugin a.mp3");
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("0x80045D53"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("(0x80045D53)"), std::string::npos) << r.err;
+  r = Velitems("plugin --verbose a.mp3");
+  EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("Failed to open registry key."), std::string::npos) << r.err;
 }
 
@@ -124,10 +127,42 @@ TEST_F(CliFactoryTest, FailingFilesAreReportedAndTheRunGoesOn) {
   EXPECT_EQ(lines[0].rfind("{\"path\":\"" + a + "\",\"error\":{\"hresult\":\"0x80045D53\",\"xml\":\"", 0), 0u)
       << lines[0];
   EXPECT_EQ(lines[1].rfind("{\"path\":\"" + b + "\",\"error\":", 0), 0u) << lines[1];
+  // Standard error says why in one line a file; the report comes with --verbose.
+  EXPECT_NE(r.err.find(a + ": The system cannot find the file specified.\n"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("<error>"), std::string::npos) << r.err;
+  r = Velitems("read --verbose " + a);
+  EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("<error>"), std::string::npos) << r.err;
 
   r = Velitems("write " + a + " Year:VT_BOGUS=1");
   EXPECT_EQ(r.status, 2) << r.err;
+}
+
+TEST_F(CliFactoryTest, TheTableShowsTheValuesItHoldsWithIsoDates) {
+  // An audio item holds the whole audio vocabulary; a file with no tags the
+  // plugin can read leaves nearly all of it empty.
+  const std::string song = dir_ + "/untagged.wma";
+  std::ofstream(song) << "x";
+  Result table = Velitems("read " + song);
+  ASSERT_EQ(table.status, 0) << table.err;
+  EXPECT_EQ(table.out.find("VT_EMPTY"), std::string::npos) << table.out;
+  EXPECT_NE(table.out.find("  URI "), std::string::npos) << table.out;
+  Result all = Velitems("read --all " + song);
+  ASSERT_EQ(all.status, 0) << all.err;
+  EXPECT_NE(all.out.find("VT_EMPTY"), std::string::npos) << all.out;
+  // Namespaced names widen the name column: the types stand in one column.
+  EXPECT_NE(all.out.find("{urn:zandor:vel:extended}"), std::string::npos) << all.out;
+  std::set<std::size_t> typeColumns;
+  for (const std::string& line : Lines(all.out)) {
+    if (line.rfind("  ", 0) == 0) typeColumns.insert(line.find(" VT_"));
+  }
+  EXPECT_EQ(typeColumns.size(), 1u) << all.out;
+
+  const char* source = std::getenv("VEL_SOURCE_DIR");
+  ASSERT_NE(source, nullptr);
+  Result message = Velitems(std::string("read ") + source + "/samples/hello.vmg");
+  ASSERT_EQ(message.status, 0) << message.err;
+  EXPECT_NE(message.out.find("VT_DATE            2026-10-12T07:35:48.000\n"), std::string::npos) << message.out;
 }
 
 }  // namespace

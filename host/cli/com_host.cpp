@@ -1,6 +1,9 @@
 #include "host/cli/com_host.h"
 
+#include <atomic>
 #include <cstdio>
+#include <string_view>
+#include <utility>
 
 #include "platform/com/combase.h"
 #include "platform/com/oleauto.h"
@@ -134,10 +137,56 @@ std::string ErrorText(HRESULT hr) {
   return message ? Narrow(message) : std::string();
 }
 
+namespace {
+std::atomic<bool> g_verbose{false};
+
+std::string XmlUnescaped(std::string_view text) {
+  static constexpr std::pair<std::string_view, char> kEntities[] = {
+      {"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'}, {"&quot;", '"'}, {"&apos;", '\''}};
+  std::string out;
+  for (std::size_t i = 0; i < text.size();) {
+    bool replaced = false;
+    for (const auto& [entity, c] : kEntities) {
+      if (text.substr(i, entity.size()) == entity) {
+        out += c;
+        i += entity.size();
+        replaced = true;
+        break;
+      }
+    }
+    if (!replaced) out += text[i++];
+  }
+  return out;
+}
+}  // namespace
+
+void SetVerbose(bool verbose) { g_verbose = verbose; }
+bool Verbose() { return g_verbose; }
+
+std::string ReasonOf(const std::string& errorText, HRESULT hr) {
+  // A report lists its entries innermost first: the first description is
+  // what went wrong, the later ones are the way back ("Stacktrace.").
+  const std::size_t open = errorText.find("<description>");
+  if (open != std::string::npos) {
+    const std::size_t begin = open + std::string_view("<description>").size();
+    const std::size_t end = errorText.find("</description>", begin);
+    if (end != std::string::npos) {
+      std::string reason = XmlUnescaped(std::string_view(errorText).substr(begin, end - begin));
+      if (!reason.empty()) return reason;
+    }
+  }
+  std::string text = errorText;
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  if (!text.empty() && text.find('\n') == std::string::npos) return text;
+  _com_error error(hr);
+  const char16_t* message = error.ErrorMessage();
+  return message ? Narrow(message) : HrText(hr);
+}
+
 void ReportFailure(const std::string& what, HRESULT hr) {
   const std::string text = ErrorText(hr);
-  std::fprintf(stderr, "velitems: %s: %s\n", what.c_str(), HrText(hr).c_str());
-  if (!text.empty()) std::fprintf(stderr, "%s\n", text.c_str());
+  std::fprintf(stderr, "velitems: %s: %s (%s)\n", what.c_str(), ReasonOf(text, hr).c_str(), HrText(hr).c_str());
+  if (g_verbose && !text.empty()) std::fprintf(stderr, "%s\n", text.c_str());
 }
 
 std::string Narrow(std::u16string_view text) { return vel::ToUtf8(text); }

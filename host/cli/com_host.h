@@ -40,8 +40,15 @@ std::string PluginName(IVelItemPlugin* plugin);
 // The description of the thread's error info (the module's report XML), or
 // the HRESULT's text when there is none.
 std::string ErrorText(HRESULT hr);
-// "velitems: <what>: 0x........" and the error text on standard error.
+// "velitems: <what>: <reason>" on standard error; with --verbose the error
+// text (the report's XML) follows.
 void ReportFailure(const std::string& what, HRESULT hr);
+// The human reason of an error text: the innermost description of a report's
+// XML, or the text itself when it is no report; the HRESULT's text when empty.
+std::string ReasonOf(const std::string& errorText, HRESULT hr);
+// --verbose: failures print the whole report, not only its reason.
+void SetVerbose(bool verbose);
+bool Verbose();
 std::string HrText(HRESULT hr);  // "0x80045D53"
 
 std::string Narrow(std::u16string_view text);

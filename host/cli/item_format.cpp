@@ -1,5 +1,6 @@
 #include "host/cli/item_format.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -228,21 +229,35 @@ bool ItemJson(IVelItem* item, const std::string& path, const std::string& plugin
   return true;
 }
 
-bool ItemTable(IVelItem* item, const std::string& path, const std::string& plugin, std::string& out,
+bool ItemTable(IVelItem* item, const std::string& path, const std::string& plugin, bool all, std::string& out,
                std::string& what, HRESULT& hr) {
   ItemContent c;
   if (!ReadItem(item, c, what, hr)) return false;
   out = path + "  (plugin " + plugin + ", class \"" + c.itemClass + "\", label \"" + c.label + "\")\n";
+  struct Row {
+    std::string name;
+    const Property* p;
+  };
+  std::vector<Row> rows;
+  std::size_t nameWidth = 28;
   for (const Property& p : c.properties) {
-    std::string name = p.name;
-    if (p.ns != Narrow(kCoreNamespace)) name = "{" + p.ns + "}" + name;
-    char line[160];
-    std::snprintf(line, sizeof line, "  %-28s %-18s ", name.c_str(), p.vtName.c_str());
+    if (!all && (p.value.vt == VT_EMPTY || p.value.vt == VT_NULL)) continue;
+    std::string name = p.ns == Narrow(kCoreNamespace) ? p.name : "{" + p.ns + "}" + p.name;
+    nameWidth = std::max(nameWidth, name.size());
+    rows.push_back({std::move(name), &p});
+  }
+  for (const Row& row : rows) {
+    const Property& p = *row.p;
     std::string text = p.text;
+    if (p.value.vt == VT_DATE) {
+      text = JsonDateText(p.value.date);
+      if (text.size() >= 2 && text.front() == '"') text = text.substr(1, text.size() - 2);
+    }
     for (char& ch : text) {
       if (ch == '\n' || ch == '\r' || ch == '\t') ch = ' ';
     }
-    out += line + text + "\n";
+    out += "  " + row.name + std::string(nameWidth - row.name.size() + 1, ' ') + p.vtName;
+    out += std::string(p.vtName.size() < 18 ? 18 - p.vtName.size() + 1 : 1, ' ') + text + "\n";
   }
   return true;
 }

@@ -25,8 +25,11 @@ std::string ErrorJson(const std::string& path, const std::optional<std::string>&
 // False (what = the failing call) when the item could not be read.
 bool ItemJson(IVelItem* item, const std::string& path, const std::string& plugin, std::string& out, std::string& what,
               HRESULT& hr);
-// The item as a table: a header line and one indented line per property.
-bool ItemTable(IVelItem* item, const std::string& path, const std::string& plugin, std::string& out,
+// The item as a table: a header line and one indented line per property
+// that holds a value (all: every property, VT_EMPTY and VT_NULL too). Names
+// outside the core namespace are written {NAMESPACE}NAME; the name column is
+// as wide as the longest. Dates read as in JSON (ISO 8601, milliseconds).
+bool ItemTable(IVelItem* item, const std::string& path, const std::string& plugin, bool all, std::string& out,
                std::string& what, HRESULT& hr);
 
 }  // namespace velitems

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "host/cli/com_host.h"
 #include "host/cli/commands.h"
 
 namespace velitems {
@@ -23,8 +24,9 @@ constexpr Command kCommands[] = {
     {"mimetypes", RunMimeTypes, "velitems mimetypes                   registered MIME types, one a line, in the factory's order\n"},
     {"plugin", RunPlugin, "velitems plugin FILE | --mime TYPE   the plugin the factory picks (\"Audio\", ...) or \"none\"\n"},
     {"read", RunRead,
-     "velitems read [--json] [-r] [-j N] PATH ...\n"
-     "                                     the item of each file (folders with -r, N threads)\n"},
+     "velitems read [--json] [--all] [-r] [-j N] PATH ...\n"
+     "                                     the item of each file (folders with -r, N threads); the\n"
+     "                                     table shows the properties that hold a value (--all: every one)\n"},
     {"validate", RunValidate, "velitems validate PATH ...           the validation status, as number and names\n"},
     {"path", RunPath, "velitems path FILE                   the storage folder proposed for the file's item\n"},
     {"write", RunWrite,
@@ -48,6 +50,8 @@ void PrintUsage(std::FILE* out) {
       "HKEY_CLASSES_ROOT (HKCR), HKEY_USERS (HKU) or HKEY_CURRENT_CONFIG (HKCC).\n"
       "NAME is a property name in urn:zandor:vel:core, or {NAMESPACE}NAME; VT is a VARIANT type such as VT_I4,\n"
       "VT_R8, VT_BOOL, VT_DATE (default VT_BSTR). --clear NAME writes NAME as VT_EMPTY.\n"
+      "A failing file or step is reported in one line on standard error; --verbose adds the module's\n"
+      "error report (XML), which read --json always carries.\n"
       "Commands that find the module unregistered register it first.\n"
       "\n"
       "velitems help COMMAND                the usage of one command\n"
@@ -93,6 +97,15 @@ int main(int argc, char** argv) {
     std::fputs(c->usage, stdout);
     return 0;
   }
-  if (const Command* c = FindCommand(name)) return c->run(Args(argv + 2, argv + argc));
+  if (const Command* c = FindCommand(name)) {
+    Args args;
+    for (int i = 2; i < argc; ++i) {
+      if (std::strcmp(argv[i], "--verbose") == 0)
+        SetVerbose(true);
+      else
+        args.emplace_back(argv[i]);
+    }
+    return c->run(args);
+  }
   return UsageError("unknown command \"" + name + "\"");
 }

@@ -184,7 +184,7 @@ int RunMmsExtract(const Args& args) {
         uri.vt == VT_BSTR)
       path = BstrUtf8(uri.bstrVal);
     std::string text, what;
-    if (!(json ? ItemJson(part, path, "MMS", text, what, hr) : ItemTable(part, path, "MMS", text, what, hr))) {
+    if (!(json ? ItemJson(part, path, "MMS", text, what, hr) : ItemTable(part, path, "MMS", true, text, what, hr))) {
       ReportFailure(what, hr);
       status = 1;
       continue;

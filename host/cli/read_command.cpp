@@ -85,6 +85,7 @@ class PluginCache {
 
 struct ReadOptions {
   bool json = false;
+  bool all = false;
   bool recurse = false;
   int jobs = 1;
   std::vector<std::string> paths;
@@ -97,7 +98,8 @@ struct FileResult {
   std::string err;  // standard error text
 };
 
-FileResult ReadOne(PluginCache& cache, const std::string& path, bool explicitPath, bool json) {
+FileResult ReadOne(PluginCache& cache, const std::string& path, bool explicitPath, const ReadOptions& o) {
+  const bool json = o.json;
   FileResult r;
   ComPtr<IVelItemPlugin> plugin;
   std::string name;
@@ -109,7 +111,7 @@ FileResult ReadOne(PluginCache& cache, const std::string& path, bool explicitPat
       return r;
     }
     r.failed = true;
-    r.err = "velitems: " + path + ": no plugin is registered for this file\n";
+    r.err = path + ": no plugin is registered for this file\n";
     r.out = json ? ErrorJson(path, std::nullopt, "") + "\n" : path + ": no plugin\n";
     return r;
   }
@@ -127,7 +129,7 @@ FileResult ReadOne(PluginCache& cache, const std::string& path, bool explicitPat
   if (ok) {
     std::string text, what;
     HRESULT hr = S_OK;
-    ok = json ? ItemJson(item, path, name, text, what, hr) : ItemTable(item, path, name, text, what, hr);
+    ok = json ? ItemJson(item, path, name, text, what, hr) : ItemTable(item, path, name, o.all, text, what, hr);
     if (ok)
       r.out = text + "\n";
     else
@@ -135,8 +137,12 @@ FileResult ReadOne(PluginCache& cache, const std::string& path, bool explicitPat
   }
   if (!ok) {
     r.failed = true;
-    r.err = "velitems: " + path + ": " + failure.what + " failed: " + HrText(failure.hr) + "\n" +
-            (failure.xml.empty() ? "" : failure.xml + "\n");
+    // One human line; the report itself with --verbose (and always in JSON).
+    r.err = path + ": " + ReasonOf(failure.xml, failure.hr) + "\n";
+    if (Verbose()) {
+      r.err += "velitems: " + failure.what + " failed: " + HrText(failure.hr) + "\n" +
+               (failure.xml.empty() ? "" : failure.xml + "\n");
+    }
     r.out =
         json ? ErrorJson(path, HrText(failure.hr), failure.xml) + "\n" : path + ": error " + HrText(failure.hr) + "\n";
   }
@@ -151,6 +157,8 @@ int RunRead(const Args& args) {
     const std::string& a = args[i];
     if (a == "--json") {
       o.json = true;
+    } else if (a == "--all") {
+      o.all = true;
     } else if (a == "-r") {
       o.recurse = true;
     } else if (a == "-j") {
@@ -195,7 +203,7 @@ int RunRead(const Args& args) {
   const bool progress = _isatty(2) != 0;
   vel::cli::ForEachOrdered<FileResult>(
       files.size(), o.jobs, [] { InitCom(); },
-      [&](std::size_t i) { return ReadOne(cache, files[i].first, files[i].second, o.json); },
+      [&](std::size_t i) { return ReadOne(cache, files[i].first, files[i].second, o); },
       [&](std::size_t i, const FileResult& r) {
         if (progress) std::fputs("\r\033[K", stderr);
         std::fputs(r.err.c_str(), stderr);

@@ -138,7 +138,7 @@ int RunWrite(const Args& args) {
   const std::string name = PluginName(plugin);
   if (name == "Video" || name == "MMS" || name == "SMS") {
     std::string text, what;
-    if (!ItemTable(item, file, name, text, what, hr)) {
+    if (!ItemTable(item, file, name, true, text, what, hr)) {
       ReportFailure(what, hr);
       return 1;
     }
