@@ -31,7 +31,7 @@ enum class AudioCheck {
 };
 
 struct AudioFormat {
-  std::u16string_view extension;  // lower case, with its dot
+  std::u16string_view extension;  // lower case, with its dot; a literal, so data() ends in a null
   const char16_t* mimeType;       // as registered; null: not in the plugin's configuration
   AudioFamily family;
   AudioCheck check;
