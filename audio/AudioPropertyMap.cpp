@@ -1,26 +1,11 @@
 #include "audio/AudioPropertyMap.h"
 
 #include <algorithm>
-#include <type_traits>
 
 #include "contract/VelItemsLib.h"
+#include "platform/base/Ascii.h"
 
 namespace {
-
-constexpr char16_t FoldAscii(char16_t c) noexcept { return (c >= u'A' && c <= u'Z') ? c + (u'a' - u'A') : c; }
-
-template <class Char>
-constexpr bool EqualsIgnoringCase(std::basic_string_view<Char> a, std::basic_string_view<Char> b) noexcept {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    // Bytes above 0x7F keep their value: widening through unsigned char keeps
-    // the 0xA9 of an item type from turning negative.
-    const auto ca = static_cast<char16_t>(static_cast<std::make_unsigned_t<Char>>(a[i]));
-    const auto cb = static_cast<char16_t>(static_cast<std::make_unsigned_t<Char>>(b[i]));
-    if (FoldAscii(ca) != FoldAscii(cb)) return false;
-  }
-  return true;
-}
 
 template <class Predicate>
 const AudioPropertyMapRow* FindFirst(Predicate matches) noexcept {
@@ -242,32 +227,32 @@ const std::array<std::u16string_view, kGenreCount> kGenreNames{{
 
 const AudioPropertyMapRow* FindAudioPropertyByName(std::u16string_view propertyName) noexcept {
   if (propertyName.empty()) return nullptr;
-  return FindFirst([&](const AudioPropertyMapRow& row) { return EqualsIgnoringCase(row.propertyName, propertyName); });
+  return FindFirst([&](const AudioPropertyMapRow& row) { return vel::AsciiEqualsNoCase(row.propertyName, propertyName); });
 }
 
 const AudioPropertyMapRow* FindAudioPropertyByNameAndNamespace(std::u16string_view propertyName,
                                                                std::u16string_view propertyNamespace) noexcept {
   if (propertyName.empty()) return nullptr;
   return FindFirst([&](const AudioPropertyMapRow& row) {
-    return EqualsIgnoringCase(row.propertyName, propertyName) &&
-           EqualsIgnoringCase(row.propertyNamespace, propertyNamespace);
+    return vel::AsciiEqualsNoCase(row.propertyName, propertyName) &&
+           vel::AsciiEqualsNoCase(row.propertyNamespace, propertyNamespace);
   });
 }
 
 const AudioPropertyMapRow* FindAudioPropertyByAtom(std::string_view atomName) noexcept {
   if (atomName.empty()) return nullptr;
-  return FindFirst([&](const AudioPropertyMapRow& row) { return EqualsIgnoringCase(row.atomName, atomName); });
+  return FindFirst([&](const AudioPropertyMapRow& row) { return vel::AsciiEqualsNoCase(row.atomName, atomName); });
 }
 
 const AudioPropertyMapRow* FindAudioPropertyByAtom(std::u16string_view atomText) noexcept {
   if (atomText.empty()) return nullptr;
-  return FindFirst([&](const AudioPropertyMapRow& row) { return EqualsIgnoringCase(row.atomText, atomText); });
+  return FindFirst([&](const AudioPropertyMapRow& row) { return vel::AsciiEqualsNoCase(row.atomText, atomText); });
 }
 
 const AudioPropertyMapRow* FindAudioPropertyByAttribute(std::u16string_view attributeName) noexcept {
   if (attributeName.empty()) return nullptr;
   return FindFirst(
-      [&](const AudioPropertyMapRow& row) { return EqualsIgnoringCase(row.attributeName, attributeName); });
+      [&](const AudioPropertyMapRow& row) { return vel::AsciiEqualsNoCase(row.attributeName, attributeName); });
 }
 
 std::size_t AudioPropertyIndex(const AudioPropertyMapRow& row) noexcept {
@@ -281,7 +266,7 @@ std::u16string_view GenreName(std::int64_t number) noexcept {
 
 std::optional<std::uint16_t> GenreNumber(std::u16string_view name) noexcept {
   for (std::size_t i = 0; i < kGenreNames.size(); ++i) {
-    if (EqualsIgnoringCase(kGenreNames[i], name)) return static_cast<std::uint16_t>(i + 1);
+    if (vel::AsciiEqualsNoCase(kGenreNames[i], name)) return static_cast<std::uint16_t>(i + 1);
   }
   return std::nullopt;
 }

@@ -16,12 +16,13 @@
 #include <span>
 #include <string>
 
+#include "platform/win32/UniqueHandles.h"
+
 class CMappedFile {
  public:
   enum class Status { kOk, kOpenFailed, kEmpty, kMapFailed };
 
   CMappedFile() = default;
-  ~CMappedFile();
   CMappedFile(const CMappedFile&) = delete;
   CMappedFile& operator=(const CMappedFile&) = delete;
 
@@ -30,10 +31,12 @@ class CMappedFile {
   Status Open(const std::u16string& path);
   void Close() noexcept;
 
-  std::span<const std::uint8_t> bytes() const noexcept { return {data_, size_}; }
+  std::span<const std::uint8_t> bytes() const noexcept {
+    return {static_cast<const std::uint8_t*>(view_.get()), size_};
+  }
   std::uint64_t size() const noexcept { return size_; }
 
  private:
-  const std::uint8_t* data_ = nullptr;
+  vel::UniqueView view_;
   std::size_t size_ = 0;
 };

@@ -3,6 +3,7 @@
 #include <optional>
 #include <vector>
 
+#include "audio/AudioFormats.h"
 #include "audio/AudioPropertyMap.h"
 #include "audio/ByteArray.h"
 #include "audio/MappedFile.h"
@@ -13,16 +14,24 @@
 #include "framework/ItemProperties.h"
 #include "framework/PluginIdentity.h"
 #include "framework/VelPluginHelpers.h"
+#include "platform/base/Ascii.h"
 #include "platform/com/oleauto.h"
 #include "platform/text.h"
+#include "platform/win32/fileapi.h"
 #include "platform/win32/shlobj.h"
 #include "platform/wmf/wmsdk.h"
 #include "ylib/YCOMUtilities.h"
+#include "ylib/YErrorFrame.h"
 #include "ylib/YFileUtilities.h"
 #include "ylib/YGUID.h"
 #include "ylib/YLogging.h"
 
 namespace {
+using vel::audio::AudioCheck;
+using vel::audio::AudioFamily;
+using vel::audio::AudioFormat;
+using vel::audio::FindAudioFormat;
+
 constexpr char16_t kSource[] = u"VelItemAudio";
 constexpr const IID& kPlugin = IID_IVelItemPlugin;
 constexpr const IID& kAudio = IID_IVelItemAudio;
@@ -41,22 +50,16 @@ using vel::framework::NewItem;
 using vel::framework::PropertiesOf;
 using vel::framework::Put;
 
-std::u16string AsciiLower(std::u16string text) {
-  for (char16_t& c : text) {
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + (u'a' - u'A'));
-  }
-  return text;
-}
-
-// The file's extension, lower-cased: every family test compares this text.
+// The file's extension, lower-cased, as the configuration spells it.
 std::u16string LowerExtension(std::u16string_view path) {
-  return AsciiLower(CYFileUtilities::GetFileExtension(path));
+  return vel::AsciiLowered(CYFileUtilities::GetFileExtension(path));
 }
 
-bool IsWindowsMedia(std::u16string_view ext) {
-  return ext == u".wma" || ext == u".mp3" || ext == u".wmv" || ext == u".asf";
+// The engine of the file's format; kNone for an extension the table does not know.
+AudioFamily FamilyOf(std::u16string_view ext) {
+  const AudioFormat* format = FindAudioFormat(ext);
+  return format ? format->family : AudioFamily::kNone;
 }
-bool IsMp4(std::u16string_view ext) { return ext == u".m4a" || ext == u".mp4" || ext == u".3gp" || ext == u".aac"; }
 
 bool SameNameNoCase(std::u16string_view a, std::u16string_view b) { return vel::CompareNoCase(a, b) == 0; }
 
@@ -126,14 +129,14 @@ std::optional<BYTE> FirstByte(const VARIANT& value) {
 }  // namespace
 
 HRESULT CVelItemAudio::FinalConstruct() {
-  return VelComBoundary(kPlugin, kProgId, {u"CVelItemAudio::FinalConstruct", kSource, __LINE__}, [&] {
+  return VelComBoundary(kPlugin, kProgId, VEL_FRAME(u"CVelItemAudio::FinalConstruct"), [&] {
     ComPtr<IUnknown> video = m_classFactory.CreateObject(CLSID_VelItemVideo, u"VelItemPluginsLib::VelItemVideo");
     YCheckHr(video.QueryInterface(m_videoPlugin));
   });
 }
 
 void CVelItemAudio::FinalRelease() {
-  YErrorFrameNoThrow({u"CVelItemAudio::FinalRelease", kSource, __LINE__}, [&] {
+  YErrorFrameNoThrow(VEL_FRAME(u"CVelItemAudio::FinalRelease"), [&] {
     m_videoPlugin = nullptr;
     m_classFactory.Clear();
   });
@@ -151,7 +154,7 @@ HRESULT CVelItemAudio::get_CustomStoragePath(BSTR* pVal) { return kIdentity.Cust
 // Reading
 
 HRESULT CVelItemAudio::ReadMetadata(BSTR strFilePath, IVelItem** ppiRetVal) {
-  return VelComBoundary(kPlugin, kProgId, {u"CVelItemAudio::ReadMetadata", kSource, __LINE__},
+  return VelComBoundary(kPlugin, kProgId, VEL_FRAME(u"CVelItemAudio::ReadMetadata"),
                         [&](const YFrame& f) {
                           IVelItem** out = VelOutParam(ppiRetVal, f);
                           const std::u16string path = BstrText(strFilePath);
@@ -159,17 +162,22 @@ HRESULT CVelItemAudio::ReadMetadata(BSTR strFilePath, IVelItem** ppiRetVal) {
                           const std::u16string ext = LowerExtension(path);
                           ComPtr<IVelItem> item;
                           std::optional<AudioFileKind> kind;
-                          if (IsWindowsMedia(ext)) {
-                            item = ReadWmaMetaData(path, false);
-                            kind = AudioFileKind::WindowsMedia;
-                          } else if (IsMp4(ext)) {
-                            item = ReadAacMetaData(path, false);
-                            kind = AudioFileKind::Mp4;
-                          } else if (ext == u".wav") {
-                            item = ReadWavMetaData(path);
-                            kind = AudioFileKind::Wav;
-                          } else {
-                            item = NewItem();
+                          switch (FamilyOf(ext)) {
+                            case AudioFamily::kWindowsMedia:
+                              item = ReadWmaMetaData(path, false);
+                              kind = AudioFileKind::WindowsMedia;
+                              break;
+                            case AudioFamily::kMp4:
+                              item = ReadAacMetaData(path, false);
+                              kind = AudioFileKind::Mp4;
+                              break;
+                            case AudioFamily::kWave:
+                              item = ReadWavMetaData(path);
+                              kind = AudioFileKind::Wav;
+                              break;
+                            case AudioFamily::kNone:
+                              item = NewItem();
+                              break;
                           }
                           if (kind) item = SetRemainingProps(std::move(item), *kind);
                           const std::u16string mime = MimeTypeOf(ext);
@@ -182,7 +190,7 @@ HRESULT CVelItemAudio::ReadMetadata(BSTR strFilePath, IVelItem** ppiRetVal) {
 }
 
 ComPtr<IVelItem> CVelItemAudio::ReadWmaMetaData(const std::u16string& path, bool readPicture) {
-  return YErrorFrame({u"CVelItemAudio::ReadWmaMetaData", kSource, __LINE__}, [&](const YFrame& f) {
+  return YErrorFrame(VEL_FRAME(u"CVelItemAudio::ReadWmaMetaData"), [&](const YFrame& f) {
     ComPtr<IVelItem> item = NewItem();
     YCheckHr(item->put_ItemClass(_bstr_t(u"Audio")));
     Add(PropertiesOf(item, f), _variant_t(std::u16string_view(path)), u"URI", kCoreNamespace);
@@ -196,7 +204,7 @@ ComPtr<IVelItem> CVelItemAudio::ReadWmaMetaData(const std::u16string& path, bool
 }
 
 void CVelItemAudio::ReadMediaProperties(const std::u16string& path, IVelItem* item) {
-  YErrorFrame({u"CVelItemAudio::ReadMediaProperties", kSource, __LINE__}, [&](const YFrame& f) {
+  YErrorFrame(VEL_FRAME(u"CVelItemAudio::ReadMediaProperties"), [&](const YFrame& f) {
     if (path.empty() || item == nullptr) return;
     ComPtr<IWMSyncReader> reader;
     if (FAILED(WMCreateSyncReader(nullptr, 0, &reader)) || !reader) return;
@@ -209,7 +217,7 @@ void CVelItemAudio::ReadMediaProperties(const std::u16string& path, IVelItem* it
 }
 
 ComPtr<IVelItem> CVelItemAudio::ReadAacMetaData(const std::u16string& path, bool readPicture) {
-  return YErrorFrame({u"CVelItemAudio::ReadAacMetaData", kSource, __LINE__}, [&](const YFrame& f) {
+  return YErrorFrame(VEL_FRAME(u"CVelItemAudio::ReadAacMetaData"), [&](const YFrame& f) {
     ComPtr<IVelItem> item = NewItem();
     YCheckHr(item->put_ItemClass(_bstr_t(u"Audio")));
     ComPtr<IVelProperties> properties = PropertiesOf(item, f);
@@ -237,7 +245,7 @@ ComPtr<IVelItem> CVelItemAudio::ReadAacMetaData(const std::u16string& path, bool
 }
 
 ComPtr<IVelItem> CVelItemAudio::ReadWavMetaData(const std::u16string& path) {
-  return YErrorFrame({u"CVelItemAudio::ReadWavMetaData", kSource, __LINE__}, [&](const YFrame& f) {
+  return YErrorFrame(VEL_FRAME(u"CVelItemAudio::ReadWavMetaData"), [&](const YFrame& f) {
     ComPtr<IVelItem> item = NewItem();
     YCheckHr(item->put_ItemClass(_bstr_t(u"Audio")));
     ComPtr<IVelProperties> properties = PropertiesOf(item, f);
@@ -251,7 +259,7 @@ ComPtr<IVelItem> CVelItemAudio::ReadWavMetaData(const std::u16string& path) {
     if (size < 34) return item;
     CMappedFile file;
     if (file.Open(path) != CMappedFile::Status::kOk) return item;
-    const WaveHeaderInfo header = ReadWaveHeader(file.bytes());
+    const vel::wave::WaveHeaderInfo header = vel::wave::ReadWaveHeader(file.bytes());
     if (header.duration) Put(properties, u"Duration", kCoreNamespace, _variant_t(*header.duration));
     if (static_cast<std::int32_t>(header.bitrate) > 0)
       Put(properties, u"Bitrate", kCoreNamespace, _variant_t(static_cast<int>(header.bitrate), VT_I4));
@@ -262,7 +270,7 @@ ComPtr<IVelItem> CVelItemAudio::ReadWavMetaData(const std::u16string& path) {
 }
 
 ComPtr<IVelItem> CVelItemAudio::SetRemainingProps(ComPtr<IVelItem> item, AudioFileKind kind) {
-  return YErrorFrame({u"CVelItemAudio::SetRemainingProps", kSource, __LINE__}, [&](const YFrame& f) {
+  return YErrorFrame(VEL_FRAME(u"CVelItemAudio::SetRemainingProps"), [&](const YFrame& f) {
     if (!item) YThrowHr(E_POINTER, f);
     ComPtr<IVelItem> result;
     YCheckHr(item->Clone(_variant_t(static_cast<int>(DISP_E_PARAMNOTFOUND), VT_ERROR), &result));
@@ -300,22 +308,28 @@ ComPtr<IVelItem> CVelItemAudio::SetRemainingProps(ComPtr<IVelItem> item, AudioFi
 // Writing
 
 HRESULT CVelItemAudio::WriteMetadata(BSTR strFilePath, IVelItem* pItem) {
-  return VelComBoundary(kPlugin, kProgId, {u"CVelItemAudio::WriteMetadata", kSource, __LINE__}, [&] {
+  return VelComBoundary(kPlugin, kProgId, VEL_FRAME(u"CVelItemAudio::WriteMetadata"), [&] {
     if (pItem == nullptr) return;
     ComPtr<IVelItem> item;
     YCheckHr(ComPtr<IUnknown>(pItem).QueryInterface(item));
     const std::u16string path = BstrText(strFilePath);
     CYFileUtilities::CheckFileExists(path);
-    const std::u16string ext = LowerExtension(path);
-    if (IsWindowsMedia(ext))
-      WriteWmaMetaData(path, item);
-    else if (IsMp4(ext))
-      WriteAacMetaData(path, item);
+    switch (FamilyOf(LowerExtension(path))) {
+      case AudioFamily::kWindowsMedia:
+        WriteWmaMetaData(path, item);
+        break;
+      case AudioFamily::kMp4:
+        WriteAacMetaData(path, item);
+        break;
+      case AudioFamily::kWave:  // read only
+      case AudioFamily::kNone:
+        break;
+    }
   });
 }
 
 void CVelItemAudio::WriteWmaMetaData(const std::u16string& path, IVelItem* item) {
-  YErrorFrame({u"CVelItemAudio::WriteWmaMetaData", kSource, __LINE__}, [&](const YFrame& f) {
+  YErrorFrame(VEL_FRAME(u"CVelItemAudio::WriteWmaMetaData"), [&](const YFrame& f) {
     ComPtr<IWMMetadataEditor> editor;
     if (FAILED(WMCreateEditor(&editor)) || !editor) return;
     if (FAILED(editor->Open(path.c_str()))) {
@@ -330,7 +344,7 @@ void CVelItemAudio::WriteWmaMetaData(const std::u16string& path, IVelItem* item)
 }
 
 void CVelItemAudio::WriteAacMetaData(const std::u16string& path, IVelItem* item) {
-  YErrorFrame({u"CVelItemAudio::WriteAacMetaData", kSource, __LINE__}, [&](const YFrame& f) {
+  YErrorFrame(VEL_FRAME(u"CVelItemAudio::WriteAacMetaData"), [&](const YFrame& f) {
     CAacEditor editor;
     CMetaDataItemList records;
     if (!editor.Read(path, records)) return;
@@ -356,16 +370,22 @@ void CVelItemAudio::WriteAacMetaData(const std::u16string& path, IVelItem* item)
 // Pictures
 
 HRESULT CVelItemAudio::ReadPicture(BSTR strFilePath, VARIANT* varPicture) {
-  return VelComBoundary(kAudio, kProgId, {u"CVelItemAudio::ReadPicture", kSource, __LINE__}, [&](const YFrame& f) {
+  return VelComBoundary(kAudio, kProgId, VEL_FRAME(u"CVelItemAudio::ReadPicture"), [&](const YFrame& f) {
     VARIANT* out = VelOutParam(varPicture, f);
     const std::u16string path = BstrText(strFilePath);
     CYFileUtilities::CheckFileExists(path);
-    const std::u16string ext = LowerExtension(path);
     ComPtr<IVelItem> item;
-    if (IsWindowsMedia(ext))
-      item = ReadWmaMetaData(path, true);
-    else if (IsMp4(ext))
-      item = ReadAacMetaData(path, true);
+    switch (FamilyOf(LowerExtension(path))) {
+      case AudioFamily::kWindowsMedia:
+        item = ReadWmaMetaData(path, true);
+        break;
+      case AudioFamily::kMp4:
+        item = ReadAacMetaData(path, true);
+        break;
+      case AudioFamily::kWave:  // no picture
+      case AudioFamily::kNone:
+        return;
+    }
     if (!item) return;
     ComPtr<IVelProperties> properties = PropertiesOf(item, f);
     // A file without a picture gives an item without "Picture": VT_EMPTY.
@@ -377,22 +397,29 @@ HRESULT CVelItemAudio::ReadPicture(BSTR strFilePath, VARIANT* varPicture) {
 }
 
 HRESULT CVelItemAudio::WritePicture(BSTR strFilePath, VARIANT varPicture) {
-  return VelComBoundary(kAudio, kProgId, {u"CVelItemAudio::WritePicture", kSource, __LINE__}, [&](const YFrame& f) {
+  return VelComBoundary(kAudio, kProgId, VEL_FRAME(u"CVelItemAudio::WritePicture"), [&](const YFrame& f) {
     if (varPicture.vt != VT_EMPTY && varPicture.vt != VT_NULL && varPicture.vt != (VT_ARRAY | VT_UI1))
       YThrow(kYErrInvalidParameter, f);
     const std::u16string path = BstrText(strFilePath);
     CYFileUtilities::CheckFileExists(path);
-    const std::u16string ext = LowerExtension(path);
     // Every tag is written back as just read (unchanged values are left
     // alone), with the new picture in place of the old one.
-    if (IsWindowsMedia(ext)) {
-      ComPtr<IVelItem> item = ReadWmaMetaData(path, true);
-      Put(PropertiesOf(item, f), kPicture, kExtendedNamespace, _variant_t(varPicture));
-      WriteWmaMetaData(path, item);
-    } else if (IsMp4(ext)) {
-      ComPtr<IVelItem> item = ReadAacMetaData(path, true);
-      Put(PropertiesOf(item, f), kPicture, kExtendedNamespace, _variant_t(varPicture));
-      WriteAacMetaData(path, item);
+    switch (FamilyOf(LowerExtension(path))) {
+      case AudioFamily::kWindowsMedia: {
+        ComPtr<IVelItem> item = ReadWmaMetaData(path, true);
+        Put(PropertiesOf(item, f), kPicture, kExtendedNamespace, _variant_t(varPicture));
+        WriteWmaMetaData(path, item);
+        break;
+      }
+      case AudioFamily::kMp4: {
+        ComPtr<IVelItem> item = ReadAacMetaData(path, true);
+        Put(PropertiesOf(item, f), kPicture, kExtendedNamespace, _variant_t(varPicture));
+        WriteAacMetaData(path, item);
+        break;
+      }
+      case AudioFamily::kWave:  // no picture
+      case AudioFamily::kNone:
+        break;
     }
   });
 }
@@ -401,7 +428,7 @@ HRESULT CVelItemAudio::WritePicture(BSTR strFilePath, VARIANT varPicture) {
 // Validation
 
 HRESULT CVelItemAudio::ValidateItem(IVelItem* pItem, LONG* pStatus) {
-  return VelComBoundary(kPlugin, kProgId, {u"CVelItemAudio::ValidateItem", kSource, __LINE__},
+  return VelComBoundary(kPlugin, kProgId, VEL_FRAME(u"CVelItemAudio::ValidateItem"),
                         [&](const YFrame& f) {
                           LONG* status = VelOutParam(pStatus, f);
                           ComPtr<IVelProperties> properties = PropertiesOf(pItem, f);
@@ -424,30 +451,31 @@ HRESULT CVelItemAudio::ValidateItem(IVelItem* pItem, LONG* pStatus) {
 }
 
 LONG CVelItemAudio::ValidateExisting(IVelItem* item, const std::u16string& path, const std::u16string& ext) {
-  return YErrorFrame({u"CVelItemAudio::ValidateExisting", kSource, __LINE__}, [&](const YFrame& f) -> LONG {
-    const auto validateWma = [&] {
-      if (!ValidateWma(path)) CYLogging::Log(kYLogWarning, u"Failed to validate file: %s\n", path);
-      return EVelValidateStatus_OK;
-    };
-    if (ext == u".mp4" || ext == u".3gp" || ext == u".3g2" || ext == u".asf") {
+  return YErrorFrame(VEL_FRAME(u"CVelItemAudio::ValidateExisting"), [&](const YFrame& f) -> LONG {
+    const AudioFormat* format = FindAudioFormat(ext);
+    if (!format) return EVelValidateStatus_FileCorrupt;
+    if (format->videoFirst) {
       if (!m_videoPlugin) YThrowHr(E_POINTER, f);
       LONG video = EVelValidateStatus_FileCorrupt;
       YCheckHr(m_videoPlugin->ValidateItem(item, &video));
       // A valid video belongs to the video plugin.
       if (video == EVelValidateStatus_OK) return EVelValidateStatus_FileCorrupt;
-      if (ext == u".asf") return validateWma();
-      return ValidateAac(path) ? EVelValidateStatus_OK : EVelValidateStatus_FileCorrupt;
     }
-    if (ext == u".wma" || ext == u".mp3" || ext == u".wmv") return validateWma();
-    if (ext == u".m4a" || ext == u".aac")
-      return ValidateAac(path) ? EVelValidateStatus_OK : EVelValidateStatus_FileCorrupt;
-    if (ext == u".wav" || ext == u".amr") return EVelValidateStatus_OK;
+    switch (format->check) {
+      case AudioCheck::kWindowsMedia:
+        if (!ValidateWma(path)) CYLogging::Log(kYLogWarning, u"Failed to validate file: %s\n", path);
+        return EVelValidateStatus_OK;
+      case AudioCheck::kMp4:
+        return ValidateAac(path) ? EVelValidateStatus_OK : EVelValidateStatus_FileCorrupt;
+      case AudioCheck::kAccept:
+        return EVelValidateStatus_OK;
+    }
     return EVelValidateStatus_FileCorrupt;
   });
 }
 
 bool CVelItemAudio::ValidateWma(const std::u16string& path) {
-  return YErrorFrame({u"CVelItemAudio::ValidateWma", kSource, __LINE__}, [&](const YFrame& f) {
+  return YErrorFrame(VEL_FRAME(u"CVelItemAudio::ValidateWma"), [&](const YFrame& f) {
     if (path.empty()) return false;
     ComPtr<IWMSyncReader> reader;
     if (SUCCEEDED(WMCreateSyncReader(nullptr, 0, &reader)) && reader && SUCCEEDED(reader->Open(path.c_str()))) {
@@ -463,7 +491,7 @@ bool CVelItemAudio::ValidateWma(const std::u16string& path) {
 }
 
 bool CVelItemAudio::ValidateAac(const std::u16string& path) {
-  return YErrorFrame({u"CVelItemAudio::ValidateAac", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"CVelItemAudio::ValidateAac"), [&] {
     if (path.empty()) return false;
     CAacEditor editor;
     return editor.Validate(path);
@@ -474,7 +502,7 @@ bool CVelItemAudio::ValidateAac(const std::u16string& path) {
 // Storage folder
 
 HRESULT CVelItemAudio::GetItemPath(IVelItem* pItem, BSTR* pVal) {
-  return VelComBoundary(kPlugin, kProgId, {u"CVelItemAudio::GetItemPath", kSource, __LINE__},
+  return VelComBoundary(kPlugin, kProgId, VEL_FRAME(u"CVelItemAudio::GetItemPath"),
                         [&](const YFrame& f) {
                           BSTR* out = VelOutParam(pVal, f);
                           if (pItem == nullptr) return;
@@ -497,7 +525,9 @@ HRESULT CVelItemAudio::GetItemPath(IVelItem* pItem, BSTR* pVal) {
                           if (Exists(properties, u"Album", kCoreNamespace)) {
                             const std::u16string album = FolderName(text(u"Album"));
                             if (!album.empty())
-                              result = artist.empty() ? album : CYFileUtilities::ConcatPathname(artist, album);
+                              result = artist.empty()
+                                           ? album
+                                           : CYFileUtilities::ConcatPathname(artist, album, kNativePathSeparator);
                           }
                           *out = _bstr_t(std::u16string_view(result)).Detach();
                         });
@@ -506,30 +536,26 @@ HRESULT CVelItemAudio::GetItemPath(IVelItem* pItem, BSTR* pVal) {
 // ---------------------------------------------------------------------------
 // Records
 
+// These three cannot throw (the name compare is noexcept, records move
+// without throwing): no error frame.
 void CVelItemAudio::RemoveMetaDataItem(std::u16string_view name, CMetaDataItemList& records) {
-  YErrorFrame({u"CVelItemAudio::RemoveMetaDataItem", kSource, __LINE__}, [&] {
-    for (auto it = records.begin(); it != records.end(); ++it) {
-      if (SameNameNoCase(it->name, name)) {
-        records.erase(it);
-        return;
-      }
+  for (auto it = records.begin(); it != records.end(); ++it) {
+    if (SameNameNoCase(it->name, name)) {
+      records.erase(it);
+      return;
     }
-  });
+  }
 }
 
 const CMetaDataItem* CVelItemAudio::FindRecord(std::u16string_view name, const CMetaDataItemList& records) {
-  return YErrorFrame({u"CVelItemAudio::FindRecord", kSource, __LINE__}, [&]() -> const CMetaDataItem* {
-    for (const CMetaDataItem& record : records) {
-      if (SameNameNoCase(record.name, name)) return &record;
-    }
-    return nullptr;
-  });
+  for (const CMetaDataItem& record : records) {
+    if (SameNameNoCase(record.name, name)) return &record;
+  }
+  return nullptr;
 }
 
 bool CVelItemAudio::IsReadOnlyProperty(std::u16string_view name) {
-  return YErrorFrame({u"CVelItemAudio::IsReadOnlyProperty", kSource, __LINE__}, [&] {
-    if (name.empty()) return false;
-    const AudioPropertyMapRow* row = FindAudioPropertyByName(name);
-    return row != nullptr && row->readOnly;
-  });
+  if (name.empty()) return false;
+  const AudioPropertyMapRow* row = FindAudioPropertyByName(name);
+  return row != nullptr && row->readOnly;
 }

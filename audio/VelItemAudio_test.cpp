@@ -347,9 +347,9 @@ TEST_F(AudioPlugin, GetItemPath) {
   const Case cases[] = {
       {"album artist trimmed and cleaned, album cleaned",
        {{u"AlbumArtist", u"  Band/Name "}, {u"Album", u"Live\\Tour"}, {u"Artist", u"Other"}},
-       u"Band_Name\\Live_Tour"},
+       u"Band_Name/Live_Tour"},
       {"no album", {{u"AlbumArtist", u"  Band/Name "}}, u"Band_Name"},
-      {"artist and album", {{u"Artist", u"X"}, {u"Album", u"Y"}}, u"X\\Y"},
+      {"artist and album", {{u"Artist", u"X"}, {u"Album", u"Y"}}, u"X/Y"},
       {"album only", {{u"Album", u"Y"}}, u"Y"},
       {"empty album", {{u"Artist", u"X"}, {u"Album", u"  "}}, u"X"},
       {"an empty album artist hides the artist", {{u"AlbumArtist", nullptr}, {u"Artist", u"X"}, {u"Album", u"Y"}},

@@ -1,5 +1,6 @@
 #include "module/VelRegistration.h"
 
+#include "audio/AudioFormats.h"
 #include "contract/VelItemPluginsLib.h"
 #include "platform/com/combase.h"
 
@@ -26,6 +27,15 @@ VelRegKey KeyWithDefault(std::u16string name, std::u16string defaultValue, VelRe
   VelRegKey k = Key(std::move(name), flag);
   k.defaultValue = std::move(defaultValue);
   return k;
+}
+
+// The audio plugin's extension values: the registered rows of its format table.
+std::vector<VelPluginExtension> AudioExtensions() {
+  std::vector<VelPluginExtension> extensions;
+  for (const vel::audio::AudioFormat& format : vel::audio::kAudioFormats) {
+    if (format.mimeType) extensions.push_back({format.extension.data(), format.mimeType});
+  }
+  return extensions;
 }
 
 }  // namespace
@@ -56,16 +66,7 @@ const VelClassRegistration kVelRegAudio{
     u"VelItemAudio",
     u"Free",
     u"audio/amr|audio/m4a|audio/mp4|audio/aac|audio/asf|audio/mpeg|audio/wav|audio/x-ms-wma|audio/3gpp|audio/3gpp2",
-    {{u".amr", u"audio/amr"},
-     {u".m4a", u"audio/mp4"},
-     {u".mp4", u"audio/mp4"},
-     {u".aac", u"audio/aac"},
-     {u".asf", u"audio/asf"},
-     {u".mp3", u"audio/mpeg"},
-     {u".wav", u"audio/wav"},
-     {u".wma", u"audio/x-ms-wma"},
-     {u".3gp", u"audio/3gpp"},
-     {u".3g2", u"audio/3gpp2"}}};
+    AudioExtensions()};
 
 const VelClassRegistration kVelRegVideo{&CLSID_VelItemVideo,
                                         u"VelItemVideo",

@@ -21,6 +21,8 @@
 #include <optional>
 #include <span>
 
+namespace vel::wave {
+
 struct WaveHeaderInfo {
   bool formatRead = false;             // a complete format chunk of a size this reader knows
   std::uint32_t avgBytesPerSecond = 0;
@@ -30,3 +32,5 @@ struct WaveHeaderInfo {
 };
 
 WaveHeaderInfo ReadWaveHeader(std::span<const std::uint8_t> bytes) noexcept;
+
+}  // namespace vel::wave

@@ -14,6 +14,8 @@
 namespace {
 
 using namespace vel::testing;
+using vel::wave::ReadWaveHeader;
+using vel::wave::WaveHeaderInfo;
 
 // A "data" header announcing size bytes, followed by only a few of them.
 void DataHeader(Bytes& b, std::uint32_t size) {
