@@ -16,11 +16,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t body = static_cast<std::size_t>(data[size - 1]) * 17;
   std::vector<std::uint8_t> built;
   const Mp4RewritePlan plan = PlanMp4UserDataRewrite(
-      file, [&](std::span<const std::uint8_t> old, Mp4ByteOrder order) -> std::optional<std::vector<std::uint8_t>> {
+      file, [&](std::span<const std::uint8_t> old, vel::ByteOrder order) -> std::optional<std::vector<std::uint8_t>> {
         // Keeps what it can of the old atom's body, as a tag editor would.
         built.assign(body + 8, 0);
-        StoreU32Unchecked(built.data(), static_cast<std::uint32_t>(built.size()), order);
-        StoreU32Unchecked(built.data() + 4, Mp4Type("udta"), order);
+        vel::StoreU32Unchecked(built.data(), static_cast<std::uint32_t>(built.size()), order);
+        vel::StoreU32Unchecked(built.data() + 4, Mp4Type("udta"), order);
         for (std::size_t i = 8; i < old.size() && i < built.size(); ++i) built[i] = old[i];
         return built;
       });

@@ -36,11 +36,7 @@ bool CAacEditor::Validate(const std::u16string& path) {
   });
 }
 
-int CAacEditor::GetFrameType(std::u16string_view propertyName) const {
-  return YErrorFrame({u"CAacEditor::GetFrameType", kSource, __LINE__}, [&]() {
-    return PropertyDataType(propertyName);
-  });
-}
+int CAacEditor::GetFrameType(std::u16string_view propertyName) const { return PropertyDataType(propertyName); }
 
 bool CAacEditor::SetProperty(const std::u16string& path, std::u16string_view propertyName, int dataType,
                              const VARIANT& value) {
@@ -69,7 +65,7 @@ bool CAacEditor::Write(const std::u16string& path) {
     // The rewriter reads the file as it is now and hands over its current
     // udta, so whatever else that udta holds is carried into the new one.
     const Mp4UserDataBuilder build = [this](std::span<const std::uint8_t> oldUserData,
-                                            Mp4ByteOrder order) -> std::optional<std::vector<std::uint8_t>> {
+                                            vel::ByteOrder order) -> std::optional<std::vector<std::uint8_t>> {
       return BuildUserData(oldUserData, order);
     };
     return Mp4RewriteUserData(path, build) == Mp4RewriteStatus::kWritten;

@@ -179,7 +179,7 @@ std::vector<std::uint8_t> IlstOf(const ByteVec& file) {
   auto at = std::search(file.begin(), file.end(), type.begin(), type.end());
   if (at == file.end() || at - file.begin() < 4) return {};
   const auto start = static_cast<std::size_t>(at - file.begin()) - 4;
-  const std::uint32_t size = LoadU32Unchecked(file.data() + start, Mp4ByteOrder::kBig);
+  const std::uint32_t size = vel::LoadU32Unchecked(file.data() + start, vel::ByteOrder::kBig);
   if (start + size > file.size()) return {};
   return ByteVec(file.begin() + static_cast<std::ptrdiff_t>(start), file.begin() + static_cast<std::ptrdiff_t>(start + size));
 }

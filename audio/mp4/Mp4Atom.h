@@ -20,7 +20,11 @@
 #include <optional>
 #include <span>
 
-enum class Mp4ByteOrder : int { kLittle = 0, kBig = 1 };
+#include "platform/base/ByteOrder.h"
+
+// The test-support builders (testing/Mp4Builder.h) still spell the byte order
+// by this name; the tag and rewrite code use vel::ByteOrder itself.
+using Mp4ByteOrder = vel::ByteOrder;
 
 // A four-character code as the number a big-endian read gives.
 constexpr std::uint32_t Mp4Type(const char (&text)[5]) {
@@ -45,16 +49,16 @@ struct Mp4Atom {
 // clamped to the span's size. Size field 1: a 64-bit size follows the type;
 // size field 0: the atom runs to limit.
 std::optional<Mp4Atom> ReadMp4Atom(std::span<const std::uint8_t> bytes, std::uint64_t offset, std::uint64_t limit,
-                                   Mp4ByteOrder order) noexcept;
+                                   vel::ByteOrder order) noexcept;
 
 // The atoms one after another in [begin, end). Next gives nothing at the end
 // and at the first malformed header; malformed() then tells the two apart.
 class Mp4AtomWalker {
  public:
   Mp4AtomWalker(std::span<const std::uint8_t> bytes, std::uint64_t begin, std::uint64_t end,
-                Mp4ByteOrder order) noexcept;
+                vel::ByteOrder order) noexcept;
   // The children of parent.
-  Mp4AtomWalker(std::span<const std::uint8_t> bytes, const Mp4Atom& parent, Mp4ByteOrder order) noexcept
+  Mp4AtomWalker(std::span<const std::uint8_t> bytes, const Mp4Atom& parent, vel::ByteOrder order) noexcept
       : Mp4AtomWalker(bytes, parent.body(), parent.end(), order) {}
 
   std::optional<Mp4Atom> Next() noexcept;
@@ -64,17 +68,17 @@ class Mp4AtomWalker {
   std::span<const std::uint8_t> bytes_;
   std::uint64_t position_;
   std::uint64_t end_;
-  Mp4ByteOrder order_;
+  vel::ByteOrder order_;
   bool malformed_ = false;
 };
 
 // The first child of parent with the given type; nothing when there is none
 // before the end or before a malformed child.
 std::optional<Mp4Atom> FindMp4Child(std::span<const std::uint8_t> bytes, const Mp4Atom& parent, std::uint32_t type,
-                                    Mp4ByteOrder order) noexcept;
+                                    vel::ByteOrder order) noexcept;
 
 struct Mp4FileType {
-  Mp4ByteOrder order = Mp4ByteOrder::kBig;
+  vel::ByteOrder order = vel::ByteOrder::kBig;
   Mp4Atom ftyp;
   std::uint32_t majorBrand = 0;
 };
@@ -86,10 +90,3 @@ bool IsAcceptedMp4Brand(std::uint32_t majorBrand) noexcept;
 // The file type when the file starts with an "ftyp" atom whose major brand is
 // accepted; nothing otherwise.
 std::optional<Mp4FileType> DetectMp4File(std::span<const std::uint8_t> bytes) noexcept;
-
-// Fixed-width loads and stores at p; the caller has checked the bounds.
-std::uint16_t LoadU16Unchecked(const std::uint8_t* p, Mp4ByteOrder order) noexcept;
-std::uint32_t LoadU32Unchecked(const std::uint8_t* p, Mp4ByteOrder order) noexcept;
-std::uint64_t LoadU64Unchecked(const std::uint8_t* p, Mp4ByteOrder order) noexcept;
-void StoreU32Unchecked(std::uint8_t* p, std::uint32_t value, Mp4ByteOrder order) noexcept;
-void StoreU64Unchecked(std::uint8_t* p, std::uint64_t value, Mp4ByteOrder order) noexcept;

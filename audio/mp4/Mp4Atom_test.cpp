@@ -36,7 +36,7 @@ TEST(Mp4AtomTest, HeaderSizeForms) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    auto atom = ReadMp4Atom(row.bytes, 0, row.limit, Mp4ByteOrder::kBig);
+    auto atom = ReadMp4Atom(row.bytes, 0, row.limit, vel::ByteOrder::kBig);
     ASSERT_EQ(atom.has_value(), row.ok);
     if (!atom) continue;
     EXPECT_EQ(atom->size, row.size);
@@ -46,7 +46,7 @@ TEST(Mp4AtomTest, HeaderSizeForms) {
 
 TEST(Mp4AtomTest, WalkerStopsAtTheFirstMalformedChild) {
   auto bytes = Bytes({0, 0, 0, 8, 'f', 'r', 'e', 'e', 0, 0, 0, 9, 's', 'k', 'i', 'p', 0, 0, 0, 0, 99});
-  Mp4AtomWalker walker(bytes, 0, 20, Mp4ByteOrder::kBig);
+  Mp4AtomWalker walker(bytes, 0, 20, vel::ByteOrder::kBig);
   auto first = walker.Next();
   ASSERT_TRUE(first);
   EXPECT_EQ(first->type, Mp4Type("free"));
@@ -56,7 +56,7 @@ TEST(Mp4AtomTest, WalkerStopsAtTheFirstMalformedChild) {
   EXPECT_FALSE(walker.Next());  // three bytes left before 20: not a header
   EXPECT_TRUE(walker.malformed());
 
-  Mp4AtomWalker exact(bytes, 0, 17, Mp4ByteOrder::kBig);
+  Mp4AtomWalker exact(bytes, 0, 17, vel::ByteOrder::kBig);
   int count = 0;
   while (exact.Next()) ++count;
   EXPECT_EQ(count, 2);
@@ -68,18 +68,18 @@ TEST(Mp4AtomTest, FileTypeNeedsAnAcceptedBrandInEitherByteOrder) {
     const char* name;
     std::vector<std::uint8_t> bytes;
     bool ok;
-    Mp4ByteOrder order;
+    vel::ByteOrder order;
   };
   const Row rows[] = {
       {"M4A big-endian", Bytes({0, 0, 0, 16, 'f', 't', 'y', 'p', 'M', '4', 'A', ' ', 0, 0, 0, 0}), true,
-       Mp4ByteOrder::kBig},
-      {"3GP6", Bytes({0, 0, 0, 12, 'f', 't', 'y', 'p', '3', 'G', 'P', '6'}), true, Mp4ByteOrder::kBig},
+       vel::ByteOrder::kBig},
+      {"3GP6", Bytes({0, 0, 0, 12, 'f', 't', 'y', 'p', '3', 'G', 'P', '6'}), true, vel::ByteOrder::kBig},
       {"isom is not accepted", Bytes({0, 0, 0, 12, 'f', 't', 'y', 'p', 'i', 's', 'o', 'm'}), false,
-       Mp4ByteOrder::kBig},
+       vel::ByteOrder::kBig},
       {"little-endian headers", Bytes({12, 0, 0, 0, 'p', 'y', 't', 'f', '2', '4', 'p', 'm'}), true,
-       Mp4ByteOrder::kLittle},
-      {"not ftyp first", Bytes({0, 0, 0, 12, 'm', 'o', 'o', 'v', 'M', '4', 'A', ' '}), false, Mp4ByteOrder::kBig},
-      {"ftyp without a brand", Bytes({0, 0, 0, 8, 'f', 't', 'y', 'p'}), false, Mp4ByteOrder::kBig},
+       vel::ByteOrder::kLittle},
+      {"not ftyp first", Bytes({0, 0, 0, 12, 'm', 'o', 'o', 'v', 'M', '4', 'A', ' '}), false, vel::ByteOrder::kBig},
+      {"ftyp without a brand", Bytes({0, 0, 0, 8, 'f', 't', 'y', 'p'}), false, vel::ByteOrder::kBig},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

@@ -4,6 +4,7 @@
 #include <limits>
 #include <utility>
 
+#include "platform/base/ByteWriter.h"
 #include "ylib/YErrorFrame.h"
 
 namespace {
@@ -40,7 +41,7 @@ struct Mp4Layout {
 
 // The children of parent; false when the walk meets a malformed child (the
 // children then do not fill their parent exactly).
-bool ReadChildren(std::span<const std::uint8_t> file, const Mp4Atom& parent, Mp4ByteOrder order,
+bool ReadChildren(std::span<const std::uint8_t> file, const Mp4Atom& parent, vel::ByteOrder order,
                   std::vector<Mp4Atom>& children) {
   return YErrorFrame({u"ReadChildren", kSource, __LINE__}, [&] {
     children.clear();
@@ -58,15 +59,15 @@ const Mp4Atom* FirstOfType(const std::vector<Mp4Atom>& atoms, std::uint32_t type
 }
 
 // A full box's version and flags word; the caller has checked that the body holds it.
-std::uint32_t VersionAndFlags(std::span<const std::uint8_t> file, const Mp4Atom& atom, Mp4ByteOrder order) noexcept {
-  return LoadU32Unchecked(file.data() + atom.body(), order);
+std::uint32_t VersionAndFlags(std::span<const std::uint8_t> file, const Mp4Atom& atom, vel::ByteOrder order) noexcept {
+  return vel::LoadU32Unchecked(file.data() + atom.body(), order);
 }
 
 // stco / co64: version and flags, an entry count, then the entries.
-bool IsWholeChunkOffsetTable(std::span<const std::uint8_t> file, const Mp4Atom& table, Mp4ByteOrder order) {
+bool IsWholeChunkOffsetTable(std::span<const std::uint8_t> file, const Mp4Atom& table, vel::ByteOrder order) {
   return YErrorFrame({u"IsWholeChunkOffsetTable", kSource, __LINE__}, [&] {
     if (table.bodySize() < 8) return false;
-    const std::uint64_t count = LoadU32Unchecked(file.data() + table.body() + 4, order);
+    const std::uint64_t count = vel::LoadU32Unchecked(file.data() + table.body() + 4, order);
     const std::uint64_t width = table.type == Mp4Type("co64") ? 8 : 4;
     return count <= (table.bodySize() - 8) / width;
   });
@@ -74,7 +75,7 @@ bool IsWholeChunkOffsetTable(std::span<const std::uint8_t> file, const Mp4Atom& 
 
 // The chunk offset tables of one track (trak/mdia/minf/stbl). A track
 // without one of those levels has none; a malformed level is false.
-bool ReadTrackTables(std::span<const std::uint8_t> file, const Mp4Atom& trak, Mp4ByteOrder order,
+bool ReadTrackTables(std::span<const std::uint8_t> file, const Mp4Atom& trak, vel::ByteOrder order,
                      Mp4OffsetTables& tables) {
   return YErrorFrame({u"ReadTrackTables", kSource, __LINE__}, [&] {
     Mp4Atom level = trak;
@@ -97,7 +98,7 @@ bool ReadTrackTables(std::span<const std::uint8_t> file, const Mp4Atom& trak, Mp
 
 // The base data offsets of a movie fragment's track fragments (moof/traf/tfhd
 // with flag 0x000001). Offsets relative to the fragment move with it.
-bool ReadFragmentBases(std::span<const std::uint8_t> file, const Mp4Atom& moof, Mp4ByteOrder order,
+bool ReadFragmentBases(std::span<const std::uint8_t> file, const Mp4Atom& moof, vel::ByteOrder order,
                        Mp4OffsetTables& tables) {
   return YErrorFrame({u"ReadFragmentBases", kSource, __LINE__}, [&] {
     std::vector<Mp4Atom> trafs;
@@ -127,22 +128,22 @@ struct Mp4FragmentIndexShape {
 // A tfra's entries: version and flags, track id, the widths of the three
 // numbers after the offset, the count, then the entries.
 std::optional<Mp4FragmentIndexShape> FragmentIndexShape(std::span<const std::uint8_t> file, const Mp4Atom& tfra,
-                                                        Mp4ByteOrder order) {
+                                                        vel::ByteOrder order) {
   return YErrorFrame({u"FragmentIndexShape", kSource, __LINE__}, [&]() -> std::optional<Mp4FragmentIndexShape> {
     if (tfra.bodySize() < 16) return std::nullopt;
     const std::uint32_t version = VersionAndFlags(file, tfra, order) >> 24;
     if (version > 1) return std::nullopt;  // an entry layout we do not know: its offsets could not follow
-    const std::uint32_t widths = LoadU32Unchecked(file.data() + tfra.body() + 8, order);
+    const std::uint32_t widths = vel::LoadU32Unchecked(file.data() + tfra.body() + 8, order);
     Mp4FragmentIndexShape shape;
     shape.wide = version == 1;
-    shape.count = LoadU32Unchecked(file.data() + tfra.body() + 12, order);
+    shape.count = vel::LoadU32Unchecked(file.data() + tfra.body() + 12, order);
     shape.entrySize = (shape.wide ? 16 : 8) + ((widths >> 4) & 3) + 1 + ((widths >> 2) & 3) + 1 + (widths & 3) + 1;
     if (shape.count > (tfra.bodySize() - 16) / shape.entrySize) return std::nullopt;
     return shape;
   });
 }
 
-bool ReadFragmentIndexes(std::span<const std::uint8_t> file, const Mp4Atom& mfra, Mp4ByteOrder order,
+bool ReadFragmentIndexes(std::span<const std::uint8_t> file, const Mp4Atom& mfra, vel::ByteOrder order,
                          Mp4OffsetTables& tables) {
   return YErrorFrame({u"ReadFragmentIndexes", kSource, __LINE__}, [&] {
     std::vector<Mp4Atom> children;
@@ -167,7 +168,7 @@ std::optional<Mp4Layout> ReadLayout(std::span<const std::uint8_t> file, Mp4Rewri
       return std::nullopt;
     }
     failure = Mp4RewriteStatus::kLayoutNotUnderstood;
-    const Mp4ByteOrder order = type->order;
+    const vel::ByteOrder order = type->order;
     Mp4Layout layout;
     layout.place.order = order;
 
@@ -233,7 +234,7 @@ std::optional<std::uint64_t> ShiftedOffset(std::uint64_t offset, std::uint64_t m
 // rule above; false when one no longer fits its width. Adds one patch per
 // table that changed.
 bool ShiftNumbers(std::span<const std::uint8_t> file, std::uint64_t first, std::uint64_t count, std::uint64_t stride,
-                  std::uint32_t width, std::uint64_t movedFrom, std::int64_t shift, Mp4ByteOrder order,
+                  std::uint32_t width, std::uint64_t movedFrom, std::int64_t shift, vel::ByteOrder order,
                   std::vector<Mp4Patch>& patches) {
   return YErrorFrame({u"ShiftNumbers", kSource, __LINE__}, [&] {
     if (count == 0) return true;
@@ -243,17 +244,19 @@ bool ShiftNumbers(std::span<const std::uint8_t> file, std::uint64_t first, std::
     patch.bytes.assign(file.begin() + static_cast<std::ptrdiff_t>(first),
                        file.begin() + static_cast<std::ptrdiff_t>(first + length));
     bool changed = false;
+    vel::ByteWriter numbers(patch.bytes, order);
     for (std::uint64_t i = 0; i < count; ++i) {
-      std::uint8_t* at = patch.bytes.data() + i * stride;
-      const std::uint64_t old = width == 4 ? LoadU32Unchecked(at, order) : LoadU64Unchecked(at, order);
+      const std::size_t at = static_cast<std::size_t>(i * stride);
+      const std::uint8_t* p = patch.bytes.data() + at;
+      const std::uint64_t old = width == 4 ? vel::LoadU32Unchecked(p, order) : vel::LoadU64Unchecked(p, order);
       const auto moved = ShiftedOffset(old, movedFrom, shift, width == 4 ? kMax32 : kMax64);
       if (!moved) return false;
       if (*moved == old) continue;
       changed = true;
       if (width == 4) {
-        StoreU32Unchecked(at, static_cast<std::uint32_t>(*moved), order);
+        numbers.PatchU32(at, static_cast<std::uint32_t>(*moved));
       } else {
-        StoreU64Unchecked(at, *moved, order);
+        numbers.PatchU64(at, *moved);
       }
     }
     if (changed) patches.push_back(std::move(patch));
@@ -263,10 +266,10 @@ bool ShiftNumbers(std::span<const std::uint8_t> file, std::uint64_t first, std::
 
 // Patches for every absolute offset that points at moved bytes.
 bool ShiftOffsetTables(std::span<const std::uint8_t> file, const Mp4OffsetTables& tables, std::uint64_t movedFrom,
-                       std::int64_t shift, Mp4ByteOrder order, std::vector<Mp4Patch>& patches) {
+                       std::int64_t shift, vel::ByteOrder order, std::vector<Mp4Patch>& patches) {
   return YErrorFrame({u"ShiftOffsetTables", kSource, __LINE__}, [&] {
     for (const Mp4Atom& table : tables.chunkOffsets) {
-      const std::uint64_t count = LoadU32Unchecked(file.data() + table.body() + 4, order);
+      const std::uint64_t count = vel::LoadU32Unchecked(file.data() + table.body() + 4, order);
       const std::uint32_t width = table.type == Mp4Type("co64") ? 8 : 4;
       if (!ShiftNumbers(file, table.body() + 8, count, width, width, movedFrom, shift, order, patches)) return false;
     }
@@ -288,19 +291,14 @@ bool ShiftOffsetTables(std::span<const std::uint8_t> file, const Mp4OffsetTables
 }
 
 // A "free" atom of size bytes, all zero after its header.
-void AppendFreeAtom(std::uint64_t size, Mp4ByteOrder order, std::vector<Mp4OutputPiece>& pieces) {
+void AppendFreeAtom(std::uint64_t size, vel::ByteOrder order, std::vector<Mp4OutputPiece>& pieces) {
   YErrorFrame({u"AppendFreeAtom", kSource, __LINE__}, [&] {
     Mp4OutputPiece header;
     header.kind = Mp4OutputPiece::Kind::kBytes;
-    if (size <= kMax32) {
-      header.bytes.resize(8);
-      StoreU32Unchecked(header.bytes.data(), static_cast<std::uint32_t>(size), order);
-    } else {
-      header.bytes.resize(16);
-      StoreU32Unchecked(header.bytes.data(), 1, order);
-      StoreU64Unchecked(header.bytes.data() + 8, size, order);
-    }
-    StoreU32Unchecked(header.bytes.data() + 4, Mp4Type("free"), order);
+    vel::ByteWriter out(header.bytes, order);
+    out.PutU32(size <= kMax32 ? static_cast<std::uint32_t>(size) : 1);
+    out.PutU32(Mp4Type("free"));
+    if (size > kMax32) out.PutU64(size);
     header.size = header.bytes.size();
     const std::uint64_t zeros = size - header.size;
     pieces.push_back(std::move(header));
@@ -331,10 +329,10 @@ void AppendOldBytes(std::uint64_t begin, std::uint64_t end, const std::vector<Mp
 }
 
 // The builder's answer must be exactly one udta atom with an explicit size.
-void CheckUserDataAtom(const std::vector<std::uint8_t>& userData, Mp4ByteOrder order, const YFrame& frame) {
+void CheckUserDataAtom(const std::vector<std::uint8_t>& userData, vel::ByteOrder order, const YFrame& frame) {
   const auto atom = ReadMp4Atom(userData, 0, userData.size(), order);
   const bool whole = atom && atom->type == Mp4Type("udta") && atom->size == userData.size() &&
-                     LoadU32Unchecked(userData.data(), order) != 0;
+                     vel::LoadU32Unchecked(userData.data(), order) != 0;
   if (!whole) YThrow(kYErrInvalidParameter, frame);
 }
 
@@ -353,7 +351,7 @@ Mp4RewritePlan PlanMp4UserDataRewrite(std::span<const std::uint8_t> file, const 
     Mp4RewritePlan plan;
     auto layout = ReadLayout(file, plan.status);
     if (!layout) return plan;
-    const Mp4ByteOrder order = layout->place.order;
+    const vel::ByteOrder order = layout->place.order;
     plan.order = order;
     const Mp4Atom& moov = layout->place.moov;
     const std::optional<Mp4Atom>& udta = layout->place.udta;
@@ -416,24 +414,21 @@ Mp4RewritePlan PlanMp4UserDataRewrite(std::span<const std::uint8_t> file, const 
     if (moov.headerSize == 8) {
       if (moovSize > kMax32) return plan;
       moovHeader.offset = moov.offset;
-      moovHeader.bytes.resize(4);
-      StoreU32Unchecked(moovHeader.bytes.data(), static_cast<std::uint32_t>(moovSize), order);
+      vel::ByteWriter(moovHeader.bytes, order).PutU32(static_cast<std::uint32_t>(moovSize));
     } else {
       moovHeader.offset = moov.offset + 8;
-      moovHeader.bytes.resize(8);
-      StoreU64Unchecked(moovHeader.bytes.data(), moovSize, order);
+      vel::ByteWriter(moovHeader.bytes, order).PutU64(moovSize);
     }
     patches.push_back(std::move(moovHeader));
     // A last child that runs to the end of moov (size field 0) would take in
     // a udta appended after it: it keeps its extent with an explicit size.
     if (!udta && !layout->moovChildren.empty()) {
       const Mp4Atom& last = layout->moovChildren.back();
-      if (last.headerSize == 8 && LoadU32Unchecked(file.data() + last.offset, order) == 0) {
+      if (last.headerSize == 8 && vel::LoadU32Unchecked(file.data() + last.offset, order) == 0) {
         if (last.size > kMax32) return plan;
         Mp4Patch lastHeader;
         lastHeader.offset = last.offset;
-        lastHeader.bytes.resize(4);
-        StoreU32Unchecked(lastHeader.bytes.data(), static_cast<std::uint32_t>(last.size), order);
+        vel::ByteWriter(lastHeader.bytes, order).PutU32(static_cast<std::uint32_t>(last.size));
         patches.push_back(std::move(lastHeader));
       }
     }

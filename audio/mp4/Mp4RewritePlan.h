@@ -34,7 +34,7 @@ enum class Mp4RewriteStatus { kWritten, kUnchanged, kNotMp4, kLayoutNotUnderstoo
 // (header included, numbers in that order), or nothing to leave the file alone
 // (kUnchanged).
 using Mp4UserDataBuilder = std::function<std::optional<std::vector<std::uint8_t>>(
-    std::span<const std::uint8_t> oldUserData, Mp4ByteOrder order)>;
+    std::span<const std::uint8_t> oldUserData, vel::ByteOrder order)>;
 
 // One stretch of the new file.
 struct Mp4OutputPiece {
@@ -53,12 +53,12 @@ struct Mp4RewritePlan {
   std::uint64_t size = 0;         // of the new file
   std::uint64_t movedFrom = 0;    // the first old byte that moves, when shift is not 0
   std::int64_t shift = 0;         // how far the old bytes from movedFrom on move
-  Mp4ByteOrder order = Mp4ByteOrder::kBig;
+  vel::ByteOrder order = vel::ByteOrder::kBig;
 };
 
 // Where the movie's user data is.
 struct Mp4UserDataPlace {
-  Mp4ByteOrder order = Mp4ByteOrder::kBig;
+  vel::ByteOrder order = vel::ByteOrder::kBig;
   Mp4Atom moov;
   std::optional<Mp4Atom> udta;  // moov's first "udta" child
 };

@@ -13,7 +13,7 @@ using namespace vel::testing;
 
 // A builder answering a udta of bodySize pattern bytes.
 Mp4UserDataBuilder UserDataOf(std::size_t bodySize, std::uint8_t seed = 0x90) {
-  return [=](std::span<const std::uint8_t>, Mp4ByteOrder order) -> std::optional<Bytes> {
+  return [=](std::span<const std::uint8_t>, vel::ByteOrder order) -> std::optional<Bytes> {
     return AtomWriter{order}.UserData(bodySize, seed);
   };
 }
@@ -33,7 +33,7 @@ Bytes Slice(const Bytes& bytes, std::uint64_t offset, std::uint64_t size) {
 }
 
 // moov's udta in file, as the primitives find it.
-Bytes UserDataIn(const Bytes& file, Mp4ByteOrder order) {
+Bytes UserDataIn(const Bytes& file, vel::ByteOrder order) {
   const auto moov = TopLevel(file, "moov", order);
   if (!moov) return {};
   const auto udta = FindMp4Child(file, *moov, Mp4Type("udta"), order);
@@ -43,7 +43,7 @@ Bytes UserDataIn(const Bytes& file, Mp4ByteOrder order) {
 // Checks that hold for every rewrite: the new udta is moov's, the media is
 // byte for byte where the shift puts it, and every absolute offset moved by
 // the same shift (so it still points at the same media bytes).
-void ExpectMediaFollowed(const Bytes& in, const Bytes& out, const Bytes& newUserData, Mp4ByteOrder order,
+void ExpectMediaFollowed(const Bytes& in, const Bytes& out, const Bytes& newUserData, vel::ByteOrder order,
                          std::int64_t mediaShift) {
   EXPECT_EQ(UserDataIn(out, order), newUserData);
   for (int n = 0;; ++n) {
@@ -67,7 +67,7 @@ const std::string kTrack = "trak[tkhd mdia[mdhd hdlr minf[smhd stbl[stsd stco]]]
 const std::string kTrack64 = "trak[tkhd mdia[mdhd hdlr minf[smhd stbl[stsd co64]]]]";
 
 TEST(Mp4RewritePlanTest, Layouts) {
-  const auto little = Mp4ByteOrder::kLittle;
+  const auto little = vel::ByteOrder::kLittle;
   struct Row {
     const char* name;
     MovieLayout layout;
@@ -123,7 +123,7 @@ TEST(Mp4RewritePlanTest, Layouts) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    const Mp4ByteOrder order = row.layout.order;
+    const vel::ByteOrder order = row.layout.order;
     const Bytes in = MakeMovie(row.layout);
     const Bytes newUserData = AtomWriter{order}.UserData(row.newBody, 0x90);
     const Bytes out = Rewrite(in, UserDataOf(row.newBody));
@@ -133,7 +133,7 @@ TEST(Mp4RewritePlanTest, Layouts) {
     const auto newMoov = TopLevel(out, "moov", order);
     ASSERT_TRUE(oldMoov && newMoov);
     EXPECT_EQ(static_cast<std::int64_t>(newMoov->size - oldMoov->size), row.moovChange);
-    EXPECT_NE(LoadU32Unchecked(out.data() + newMoov->offset, order), 0u);
+    EXPECT_NE(vel::LoadU32Unchecked(out.data() + newMoov->offset, order), 0u);
     ExpectMediaFollowed(in, out, newUserData, order, row.mediaShift);
   }
 }
@@ -142,8 +142,8 @@ TEST(Mp4RewritePlanTest, SameSizeChangesOnlyTheUserDataBytes) {
   const Bytes in = MakeMovie({});
   const Bytes out = Rewrite(in, UserDataOf(200, 0xA5));
   ASSERT_EQ(out.size(), in.size());
-  const auto moov = TopLevel(in, "moov", Mp4ByteOrder::kBig);
-  const auto udta = FindMp4Child(in, *moov, Mp4Type("udta"), Mp4ByteOrder::kBig);
+  const auto moov = TopLevel(in, "moov", vel::ByteOrder::kBig);
+  const auto udta = FindMp4Child(in, *moov, Mp4Type("udta"), vel::ByteOrder::kBig);
   ASSERT_TRUE(udta);
   for (std::size_t i = 0; i < in.size(); ++i) {
     if (i >= udta->body() && i < udta->end()) continue;
@@ -153,8 +153,8 @@ TEST(Mp4RewritePlanTest, SameSizeChangesOnlyTheUserDataBytes) {
 }
 
 TEST(Mp4RewritePlanTest, FragmentOffsetsFollowTheMedia) {
-  for (Mp4ByteOrder order : {Mp4ByteOrder::kBig, Mp4ByteOrder::kLittle}) {
-    SCOPED_TRACE(order == Mp4ByteOrder::kBig ? "big-endian" : "little-endian");
+  for (vel::ByteOrder order : {vel::ByteOrder::kBig, vel::ByteOrder::kLittle}) {
+    SCOPED_TRACE(order == vel::ByteOrder::kBig ? "big-endian" : "little-endian");
     const Bytes in = MakeFragmentedMovie(order);
     const std::string fragments =
         "moof[mfhd traf[tfhd trun]] mdat moof[mfhd traf[tfhd trun]] mdat mfra[tfra tfra mfro]";
@@ -175,7 +175,7 @@ TEST(Mp4RewritePlanTest, FragmentOffsetsFollowTheMedia) {
 }
 
 TEST(Mp4RewritePlanTest, RepeatedWritesOutgrowingThePadding) {
-  const auto order = Mp4ByteOrder::kBig;
+  const auto order = vel::ByteOrder::kBig;
   Bytes file = MakeMovie({});
   struct Step {
     const char* name;
@@ -212,7 +212,7 @@ TEST(Mp4RewritePlanTest, BuilderSeesTheOldUserDataAndTheByteOrder) {
   };
   const Row rows[] = {
       {"big-endian udta", {}, 208},
-      {"little-endian udta", {.order = Mp4ByteOrder::kLittle}, 208},
+      {"little-endian udta", {.order = vel::ByteOrder::kLittle}, 208},
       {"no udta", {.userData = false}, 0},
   };
   for (const Row& row : rows) {
@@ -220,9 +220,9 @@ TEST(Mp4RewritePlanTest, BuilderSeesTheOldUserDataAndTheByteOrder) {
     const Bytes in = MakeMovie(row.layout);
     int calls = 0;
     Bytes seen;
-    Mp4ByteOrder seenOrder = row.layout.order == Mp4ByteOrder::kBig ? Mp4ByteOrder::kLittle : Mp4ByteOrder::kBig;
+    vel::ByteOrder seenOrder = row.layout.order == vel::ByteOrder::kBig ? vel::ByteOrder::kLittle : vel::ByteOrder::kBig;
     const Mp4RewritePlan plan = PlanMp4UserDataRewrite(
-        in, [&](std::span<const std::uint8_t> old, Mp4ByteOrder order) -> std::optional<Bytes> {
+        in, [&](std::span<const std::uint8_t> old, vel::ByteOrder order) -> std::optional<Bytes> {
           ++calls;
           seen.assign(old.begin(), old.end());
           seenOrder = order;
@@ -251,11 +251,11 @@ TEST(Mp4RewritePlanTest, BuilderAnswerMustBeOneWholeUdtaAtom) {
       {"another type", w.Atom("meta", {Zeros(10)})},
       {"size field 0", Cat({w.U32(0), w.Code("udta"), Zeros(10)})},
       {"size field shorter than the bytes", Cat({w.Atom("udta", {Zeros(10)}), Zeros(3)})},
-      {"little-endian header in a big-endian file", AtomWriter{Mp4ByteOrder::kLittle}.UserData(10, 1)},
+      {"little-endian header in a big-endian file", AtomWriter{vel::ByteOrder::kLittle}.UserData(10, 1)},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    EXPECT_THROW(PlanMp4UserDataRewrite(in, [&](std::span<const std::uint8_t>, Mp4ByteOrder) -> std::optional<Bytes> {
+    EXPECT_THROW(PlanMp4UserDataRewrite(in, [&](std::span<const std::uint8_t>, vel::ByteOrder) -> std::optional<Bytes> {
                    return row.answer;
                  }),
                  CYException);
@@ -320,7 +320,7 @@ TEST(Mp4RewritePlanTest, FilesLeftAlone) {
     SCOPED_TRACE(row.name);
     int calls = 0;
     const Mp4RewritePlan plan = PlanMp4UserDataRewrite(
-        row.file, [&](std::span<const std::uint8_t>, Mp4ByteOrder order) -> std::optional<Bytes> {
+        row.file, [&](std::span<const std::uint8_t>, vel::ByteOrder order) -> std::optional<Bytes> {
           ++calls;
           return AtomWriter{order}.UserData(100, 2);
         });
@@ -337,9 +337,9 @@ TEST(Mp4RewritePlanTest, FilesLeftAlone) {
 TEST(Mp4RewritePlanTest, JunkAfterTheLastAtomMovesAlong) {
   const Bytes in = Cat({MakeMovie({}), Bytes{1, 2, 3}});
   const Bytes out = Rewrite(in, UserDataOf(300));
-  EXPECT_EQ(Tree(out, Mp4ByteOrder::kBig), "ftyp moov[mvhd " + kTrack + " udta] free:2056 mdat !");
+  EXPECT_EQ(Tree(out, vel::ByteOrder::kBig), "ftyp moov[mvhd " + kTrack + " udta] free:2056 mdat !");
   EXPECT_EQ(Slice(out, out.size() - 3, 3), (Bytes{1, 2, 3}));
-  ExpectMediaFollowed(in, out, AtomWriter{}.UserData(300, 0x90), Mp4ByteOrder::kBig, 2156);
+  ExpectMediaFollowed(in, out, AtomWriter{}.UserData(300, 0x90), vel::ByteOrder::kBig, 2156);
 }
 
 // Every prefix of a valid file: a clean answer, and a written file that
@@ -348,14 +348,14 @@ TEST(Mp4RewritePlanTest, TruncationSweep) {
   struct Row {
     const char* name;
     Bytes file;
-    Mp4ByteOrder order;
+    vel::ByteOrder order;
   };
   const Row rows[] = {
-      {"layout a", MakeMovie({}), Mp4ByteOrder::kBig},
-      {"free after moov, little-endian", MakeMovie({.order = Mp4ByteOrder::kLittle, .freeAfterMoov = 64}),
-       Mp4ByteOrder::kLittle},
-      {"media first, 64-bit", MakeMovie({.mediaFirst = true, .mdat64 = true, .co64 = true}), Mp4ByteOrder::kBig},
-      {"fragments", MakeFragmentedMovie(Mp4ByteOrder::kBig), Mp4ByteOrder::kBig},
+      {"layout a", MakeMovie({}), vel::ByteOrder::kBig},
+      {"free after moov, little-endian", MakeMovie({.order = vel::ByteOrder::kLittle, .freeAfterMoov = 64}),
+       vel::ByteOrder::kLittle},
+      {"media first, 64-bit", MakeMovie({.mediaFirst = true, .mdat64 = true, .co64 = true}), vel::ByteOrder::kBig},
+      {"fragments", MakeFragmentedMovie(vel::ByteOrder::kBig), vel::ByteOrder::kBig},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

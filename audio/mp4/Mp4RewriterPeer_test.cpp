@@ -76,7 +76,7 @@ TEST_P(Mp4RewriterPeerTest, FfmpegFileKeepsItsAudioAndShowsTheTitle) {
     SCOPED_TRACE(step.title);
     const Bytes userData = TitleUserData(step.title, step.padding);
     ASSERT_EQ(Mp4RewriteUserData(vel::FromUtf8(file),
-                                 [&](std::span<const std::uint8_t>, Mp4ByteOrder) -> std::optional<Bytes> {
+                                 [&](std::span<const std::uint8_t>, vel::ByteOrder) -> std::optional<Bytes> {
                                    return userData;
                                  }),
               Mp4RewriteStatus::kWritten);

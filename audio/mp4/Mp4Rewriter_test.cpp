@@ -22,7 +22,7 @@ namespace {
 using namespace vel::testing;
 
 Mp4UserDataBuilder UserDataOf(std::size_t bodySize, std::uint8_t seed = 0x90) {
-  return [=](std::span<const std::uint8_t>, Mp4ByteOrder order) -> std::optional<Bytes> {
+  return [=](std::span<const std::uint8_t>, vel::ByteOrder order) -> std::optional<Bytes> {
     return AtomWriter{order}.UserData(bodySize, seed);
   };
 }
@@ -125,7 +125,7 @@ TEST_F(Mp4RewriterFileTest, WritesThePlannedFile) {
       {"b: free after moov takes up growth", {.freeAfterMoov = 4096}, 300},
       {"c: free after moov takes up shrinking", {.freeAfterMoov = 4096}, 100},
       {"no udta yet", {.userData = false}, 40},
-      {"little-endian", {.order = Mp4ByteOrder::kLittle}, 300},
+      {"little-endian", {.order = vel::ByteOrder::kLittle}, 300},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -156,7 +156,7 @@ TEST_F(Mp4RewriterFileTest, LargeMediaIsStreamedWhole) {
 TEST_F(Mp4RewriterFileTest, AFileShortenedMeanwhileIsNotReplaced) {
   const Bytes in = MakeMovie({.topLevelUserData = true, .mediaSize = 64 * 1024});
   Put("cut.m4a", in);
-  const Mp4UserDataBuilder shortenThenBuild = [&](std::span<const std::uint8_t> old, Mp4ByteOrder order) {
+  const Mp4UserDataBuilder shortenThenBuild = [&](std::span<const std::uint8_t> old, vel::ByteOrder order) {
     EXPECT_EQ(truncate(Path("cut.m4a").c_str(), 4096), 0);
     return UserDataOf(300)(old, order);
   };
@@ -168,8 +168,8 @@ TEST_F(Mp4RewriterFileTest, AFileShortenedMeanwhileIsNotReplaced) {
 TEST_F(Mp4RewriterFileTest, FailuresLeaveTheFileAsItWas) {
   const AtomWriter w;
   const Bytes movie = MakeMovie({});
-  const auto moov = TopLevel(movie, "moov", Mp4ByteOrder::kBig);
-  const auto ftyp = TopLevel(movie, "ftyp", Mp4ByteOrder::kBig);
+  const auto moov = TopLevel(movie, "moov", vel::ByteOrder::kBig);
+  const auto ftyp = TopLevel(movie, "ftyp", vel::ByteOrder::kBig);
   struct Row {
     const char* name;
     Bytes file;
@@ -186,7 +186,7 @@ TEST_F(Mp4RewriterFileTest, FailuresLeaveTheFileAsItWas) {
        UserDataOf(10), Mp4RewriteStatus::kLayoutNotUnderstood},
       {"truncated inside moov", Bytes(movie.begin(), movie.begin() + static_cast<std::ptrdiff_t>(moov->offset + 100)),
        UserDataOf(10), Mp4RewriteStatus::kLayoutNotUnderstood},
-      {"builder leaves it", movie, [](std::span<const std::uint8_t>, Mp4ByteOrder) -> std::optional<Bytes> {
+      {"builder leaves it", movie, [](std::span<const std::uint8_t>, vel::ByteOrder) -> std::optional<Bytes> {
          return std::nullopt;
        },
        Mp4RewriteStatus::kUnchanged},
@@ -318,7 +318,7 @@ TEST_F(Mp4RewriterFileTest, FilesBeyondFourGiB) {
     const std::uint64_t media = mdatOffset + 16;
     std::vector<std::uint64_t> expected = {media, media + (std::uint64_t{1} << 32), media + mediaSize - 16};
     for (auto& e : expected) e += static_cast<std::uint64_t>(row.shift);
-    EXPECT_EQ(AbsoluteOffsets(newHead, Mp4ByteOrder::kBig), expected);
+    EXPECT_EQ(AbsoluteOffsets(newHead, vel::ByteOrder::kBig), expected);
     EXPECT_EQ(Bytes(newHead.end() - 16, newHead.end()), Bytes(bytes.end() - 16, bytes.end()));  // the 64-bit header
     EXPECT_EQ(OutputRange(file, plan, plan.size - 16, 16), marker);
     mapped.Close();

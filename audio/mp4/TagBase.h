@@ -3,15 +3,17 @@
 // Reading: a whole file's bytes (mapped by the caller) are parsed into an
 // ordered list of frames: "durn" from the movie header, one "srate" per track,
 // the items of moov/udta/meta/ilst in file order, then "bitr" computed from
-// the media data's size. A raw AAC stream in ADTS framing gives "srate",
-// "durn" and "bitr" only. Every read goes through a bounded CTagStream or the
-// bounded atom walks of Mp4Atom.h; a parent atom bounds its children, and a
-// malformed or truncated part of a file is skipped, never read past.
+// the media data's size (MovieProperties.h). A raw AAC stream in ADTS framing
+// gives "srate", "durn" and "bitr" only (audio/adts). Every read goes through
+// a bounded reader or the bounded atom walks of Mp4Atom.h; a parent atom
+// bounds its children, and a malformed or truncated part of a file is
+// skipped, never read past. Items are decoded by the item codec's table
+// (ItemCodec.h).
 //
-// Writing: the frame list is turned back into a udta atom. Frames read from
-// the file and not changed since are written as the bytes they were read
-// from; changed and new frames are encoded from their values. Computed frames
-// are never written.
+// Writing: the frame list is turned back into a udta atom (UserDataWriter.h).
+// Frames read from the file and not changed since are written as the bytes
+// they were read from; changed and new frames are encoded from their values.
+// Computed frames are never written.
 //
 // Thread safety: an object belongs to one thread; objects share nothing.
 #pragma once
@@ -24,9 +26,9 @@
 #include <vector>
 
 #include "audio/MetaDataItem.h"
+#include "audio/mp4/ItemText.h"
 #include "audio/mp4/Mp4Atom.h"
 #include "audio/mp4/TagFrame.h"
-#include "audio/mp4/TagStream.h"
 
 class CTagBase {
  public:
@@ -46,7 +48,7 @@ class CTagBase {
   void CollectRecords(CMetaDataItemList& records) const;
 
   const std::vector<CTagFrame>& Frames() const noexcept { return frames_; }
-  Mp4ByteOrder ByteOrder() const noexcept { return byteOrder_; }
+  vel::ByteOrder ByteOrder() const noexcept { return byteOrder_; }
   // Whether the last parse read an MP4 movie; false for a raw ADTS stream,
   // which has no place for tags, and when the parse failed.
   bool IsMovie() const noexcept { return movie_; }
@@ -69,12 +71,12 @@ class CTagBase {
   // The new udta atom: udta, meta (version 0), the fixed handler, the item
   // list; then the children of oldUserData (a whole udta atom as it stands in
   // the file, or empty) other than the "meta" that held the items, unchanged.
-  std::vector<std::uint8_t> BuildUserData(std::span<const std::uint8_t> oldUserData, Mp4ByteOrder order) const;
+  std::vector<std::uint8_t> BuildUserData(std::span<const std::uint8_t> oldUserData, vel::ByteOrder order) const;
   // The "ilst" atom of the frame list.
-  std::vector<std::uint8_t> WriteItemList(Mp4ByteOrder order) const;
+  std::vector<std::uint8_t> WriteItemList(vel::ByteOrder order) const;
   // Appends the item a changed or new frame is written as (nothing for a
   // frame that has no encoding).
-  static void EncodeFrame(const CTagFrame& frame, Mp4ByteOrder order, std::vector<std::uint8_t>& out);
+  static void EncodeFrame(const CTagFrame& frame, vel::ByteOrder order, std::vector<std::uint8_t>& out);
 
   // An item's text: UTF-8 when it holds a UTF-8 multibyte sequence, else the
   // ANSI code page when it is 7-bit text (0xA9 allowed) ended by zero bytes
@@ -83,10 +85,7 @@ class CTagBase {
 
   // "3/12" -> {3, 12}; "7" -> {7, -1}; "3 / 12" -> {3, -1}; "Rock" -> {-1, -1}.
   // Numbers beyond 32 bits signed count as absent.
-  struct NumberPair {
-    std::int64_t number = -1;
-    std::int64_t total = -1;
-  };
+  using NumberPair = vel::mp4::NumberPair;
   static NumberPair ParseNumberPair(std::u16string_view text);
 
  protected:
@@ -106,23 +105,12 @@ class CTagBase {
   void AddBitrateFrame(const std::optional<Mp4Atom>& mdat);
 
   bool ParseAdts(std::span<const std::uint8_t> bytes);
-  static bool SkipId3v2Tag(CTagStream& stream);
-  static bool IsAdtsStream(CTagStream& stream);
-  void ReadAdtsProperties(CTagStream& stream);
 
   const CTagFrame* FindFrame(std::string_view name) const noexcept;
   const CTagFrame* FindComputedFrame(std::string_view name) const noexcept;
   void AddComputedFrame(std::string_view name, _variant_t&& value, int dataType);
 
   std::vector<CTagFrame> frames_;
-  Mp4ByteOrder byteOrder_ = Mp4ByteOrder::kBig;
+  vel::ByteOrder byteOrder_ = vel::ByteOrder::kBig;
   bool movie_ = false;
 };
-
-// The "meta" child of a udta that holds the items, and where its children
-// begin (after version and flags, or at once for a meta without them).
-struct Mp4TagMeta {
-  Mp4Atom meta;
-  std::uint64_t childrenBegin = 0;
-};
-std::optional<Mp4TagMeta> FindTagMeta(std::span<const std::uint8_t> bytes, const Mp4Atom& udta, Mp4ByteOrder order);

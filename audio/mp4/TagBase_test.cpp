@@ -374,7 +374,7 @@ TEST(TagReadTest, ItemsNamedLikeComputedValues) {
     ASSERT_NE(bitrate, nullptr);
     EXPECT_EQ(bitrate->value.vt, VT_INT);  // the computed one, not the item's bytes
     // Both items are kept for writing.
-    EXPECT_NE(base.WriteItemList(Mp4ByteOrder::kBig), Atom("ilst", {}));
+    EXPECT_NE(base.WriteItemList(vel::ByteOrder::kBig), Atom("ilst", {}));
   }
 }
 

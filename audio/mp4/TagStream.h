@@ -1,14 +1,15 @@
-// CTagStream: byte-order-aware reads over a span of bytes with a position.
-// The tag reader takes every number and every payload out of an MP4 or ADTS
-// file through one of these, so no parse can read outside the bytes it was
-// given.
+// CTagStream: byte-order-aware reads over a span of bytes with a position,
+// as the tag editor has always spelled them. It is a thin facade over
+// vel::ByteReader, the project's one bounded reader, so its rules are the
+// reader's:
 //
 // A read that would pass the end reads nothing, answers 0 (or an empty span)
 // and marks the stream failed; the position stays where it was. The failure
-// sticks, so a decoder may read several fields in a row and check
-// ok() once at the end instead of after every field.
+// sticks, so a decoder may read several fields in a row and check ok() once
+// at the end instead of after every field.
 //
-// Positions are 64-bit and absolute within the span.
+// Positions are 64-bit and absolute within the span. reader() hands the
+// underlying reader to the decoders that take one (vel::adts, vel::mp4).
 //
 // Thread safety: a stream belongs to one thread; the bytes it reads are the
 // caller's and must outlive it.
@@ -17,35 +18,31 @@
 #include <cstdint>
 #include <span>
 
-#include "audio/mp4/Mp4Atom.h"
+#include "platform/base/ByteReader.h"
 
 class CTagStream {
  public:
-  CTagStream(std::span<const std::uint8_t> bytes, Mp4ByteOrder order) noexcept : bytes_(bytes), order_(order) {}
+  CTagStream(std::span<const std::uint8_t> bytes, vel::ByteOrder order) noexcept : reader_(bytes, order) {}
 
-  std::uint8_t ReadByte() noexcept;
-  std::uint16_t ReadUInt16() noexcept;
-  std::uint32_t ReadUInt32() noexcept;
-  std::uint64_t ReadUInt64() noexcept;
+  std::uint8_t ReadByte() noexcept { return reader_.U8(); }
+  std::uint16_t ReadUInt16() noexcept { return reader_.U16(); }
+  std::uint32_t ReadUInt32() noexcept { return reader_.U32(); }
+  std::uint64_t ReadUInt64() noexcept { return reader_.U64(); }
   // The next n bytes as they are stored.
-  std::span<const std::uint8_t> ReadBytes(std::uint64_t n) noexcept;
+  std::span<const std::uint8_t> ReadBytes(std::uint64_t n) noexcept { return reader_.Bytes(n); }
   // Moves forward by n; past the end it fails like a read.
-  void Skip(std::uint64_t n) noexcept;
+  void Skip(std::uint64_t n) noexcept { reader_.Skip(n); }
   // Absolute; a position beyond the end fails and leaves the position alone.
-  void Seek(std::uint64_t position) noexcept;
+  void Seek(std::uint64_t position) noexcept { reader_.Seek(position); }
 
-  std::uint64_t Tell() const noexcept { return position_; }
-  std::uint64_t Size() const noexcept { return bytes_.size(); }
-  std::uint64_t Remaining() const noexcept { return bytes_.size() - position_; }
-  bool ok() const noexcept { return ok_; }
-  std::span<const std::uint8_t> bytes() const noexcept { return bytes_; }
+  std::uint64_t Tell() const noexcept { return reader_.position(); }
+  std::uint64_t Size() const noexcept { return reader_.size(); }
+  std::uint64_t Remaining() const noexcept { return reader_.remaining(); }
+  bool ok() const noexcept { return reader_.ok(); }
+  std::span<const std::uint8_t> bytes() const noexcept { return reader_.bytes(); }
+
+  vel::ByteReader& reader() noexcept { return reader_; }
 
  private:
-  // The address of the next n bytes, or null (and failed) when they are not there.
-  const std::uint8_t* Take(std::uint64_t n) noexcept;
-
-  std::span<const std::uint8_t> bytes_;
-  std::uint64_t position_ = 0;
-  Mp4ByteOrder order_ = Mp4ByteOrder::kBig;
-  bool ok_ = true;
+  vel::ByteReader reader_;
 };

@@ -2,9 +2,12 @@
 // rewrite puts into the file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "audio/ByteArray.h"
+#include "audio/mp4/ItemCodec.h"
 #include "audio/mp4/TagBase.h"
 #include "testing/Mp4Builder.h"
 #include "testing/TempDir.h"
@@ -68,18 +71,18 @@ TEST(TagWriteTest, EncodingTable) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     ByteVec out;
-    CTagBase::EncodeFrame(row.frame, Mp4ByteOrder::kBig, out);
+    CTagBase::EncodeFrame(row.frame, vel::ByteOrder::kBig, out);
     EXPECT_EQ(out, row.written);
   }
   // The sizes the layout fixes.
   ByteVec out;
-  CTagBase::EncodeFrame(Frame("trkn", _variant_t(5, VT_I4), 0), Mp4ByteOrder::kBig, out);
+  CTagBase::EncodeFrame(Frame("trkn", _variant_t(5, VT_I4), 0), vel::ByteOrder::kBig, out);
   EXPECT_EQ(out.size(), 32u);
   out.clear();
-  CTagBase::EncodeFrame(Frame("rtng", _variant_t(4u, VT_UI4), 0), Mp4ByteOrder::kBig, out);
+  CTagBase::EncodeFrame(Frame("rtng", _variant_t(4u, VT_UI4), 0), vel::ByteOrder::kBig, out);
   EXPECT_EQ(out.size(), 26u);
   out.clear();
-  CTagBase::EncodeFrame(Frame("prot", _variant_t(true), 21), Mp4ByteOrder::kBig, out);
+  CTagBase::EncodeFrame(Frame("prot", _variant_t(true), 21), vel::ByteOrder::kBig, out);
   EXPECT_EQ(out.size(), 25u);
 }
 
@@ -171,7 +174,7 @@ TEST_F(TagChangeTest, RatingReplacesAnItemOfAnotherType) {
   ASSERT_EQ(Find("rtng")->dataType, 21);
   EXPECT_TRUE(base.SetFrameValue("rtng", _variant_t(4u, VT_UI4), 0));
   EXPECT_EQ(Find("rtng")->dataType, 0);
-  const ByteVec ilst = base.WriteItemList(Mp4ByteOrder::kBig);
+  const ByteVec ilst = base.WriteItemList(vel::ByteOrder::kBig);
   const ByteVec expected = Item("rtng", 0, U16(4));
   ASSERT_EQ(expected.size(), 26u);
   EXPECT_NE(std::search(ilst.begin(), ilst.end(), expected.begin(), expected.end()), ilst.end());
@@ -193,9 +196,9 @@ TEST_F(TagChangeTest, GenreKeptAsTextIsChangedAsText) {
   ASSERT_TRUE(text.ParseImage(SmallFile(Item("\xA9gen", 1, Text("Rock"))), u".m4a"));
   EXPECT_FALSE(text.SetFrameValue("gnre", _variant_t(u"Rock"), 0));
   EXPECT_TRUE(text.SetFrameValue("gnre", _variant_t(u"Synthwave"), 0));
-  EXPECT_EQ(text.WriteItemList(Mp4ByteOrder::kBig), Atom("ilst", Item("\xA9gen", 1, Text("Synthwave"))));
+  EXPECT_EQ(text.WriteItemList(vel::ByteOrder::kBig), Atom("ilst", Item("\xA9gen", 1, Text("Synthwave"))));
   EXPECT_TRUE(text.SetFrameValue("gnre", _variant_t(), 0));
-  EXPECT_EQ(text.WriteItemList(Mp4ByteOrder::kBig), Atom("ilst", {}));
+  EXPECT_EQ(text.WriteItemList(vel::ByteOrder::kBig), Atom("ilst", {}));
 }
 
 // Items read and not changed are written back byte for byte; only the
@@ -213,7 +216,7 @@ TEST(TagRewriteTest, UnchangedItemsAreCarriedOver) {
   ASSERT_TRUE(base.ParseImage(SmallFile(Cat({title, kept})), u".m4a"));
   ASSERT_TRUE(base.SetFrameValue("\xA9nam", _variant_t(u"New"), 1));
   ASSERT_FALSE(base.GetFrameValue("\xA9" "cmt"));  // items after "free" are not read
-  EXPECT_EQ(base.WriteItemList(Mp4ByteOrder::kBig), Atom("ilst", Cat({Item("\xA9nam", 1, Text("New")), kept})));
+  EXPECT_EQ(base.WriteItemList(vel::ByteOrder::kBig), Atom("ilst", Cat({Item("\xA9nam", 1, Text("New")), kept})));
 }
 
 // A new track or disk number without a total of its own keeps the file's
@@ -233,7 +236,7 @@ TEST(TagRewriteTest, ChangedNumbersKeepTheFilesTotal) {
     CTagBase base;
     ASSERT_TRUE(base.ParseImage(SmallFile(Item("trkn", 0, Cat({U32(3), U16(12), U16(0)}))), u".m4a"));
     ASSERT_TRUE(base.SetFrameValue("trkn", row.value, 0));
-    EXPECT_EQ(base.WriteItemList(Mp4ByteOrder::kBig), Atom("ilst", Item("trkn", 0, row.payload)));
+    EXPECT_EQ(base.WriteItemList(vel::ByteOrder::kBig), Atom("ilst", Item("trkn", 0, row.payload)));
   }
 }
 
@@ -244,7 +247,7 @@ TEST(TagRewriteTest, UserDataLayout) {
   const ByteVec hdlr = Cat({U32(0x22), Text("hdlr"), U32(0), U32(0), Text("mdirappl"), U32(0), U32(0), ByteVec{0, 0x3D}});
   ASSERT_EQ(hdlr.size(), 34u);
   const ByteVec expected = Atom("udta", Atom("meta", Cat({U32(0), hdlr, Atom("ilst", items)})));
-  EXPECT_EQ(base.BuildUserData({}, Mp4ByteOrder::kBig), expected);
+  EXPECT_EQ(base.BuildUserData({}, vel::ByteOrder::kBig), expected);
   EXPECT_EQ(expected.size(), 20u + 34u + 8u + items.size());
 
   // The old udta's other children follow unchanged; what else its meta held
@@ -257,30 +260,131 @@ TEST(TagRewriteTest, UserDataLayout) {
                                         chapter}));
   const ByteVec rebuilt = Atom("udta", Cat({Atom("meta", Cat({U32(0), hdlr, Atom("ilst", items), xml})),
                                             Atom("name", Text("clip")), chapter}));
-  EXPECT_EQ(base.BuildUserData(old, Mp4ByteOrder::kBig), rebuilt);
+  EXPECT_EQ(base.BuildUserData(old, vel::ByteOrder::kBig), rebuilt);
 
   // A meta without items is taken over when it is of the item-list handler;
   // another handler's meta (an ID3 tag in a 3GP file) is kept whole beside it.
   const ByteVec id3 = Atom("ID32", Zeros(12));
   const ByteVec id3Meta = Atom("meta", Cat({U32(0), Atom("hdlr", Cat({U32(0), U32(0), Text("ID32"), Zeros(13)})), id3}));
-  EXPECT_EQ(base.BuildUserData(Atom("udta", id3Meta), Mp4ByteOrder::kBig),
+  EXPECT_EQ(base.BuildUserData(Atom("udta", id3Meta), vel::ByteOrder::kBig),
             Atom("udta", Cat({Atom("meta", Cat({U32(0), hdlr, Atom("ilst", items)})), id3Meta})));
   const ByteVec emptyTagMeta = Atom("meta", Cat({U32(0), hdlr, xml}));
-  EXPECT_EQ(base.BuildUserData(Atom("udta", emptyTagMeta), Mp4ByteOrder::kBig),
+  EXPECT_EQ(base.BuildUserData(Atom("udta", emptyTagMeta), vel::ByteOrder::kBig),
             Atom("udta", Atom("meta", Cat({U32(0), hdlr, Atom("ilst", items), xml}))));
 }
 
 TEST(TagRewriteTest, LittleEndianNumbers) {
   CTagBase base;
   ASSERT_TRUE(base.SetFrameValue("trkn", _variant_t(5, VT_I4), 0));
-  const ByteVec udta = base.BuildUserData({}, Mp4ByteOrder::kLittle);
+  const ByteVec udta = base.BuildUserData({}, vel::ByteOrder::kLittle);
   ASSERT_GE(udta.size(), 8u);
-  EXPECT_EQ(LoadU32Unchecked(udta.data(), Mp4ByteOrder::kLittle), udta.size());
-  EXPECT_EQ(LoadU32Unchecked(udta.data() + 4, Mp4ByteOrder::kLittle), Mp4Type("udta"));  // as the walks read it
+  EXPECT_EQ(vel::LoadU32Unchecked(udta.data(), vel::ByteOrder::kLittle), udta.size());
+  EXPECT_EQ(vel::LoadU32Unchecked(udta.data() + 4, vel::ByteOrder::kLittle), Mp4Type("udta"));  // as the walks read it
   EXPECT_EQ(ByteVec(udta.begin() + 12, udta.begin() + 16), Text("meta"));
   const ByteVec item = Cat({ByteVec{32, 0, 0, 0}, Text("trkn"), ByteVec{24, 0, 0, 0}, Text("data"), Zeros(8),
                             ByteVec{5, 0, 0, 0}, Zeros(4)});
   EXPECT_NE(std::search(udta.begin(), udta.end(), item.begin(), item.end()), udta.end());
+}
+
+// ---------------------------------------------------------------------------
+// The item codec's table: every row that writes decodes what it wrote, in
+// both byte orders, and the untyped rows take what no row names.
+
+// The frame that the item encoded from frame reads back as.
+CTagFrame RoundTrip(const CTagFrame& frame, vel::ByteOrder order, std::vector<std::uint8_t>& item) {
+  vel::ByteWriter out(item, order);
+  vel::mp4::EncodeItem(frame, out);
+  CTagFrame read;
+  const auto atom = ReadMp4Atom(item, 0, item.size(), order);
+  if (!atom) return read;
+  read.name = std::string(reinterpret_cast<const char*>(item.data() + 4), 4);
+  read.opaque = true;
+  vel::mp4::DecodeItem(item, *atom, order, read);
+  return read;
+}
+
+TEST(ItemCodecTest, EveryWritingRowDecodesWhatItEncodes) {
+  struct Row {
+    const char* role;  // the codec row the frame goes through
+    CTagFrame frame;
+    int storedAs = -1;  // the data type read back; -1: the frame's
+  };
+  CTagFrame track = Frame("trkn", _variant_t(3, VT_INT), 0);
+  track.pairTotal = 12;
+  const Row rows[] = {
+      {"gnre", Frame("gnre", _variant_t(u"Rock"), 0)},
+      {"rtng", Frame("rtng", _variant_t(short{4}), 0)},
+      {"trkn/disk", track},
+      {"trkn/disk", Frame("disk", _variant_t(2, VT_INT), 0)},
+      // Flags are stored with data type 0, whatever they are set with.
+      {"flags", Frame("\xA9" "drm", _variant_t(short{-1}), 21), 0},
+      {"flags", Frame("prot", _variant_t(short{0}), 21), 0},
+      {"covr", Frame("covr", ByteArray({0xFF, 0xD8, 0xFF, 0xE0}), 13)},
+      {"text", Frame("\xA9nam", _variant_t(u"Caf\u00E9"), 1)},
+      {"bytes", Frame("xid ", ByteArray({1, 2, 3}), 21)},
+      {"freeform", Frame("----MOOD", ByteArray({'c', 'a', 'l', 'm'}), 1, true)},
+  };
+  std::vector<std::string> covered;
+  for (const Row& row : rows) {
+    for (vel::ByteOrder order : {vel::ByteOrder::kBig, vel::ByteOrder::kLittle}) {
+      SCOPED_TRACE(std::string(row.role) + " " + row.frame.name +
+                   (order == vel::ByteOrder::kBig ? " big-endian" : " little-endian"));
+      std::vector<std::uint8_t> item;
+      const CTagFrame read = RoundTrip(row.frame, order, item);
+      ASSERT_FALSE(item.empty());
+      EXPECT_FALSE(read.opaque);
+      EXPECT_EQ(read.name, row.frame.name);
+      EXPECT_EQ(read.dataType, row.storedAs >= 0 ? row.storedAs : row.frame.dataType);
+      EXPECT_EQ(read.freeform, row.frame.freeform);
+      EXPECT_EQ(read.pairTotal, row.frame.pairTotal);
+      EXPECT_TRUE(read.IsSameData(row.frame.value));
+    }
+    covered.push_back(row.role);
+  }
+  for (const vel::mp4::ItemCodec& codec : vel::mp4::ItemCodecs()) {
+    if (codec.encode == nullptr) continue;
+    EXPECT_NE(std::find(covered.begin(), covered.end(), codec.role), covered.end()) << codec.role << " is not covered";
+  }
+}
+
+TEST(ItemCodecTest, RowsByItemTypeAndDataType) {
+  struct Row {
+    const char* type;
+    const char* role;  // null: no row names the type
+    int dataType;
+  };
+  const Row rows[] = {
+      {"gnre", "gnre", 0},       {"GNRE", "gnre", 0},      {"trkn", "trkn/disk", 0}, {"Disk", "trkn/disk", 0},
+      {"\xA9" "drm", "flags", 21}, {"prot", "flags", 21},  {"covr", "covr", 13},     {"durn", "durn", 64},
+      {"bitr", "bitr", 0},       {"\xA9nam", nullptr, 1},  {"srate", nullptr, 1},    {"", nullptr, 1},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.type);
+    const vel::mp4::ItemCodec* codec = vel::mp4::FindItemCodec(row.type);
+    if (row.role == nullptr) {
+      EXPECT_EQ(codec, nullptr);
+    } else {
+      ASSERT_NE(codec, nullptr);
+      EXPECT_EQ(codec->role, row.role);
+    }
+    EXPECT_EQ(vel::mp4::ItemDataType(row.type), row.dataType);
+  }
+}
+
+TEST(ItemCodecTest, ComputedRowsAndMismatchedTypesWriteNothing) {
+  const CTagFrame frames[] = {
+      Frame("durn", _variant_t(10LL), 64),
+      Frame("bitr", _variant_t(128000, VT_INT), 0),
+      Frame("covr", ByteArray({1}), 0),     // no untyped row of type 0
+      Frame("\xA9nam", ByteArray({1}), 13), // pictures only as "covr"
+  };
+  for (const CTagFrame& frame : frames) {
+    SCOPED_TRACE(frame.name);
+    std::vector<std::uint8_t> out;
+    vel::ByteWriter writer(out, vel::ByteOrder::kBig);
+    vel::mp4::EncodeItem(frame, writer);
+    EXPECT_TRUE(out.empty());
+  }
 }
 
 }  // namespace
