@@ -236,6 +236,10 @@ TEST_P(GraphFigures, ReportDurationSizeAndRates) {
   ComPtr<IBaseFilter> source;
   ASSERT_EQ(NewGraph()->AddSourceFilter(ModulePath(path).c_str(), u"FileSource", &source), S_OK);
   EXPECT_EQ(PinTypes(source), (std::vector<std::string>{"audio", "video"}));
+  ComPtr<IMediaFilter> mediaFilter;
+  ComPtr<IPersist> persist;
+  EXPECT_EQ(source.QueryInterface(mediaFilter), S_OK);
+  EXPECT_EQ(source.QueryInterface(persist), S_OK);
 }
 
 INSTANTIATE_TEST_SUITE_P(
