@@ -14,7 +14,10 @@
 #include "platform/registry/store.h"
 #include "platform/text.h"
 #include "platform/win32/winbase.h"
+#include "testing/TempStore.h"
 #include "ylib/YException.h"
+
+using namespace vel::testing;
 
 namespace {
 
@@ -83,27 +86,11 @@ class TestItem : public vel::com::Implements<vel::com::DispatchImpl<IVelItem>, v
   HRESULT Exists(BSTR, BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
 };
 
-class MergeItems : public ::testing::Test {
+class MergeItems : public TempStore {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velmerge-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    setenv("VEL_REGISTRY", (dir_ + "/registry.db").c_str(), 1);
-    vel::RegistryReset();
-    const char* bin = std::getenv("VEL_TEST_BIN");
-    ASSERT_NE(bin, nullptr);
-    module_ = LoadLibraryW(vel::FromUtf8(std::string(bin) + "/libVelItems.so").c_str());
-    ASSERT_NE(module_, nullptr);
-    auto reg = reinterpret_cast<HRESULT (*)()>(GetProcAddress(module_, "DllRegisterServer"));
-    ASSERT_NE(reg, nullptr);
-    ASSERT_EQ(reg(), S_OK);
-  }
-  void TearDown() override {
-    if (module_) FreeLibrary(module_);
-    vel::RegistryReset();
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
+    TempStore::SetUp();
+    ASSERT_EQ(store_->RegisterModule("libVelItems.so"), "");
   }
 
   static ComPtr<IVelItem> Item(const std::vector<Prop>& props, const char16_t* cls = u"", const char16_t* label = u"") {
@@ -167,9 +154,6 @@ class MergeItems : public ::testing::Test {
     out.push_back("label=" + vel::ToUtf8(std::u16string(label.view())));
     return out;
   }
-
-  std::string dir_;
-  HMODULE module_ = nullptr;
 };
 
 using Lines = std::vector<std::string>;

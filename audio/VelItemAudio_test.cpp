@@ -16,16 +16,18 @@
 #include <vector>
 
 #include "audio/AudioPropertyMap.h"
-#include "audio/wave/WaveTestFiles.h"
 #include "framework/VelItems.h"
 #include "module/VelItemPluginsLib.h"
-#include "module/module_test_store.h"
 #include "platform/com/combase.h"
 #include "platform/com/comdef.h"
 #include "platform/com/oleauto.h"
 #include "platform/registry/store.h"
 #include "platform/text.h"
 #include "platform/win32/winbase.h"
+#include "testing/ModuleStore.h"
+#include "testing/WaveBuilder.h"
+
+using namespace vel::testing;
 
 namespace {
 
@@ -43,15 +45,15 @@ void WriteBytes(const std::string& path, const Bytes& bytes) {
                                                static_cast<std::streamsize>(bytes.size()));
 }
 
-using wavetest::Append;
-using wavetest::U32;
+using vel::testing::Append;
+using vel::testing::U32;
 
 // A WAVE header with a format chunk of fmtSize bytes (44.1 kHz, 16-bit
 // stereo), the given chunks (5 bytes each) before "data", and a "data" chunk
 // announcing dataSize bytes of which only a few follow.
 Bytes Wave(std::uint32_t fmtSize, std::uint32_t dataSize, const std::vector<std::string>& chunksBefore = {}) {
-  Bytes b = wavetest::Header({.chunkSize = fmtSize});
-  for (const std::string& name : chunksBefore) wavetest::Chunk(b, name, 5);
+  Bytes b = vel::testing::Header({.chunkSize = fmtSize});
+  for (const std::string& name : chunksBefore) vel::testing::Chunk(b, name, 5);
   Append(b, "data");
   U32(b, dataSize);
   b.insert(b.end(), 16, 0);

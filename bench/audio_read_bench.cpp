@@ -10,11 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "bench/bench_module.h"
 #include "module/VelItemPluginsLib.h"
 #include "platform/com/combase.h"
 #include "platform/com/comdef.h"
 #include "platform/text.h"
+#include "testing/BenchModuleStore.h"
+
+using namespace vel::testing;
 
 namespace {
 

@@ -5,10 +5,12 @@
 
 #include <string>
 
-#include "bench/bench_module.h"
 #include "module/VelItemPluginsLib.h"
 #include "platform/com/combase.h"
 #include "platform/com/comdef.h"
+#include "testing/BenchModuleStore.h"
+
+using namespace vel::testing;
 
 namespace {
 

@@ -12,9 +12,10 @@
 #include <string>
 
 #include "messaging/MMS/MMSCodec2.h"
+#include "messaging/MMS/PartFileName.h"
 #include "messaging/MMS/WspCoding.h"
-#include "platform/registry/store.h"
 #include "platform/text.h"
+#include "testing/TempRegistry.h"
 
 namespace {
 
@@ -44,18 +45,8 @@ fs::path LargestCorpusFile() {
 // a folder for the parts.
 class Setup {
  public:
-  Setup() {
-    std::string pattern = (fs::temp_directory_path() / "velmms-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    dir = pattern;
-    setenv("VEL_REGISTRY", (dir + "/registry.db").c_str(), 1);
-    vel::RegistryReset();
-  }
-  ~Setup() {
-    std::error_code error;
-    fs::remove_all(dir, error);
-  }
-  std::string dir;
+  vel::testing::TempRegistry registry{"velmms-bench"};
+  const std::string& dir = registry.dir();
 };
 
 void BM_DecodeAndExtractLargest(benchmark::State& state) {
@@ -79,12 +70,12 @@ void BM_DecodeAndExtractLargest(benchmark::State& state) {
     parts = container.Count();
     for (std::size_t i = 0; i < parts; ++i) {
       CMultipartFile& part = *container.At(i);
-      std::u16string name = WspBytesToWide(part.location, 0);
+      std::u16string name = vel::wsp::BytesToWide(part.location, 0);
       if (part.contentType == kSmilCode) {
         if (name.empty()) name = u"pres.smil";
         part.NormalizeSmil();
       }
-      const std::u16string target = folder + MakeSafePartFileName(name, i, part);
+      const std::u16string target = folder + vel::mms::MakeSafePartFileName(name, i, part);
       benchmark::DoNotOptimize(part.WriteToFile(target.c_str()));
     }
   }

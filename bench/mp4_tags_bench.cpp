@@ -7,12 +7,14 @@
 
 #include <string>
 
-#include "audio/mp4/Mp4TagTestSupport.h"
 #include "audio/mp4/TagBase.h"
+#include "testing/Mp4Builder.h"
+#include "testing/TempDir.h"
+#include "testing/Tools.h"
 
 namespace {
 
-using namespace mp4test;
+using namespace vel::testing;
 
 const ByteVec& File() {
   static const ByteVec file = [] {

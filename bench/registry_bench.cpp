@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/registry/store.h"
 #include "platform/registry/winreg.h"
+#include "testing/TempRegistry.h"
 
 namespace {
 
@@ -16,12 +16,7 @@ constexpr const char16_t* kPluginKey =
 
 class Store {
  public:
-  Store() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velreg-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    dir_ = pattern;
-    setenv("VEL_REGISTRY", (dir_ + "/registry.db").c_str(), 1);
-    vel::RegistryReset();
+  Store() : registry_("velreg-bench") {
     HKEY key = nullptr;
     RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPluginKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
     const char16_t mimes[] = u"audio/mp4|audio/aac|audio/3gpp|audio/x-ms-wma";
@@ -31,13 +26,9 @@ class Store {
     }
     RegCloseKey(key);
   }
-  ~Store() {
-    vel::RegistryReset();
-    std::filesystem::remove_all(dir_);
-  }
 
  private:
-  std::string dir_;
+  vel::testing::TempRegistry registry_;
 };
 
 void BM_OpenReadClose(benchmark::State& state) {

@@ -3,7 +3,12 @@
 add_library(vel_options INTERFACE)
 target_include_directories(vel_options INTERFACE ${PROJECT_SOURCE_DIR})
 target_compile_options(vel_options INTERFACE
-  -Wall -Wextra -Werror -Wno-unused-parameter -Wno-missing-field-initializers)
+  -Wall -Wextra -Wno-unused-parameter -Wno-missing-field-initializers)
+# Warnings stop the build only where the project asks for it (its scripts and
+# CI): a packager's compiler or build type must not break a plain build.
+if(VEL_WERROR)
+  target_compile_options(vel_options INTERFACE -Werror)
+endif()
 
 if(VEL_SANITIZE)
   target_compile_options(vel_options INTERFACE

@@ -16,9 +16,11 @@
 #include "platform/com/combase.h"
 #include "platform/com/comdef.h"
 #include "platform/com/oleauto.h"
-#include "platform/registry/test_store_fixture.h"
-#include "platform/test_process.h"
 #include "platform/win32/winbase.h"
+#include "testing/ChildProcess.h"
+#include "testing/TempStore.h"
+
+using namespace vel::testing;
 
 namespace {
 
@@ -265,7 +267,7 @@ TEST_F(FactoryTest, CreateWithItemFollowsItemTypeBeforeUri) {
 TEST_F(FactoryTest, ChangeByAnotherProcessIsSeenByTheNextLookup) {
   ASSERT_FALSE(Registered(u"test/new"));
   const std::string key = vel::ToUtf8(std::u16string(kPlugins) + u"\\" + kClsidB);
-  ASSERT_EQ(WaitTestProgram(SpawnTestProgram("factory_test_writer", {key, ".new", "test/new"})), 0);
+  ASSERT_EQ(WaitChild(SpawnChild("factory_test_writer", {key, ".new", "test/new"})), 0);
   // An upper bound for the listener to reload, not a timing requirement.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   while (!Registered(u"test/new") && std::chrono::steady_clock::now() < deadline)

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "messaging/MMS/MMSCodec2.h"
+#include "messaging/MMS/PartFileName.h"
 #include "messaging/MMS/WspCoding.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -16,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t i = 0; i < container.Count(); ++i) {
     CMultipartFile& part = *container.At(i);
     part.NormalizeSmil();
-    MakeSafePartFileName(WspBytesToWide(part.location, 0), i, part);
+    vel::mms::MakeSafePartFileName(vel::wsp::BytesToWide(part.location, 0), i, part);
   }
   CMultipartFile single;
   CMMSCodec2::ReadMultipartFile(data, size, &single);

@@ -9,7 +9,7 @@
 #include <random>
 #include <string>
 
-#include "messaging/MMS/vMessageReader.h"
+#include "messaging/vmessage/ReadvMessage.h"
 #include "platform/text.h"
 
 namespace {
@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     if (!out) return 0;
   }
-  vMessageRecord* record = nullptr;
-  if (ReadvMessage(path.c_str(), kvMessageAll, &record) == 0) FreevMessageRecord(record);
+  vel::vmessage::UniqueRecord record;
+  ReadvMessage(path.c_str(), kvMessageAll, record.put());
   return 0;
 }

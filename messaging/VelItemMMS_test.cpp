@@ -13,7 +13,6 @@
 
 #include "framework/VelItems.h"
 #include "messaging/MMS/MMSCodec2.h"
-#include "messaging/MMS/MMSTestSupport.h"
 #include "messaging/MMS/MMSWriter.h"
 #include "messaging/MMS/WspCoding.h"
 #include "module/VelItemPluginsLib.h"
@@ -22,27 +21,24 @@
 #include "platform/com/oleauto.h"
 #include "platform/registry/store.h"
 #include "platform/win32/winbase.h"
+#include "testing/MmsBuilder.h"
+#include "testing/TempDir.h"
+#include "testing/TempRegistry.h"
+#include "testing/Text.h"
+#include "testing/TraceCapture.h"
+#include "ylib/YLogging.h"
+
+using namespace vel::testing;
 
 namespace fs = std::filesystem;
 
 namespace {
 
-using EntryPoint = HRESULT (*)();
-
 class MmsPlugin : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("VEL_REGISTRY", (store_.File("registry.db")).c_str(), 1);
-    vel::RegistryReset();
-    const char* bin = std::getenv("VEL_TEST_BIN");
-    ASSERT_NE(bin, nullptr);
-    for (const char* name : {"/libVelItems.so", "/libVelItemPlugins.so"}) {
-      HMODULE module = LoadLibraryW(U16(std::string(bin) + name).c_str());
-      ASSERT_NE(module, nullptr) << name;
-      modules_.push_back(module);
-      auto reg = reinterpret_cast<EntryPoint>(GetProcAddress(module, "DllRegisterServer"));
-      ASSERT_NE(reg, nullptr) << name;
-      ASSERT_EQ(reg(), S_OK) << name;
+    for (const char* name : {"libVelItems.so", "libVelItemPlugins.so"}) {
+      ASSERT_EQ(store_.RegisterModule(name), "") << name;
     }
     ASSERT_EQ(CoCreateInstance(CLSID_VelItemMMS, nullptr, CLSCTX_ALL, IID_IVelItemPlugin,
                                reinterpret_cast<void**>(&plugin_)),
@@ -52,7 +48,7 @@ class MmsPlugin : public ::testing::Test {
   void TearDown() override {
     plugin_ = nullptr;
     mms_ = nullptr;
-    for (HMODULE m : modules_) FreeLibrary(m);
+    store_.UnloadModules();
     vel::RegistryReset();
   }
 
@@ -142,9 +138,8 @@ class MmsPlugin : public ::testing::Test {
     return out;
   }
 
-  TempFolder store_;
-  TempFolder dir_;
-  std::vector<HMODULE> modules_;
+  TempRegistry store_{"velmms-reg"};
+  TempDir dir_;
   ComPtr<IVelItemPlugin> plugin_;
   ComPtr<IVelItemMMS> mms_;
 };
@@ -403,8 +398,8 @@ TEST_F(MmsPlugin, CreateMmsComposesFromItemsAndFilesAndReadsBack) {
     ASSERT_EQ(codec.ParseMmsMessage(U16(written)), 0);
     const CMultipartContainer& parts = *codec.GetContainer();
     ASSERT_EQ(parts.Count(), 2u) << "b.cid and the file without extension are left out";
-    EXPECT_EQ(std::string(WspContentTypeToText(parts.At(0)->contentType)), "image/jpeg");
-    EXPECT_EQ(std::string(WspContentTypeToText(parts.At(1)->contentType)), "text/plain");
+    EXPECT_EQ(std::string(vel::wsp::ContentTypeToText(parts.At(0)->contentType)), "image/jpeg");
+    EXPECT_EQ(std::string(vel::wsp::ContentTypeToText(parts.At(1)->contentType)), "text/plain");
     EXPECT_EQ(parts.At(1)->data, B({"data of c.txt"}));
   }
   for (const auto& e : fs::recursive_directory_iterator(dir_.path())) {
@@ -449,7 +444,7 @@ TEST_F(MmsPlugin, EveryCorpusMessageReadsAndUnpacksWithItsTypes) {
     ASSERT_EQ(codec.ParseMmsMessage(U16(file.string())), 0);
     const CMultipartContainer& parts = *codec.GetContainer();
 
-    TempFolder out;
+    TempDir out;
     ComPtr<IVelEnum> list = Extract(file.string(), out.path());
     ASSERT_TRUE(list);
     const auto items = Items(list);
@@ -465,7 +460,7 @@ TEST_F(MmsPlugin, EveryCorpusMessageReadsAndUnpacksWithItsTypes) {
       // A part typed by the table carries that type; one typed by a text the
       // table lacks gets a type only from its file name.
       if (part.contentType != 0) {
-        EXPECT_EQ(type, WspContentTypeToText(part.contentType)) << uri;
+        EXPECT_EQ(type, vel::wsp::ContentTypeToText(part.contentType)) << uri;
       }
       if (part.contentType == 0x7D) {
         EXPECT_EQ(type, "application/smil");

@@ -1,13 +1,12 @@
 #include "messaging/VelItemSMS.h"
 
 #include <algorithm>
-#include <memory>
 #include <string>
 
 #include "VelItems/VelItemHelpers.h"
 #include "framework/VelItems.h"
 #include "framework/VelPluginHelpers.h"
-#include "messaging/MMS/vMessageReader.h"
+#include "messaging/vmessage/ReadvMessage.h"
 #include "module/VelComBoundary.h"
 #include "platform/com/oleauto.h"
 #include "ylib/YCOMUtilities.h"
@@ -22,10 +21,6 @@ constexpr const char16_t* kProgId = kProgIdVelItemSMS;
 constexpr char16_t kMimeType[] = u"application/vnd.zandor.vexa.sms";
 constexpr unsigned kReadBits = 0x1F1;  // everything but the status
 constexpr LCID kSystemDefaultLocale = 0x800;
-
-struct RecordDeleter {
-  void operator()(vMessageRecord* r) const noexcept { FreevMessageRecord(r); }
-};
 
 std::u16string_view View(BSTR s) { return s ? std::u16string_view(s, SysStringLen(s)) : std::u16string_view(); }
 
@@ -65,9 +60,9 @@ ComPtr<IVelItem> ReadMetadataImpl(const char16_t* path) {
     if (!properties) YThrowHr(E_POINTER, f);
     Put(properties, u"ItemType", _variant_t(kMimeType));
 
-    vMessageRecord* raw = nullptr;
-    if (ReadvMessage(path, kReadBits, &raw) != 0 || !raw) return item;
-    std::unique_ptr<vMessageRecord, RecordDeleter> record(raw);
+    vel::vmessage::UniqueRecord owner;
+    if (ReadvMessage(path, kReadBits, owner.put()) != 0 || !owner) return item;
+    const vMessageRecord* record = owner.get();
 
     const DATE date = MessageDate(*record);
     // The message's date is UTC.

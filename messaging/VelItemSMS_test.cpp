@@ -13,13 +13,15 @@
 
 #include "framework/VelItems.h"
 #include "module/VelItemPluginsLib.h"
-#include "module/module_test_store.h"
 #include "platform/com/combase.h"
 #include "platform/com/comdef.h"
 #include "platform/com/oleauto.h"
 #include "platform/registry/store.h"
 #include "platform/text.h"
 #include "platform/win32/winbase.h"
+#include "testing/ModuleStore.h"
+
+using namespace vel::testing;
 
 namespace {
 

@@ -6,7 +6,9 @@
 #include "messaging/MMS/MMSCodec2.h"
 #include "messaging/MMS/MMSFileIO.h"
 #include "messaging/MMS/MMSWriter.h"
+#include "messaging/MMS/PartFileName.h"
 #include "messaging/MMS/WspCoding.h"
+#include "platform/base/Ascii.h"
 #include "platform/com/oleauto.h"
 #include "ylib/YBufMalloc.h"
 #include "ylib/YCOMUtilities.h"
@@ -41,20 +43,9 @@ std::string ToAnsi(std::u16string_view text) {
   return std::string(static_cast<const char*>(buffer.GetBuf()), static_cast<std::size_t>(buffer.GetSize()));
 }
 
-bool EqualsNoCase(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char16_t x = a[i], y = b[i];
-    if (x >= u'A' && x <= u'Z') x = static_cast<char16_t>(x + 32);
-    if (y >= u'A' && y <= u'Z') y = static_cast<char16_t>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
-}
-
 std::u16string MimeTypeOf(const CMultipartFile& part, std::u16string_view fileName) {
   if (part.contentType != 0) {
-    const char* text = WspContentTypeToText(part.contentType);
+    const char* text = vel::wsp::ContentTypeToText(part.contentType);
     return text ? CYStringHelper::MultiByteToString(text, 0, CP_ACP) : std::u16string();
   }
   return CVelMMSFileHelper::PartTypeFromExtension(fileName);
@@ -111,13 +102,7 @@ std::u16string CVelMMSFileHelper::MessageFileName(std::u16string_view title) {
     // The title is the person's text, not a path: only its last component may
     // name the file, and a title that leaves nothing usable gets a plain name,
     // so the message never lands outside (or beside) the folder.
-    const std::size_t cut = title.find_last_of(u"/\\:");
-    std::u16string_view base = cut == std::u16string_view::npos ? title : title.substr(cut + 1);
-    bool usable = !base.empty() && base.size() <= 200;
-    for (char16_t c : base) {
-      if (c < 0x20 || c == 0x7F) usable = false;
-    }
-    return std::u16string(usable ? base : u"message") + u".mms";
+    return std::u16string(vel::mms::UsableLastComponent(title).value_or(u"message")) + u".mms";
   });
 }
 
@@ -130,7 +115,7 @@ std::u16string CVelMMSFileHelper::CreateMMSFile(IVelItem* item, IVelItem* sender
     writer.SetTransactionId("Daylume");
 
     for (const std::u16string& path : files) {
-      if (EqualsNoCase(CYFileUtilities::GetFileExtension(path), u".cid")) continue;
+      if (vel::AsciiEqualsNoCase(CYFileUtilities::GetFileExtension(path), u".cid")) continue;
       const int code = CMMSWriter::ExtensionToContentType(path.c_str());
       if (code < 256) writer.AddPart(path.c_str(), static_cast<std::uint8_t>(code));
     }
@@ -180,13 +165,13 @@ ComPtr<IVelEnum> CVelMMSFileHelper::ExtractFilesFromMMS(IVelItem* item, std::u16
         if (name.empty()) name = u"pres.smil";
         part.NormalizeSmil();
       }
-      name = MakeSafePartFileName(name, index, part);
+      name = vel::mms::MakeSafePartFileName(name, index, part);
       const std::u16string path = CYFileUtilities::ConcatPathname(folder, name);
       // A partly written file still yields an item; one never created fails below on its time.
       // A part without data still gets its (empty) file, so one empty part does not
       // cost the whole message its extraction.
       if (part.data.empty())
-        MmsWriteFileReplacing(path.c_str(), nullptr, 0);
+        vel::mms::WriteFileReplacing(path.c_str(), nullptr, 0);
       else
         part.WriteToFile(path.c_str());
 

@@ -17,6 +17,9 @@
 #include "platform/registry/winreg.h"
 #include "platform/text.h"
 #include "platform/win32/winbase.h"
+#include "testing/TempStore.h"
+
+using namespace vel::testing;
 
 namespace {
 
@@ -124,14 +127,10 @@ const ClassCase kClasses[] = {
     {"sms", &CLSID_VelItemSMS, u"VelItemSMS", u"Free"},
 };
 
-class ModuleServer : public ::testing::Test {
+class ModuleServer : public TempStore {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velmod-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    setenv("VEL_REGISTRY", (dir_ + "/registry.db").c_str(), 1);
-    vel::RegistryReset();
+    TempStore::SetUp();
     std::filesystem::create_directories(dir_ + "/config");
     std::ofstream(dir_ + "/config/user-dirs.dirs") << "XDG_MUSIC_DIR=\"" << dir_ << "/Tunes\"\n"
                                                     << "XDG_VIDEOS_DIR=\"" << dir_ << "/Films\"\n"
@@ -150,9 +149,7 @@ class ModuleServer : public ::testing::Test {
   void TearDown() override {
     if (plugins_.handle) FreeLibrary(plugins_.handle);
     if (items_.handle) FreeLibrary(items_.handle);
-    vel::RegistryReset();
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
+    TempStore::TearDown();
   }
   void RegisterBoth() {
     ASSERT_EQ(items_.reg(), S_OK);
@@ -165,7 +162,6 @@ class ModuleServer : public ::testing::Test {
     return p;
   }
 
-  std::string dir_;
   std::u16string pluginsPath_;
   Module plugins_;
   Module items_;

@@ -8,23 +8,14 @@
 #include <string>
 
 #include "platform/registry/store.h"
+#include "testing/TempStore.h"
+
+using namespace vel::testing;
 
 namespace {
 
-class Registrar : public ::testing::Test {
+class Registrar : public TempStore {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velrgs-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    setenv("VEL_REGISTRY", (dir_ + "/registry.db").c_str(), 1);
-    vel::RegistryReset();
-  }
-  void TearDown() override {
-    vel::RegistryReset();
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
   static bool Exists(const char16_t* path) {
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
@@ -61,7 +52,6 @@ class Registrar : public ::testing::Test {
     return VelRegScript{HKEY_CURRENT_USER, {shared}};
   }
   const VelRegReplacements replacements_{{u"%X%", u"ex"}};
-  std::string dir_;
 };
 
 TEST_F(Registrar, RegisterWritesTheTreeAndForceRemoveStartsAfresh) {

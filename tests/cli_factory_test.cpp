@@ -9,7 +9,9 @@
 #include <sstream>
 #include <string>
 
-#include "tests/cli_test_fixture.h"
+#include "testing/CliTest.h"
+
+using namespace vel::testing;
 
 namespace {
 

@@ -15,7 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/cli_test_fixture.h"
+#include "testing/CliTest.h"
+
+using namespace vel::testing;
 
 namespace {
 

@@ -6,13 +6,15 @@
 #include <fstream>
 #include <string>
 
-#include "platform/registry/test_store_fixture.h"
-#include "tests/velitems_process.h"
+#include "testing/ChildProcess.h"
+#include "testing/TempStore.h"
+
+using namespace vel::testing;
 
 namespace {
 
-using Result = VelitemsResult;
-inline Result Velitems(const std::string& args, const std::string& dir) { return RunVelitems(args, dir); }
+using Result = ProcessResult;
+inline Result Velitems(const std::string& args, const std::string& dir) { return RunCaptured("velitems", args, dir); }
 
 class CliRegistryTest : public TempStore {
  protected:

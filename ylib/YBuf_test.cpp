@@ -10,11 +10,13 @@
 #include "platform/com/hresult.h"
 #include "platform/com/oleauto.h"
 #include "platform/win32/winerror.h"
+#include "testing/ReportMatchers.h"
 #include "ylib/YBufMalloc.h"
 #include "ylib/YBufSafeArray.h"
 #include "ylib/YErrorText.h"
 #include "ylib/YLogging.h"
-#include "ylib/YReportTesting.h"
+
+using namespace vel::testing;
 
 namespace {
 

@@ -5,12 +5,14 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/registry/test_store_fixture.h"
+#include "testing/ReportMatchers.h"
+#include "testing/TempStore.h"
+#include "testing/servers/CountingServer.h"
 #include "ylib/YCOMClassFactory.h"
-#include "ylib/YCOMTestServer.h"
 #include "ylib/YCOMUtilities.h"
 #include "ylib/YGUID.h"
-#include "ylib/YReportTesting.h"
+
+using namespace vel::testing;
 
 namespace {
 

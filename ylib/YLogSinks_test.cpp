@@ -18,14 +18,16 @@
 #include <string>
 #include <vector>
 
-#include "platform/registry/test_store_fixture.h"
-#include "platform/test_process.h"
+#include "testing/ChildProcess.h"
+#include "testing/TempStore.h"
 #include "ylib/YEventLog.h"
 #include "ylib/YFileLog.h"
 #include "ylib/YLogConfig.h"
 #include "ylib/YLogging.h"
 #include "ylib/YRegistry.h"
 #include "ylib/YUtf8.h"
+
+using namespace vel::testing;
 
 namespace {
 
@@ -226,10 +228,10 @@ TEST_F(LogSinksTest, TwoProcessesShareOneFileWithoutTornLinesAndRotateOnce) {
   CYRegistry::SetValue(kLoggingKey, u"File", YUtf8ToUtf16(log.string()).c_str());
   CYRegistry::SetValue(kLoggingKey, u"FileMaxSize", limit);
 
-  const pid_t a = SpawnTestProgram("ylib_log_child", {"A", std::to_string(kLines)});
-  const pid_t b = SpawnTestProgram("ylib_log_child", {"B", std::to_string(kLines)});
-  ASSERT_EQ(WaitTestProgram(a), 0);
-  ASSERT_EQ(WaitTestProgram(b), 0);
+  const pid_t a = SpawnChild("ylib_log_child", {"A", std::to_string(kLines)});
+  const pid_t b = SpawnChild("ylib_log_child", {"B", std::to_string(kLines)});
+  ASSERT_EQ(WaitChild(a), 0);
+  ASSERT_EQ(WaitChild(b), 0);
 
   ASSERT_TRUE(fs::exists(old)) << "the file did not rotate";
   std::map<std::string, int> seen;

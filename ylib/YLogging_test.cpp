@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/registry/test_store_fixture.h"
+#include "testing/TempStore.h"
 #include "ylib/YErrorFrame.h"
 #include "ylib/YUtf8.h"
+
+using namespace vel::testing;
 
 namespace {
 

@@ -12,12 +12,14 @@
 #include <thread>
 #include <vector>
 
-#include "platform/registry/test_spawn.h"
-#include "platform/registry/test_store_fixture.h"
 #include "platform/win32/winbase.h"
+#include "testing/ChildProcess.h"
+#include "testing/TempStore.h"
 #include "ylib/YErrorFrame.h"
 #include "ylib/YLogging.h"
 #include "ylib/YUtf8.h"
+
+using namespace vel::testing;
 
 namespace {
 
@@ -93,7 +95,7 @@ class CYRegistryListenerTest : public TempStore {
   }
   // A value written below HKCU by another process.
   static void SetFromOtherProcess(const char* key, const char* name, const char* text) {
-    ASSERT_EQ(WaitHelper(SpawnHelper({"set", key, name, text})), 0);
+    ASSERT_EQ(WaitChild(SpawnChild("registry_test_helper", {"set", key, name, text})), 0);
   }
   std::vector<Record> Log() {
     std::lock_guard<std::mutex> lock(logMutex);

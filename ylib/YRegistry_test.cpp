@@ -9,8 +9,11 @@
 #include <string>
 
 #include "platform/registry/store.h"
+#include "testing/TempStore.h"
 #include "ylib/YException.h"
 #include "ylib/YUtf8.h"
+
+using namespace vel::testing;
 
 namespace fs = std::filesystem;
 
@@ -41,22 +44,9 @@ std::optional<Raised> Catch(const std::function<void()>& call) {
 using Entries = std::vector<std::pair<std::string, int>>;
 constexpr char16_t kBase[] = u"HKEY_CURRENT_USER\\Software\\VelTest";
 
-class CYRegistryTest : public ::testing::Test {
+class CYRegistryTest : public TempStore {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "velyreg-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    setenv("VEL_REGISTRY", (dir_ + "/registry.db").c_str(), 1);
-    vel::RegistryReset();
-  }
-  void TearDown() override {
-    vel::RegistryReset();
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
   static std::u16string Path(std::u16string_view rest) { return std::u16string(kBase) + u"\\" + std::u16string(rest); }
-  std::string dir_;
 };
 
 TEST_F(CYRegistryTest, RootNamesAreSpelledOut) {

@@ -6,9 +6,11 @@
 #include <vector>
 
 #include "platform/win32/winbase.h"
+#include "testing/ReportMatchers.h"
 #include "ylib/YBufMalloc.h"
 #include "ylib/YBufSafeArray.h"
-#include "ylib/YReportTesting.h"
+
+using namespace vel::testing;
 
 namespace {
 

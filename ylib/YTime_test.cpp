@@ -9,7 +9,9 @@
 
 #include "platform/com/oleauto.h"
 #include "platform/win32/winbase.h"
-#include "ylib/YReportTesting.h"
+#include "testing/ReportMatchers.h"
+
+using namespace vel::testing;
 
 namespace {
 

@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "platform/com/oleauto.h"
-#include "ylib/YReportTesting.h"
+#include "testing/ReportMatchers.h"
 #include "ylib/YTime.h"
+
+using namespace vel::testing;
 
 namespace {
 

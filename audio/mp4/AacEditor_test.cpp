@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include "audio/mp4/Mp4TagTestSupport.h"
+#include "testing/Mp4Builder.h"
+#include "testing/TempDir.h"
+#include "testing/Tools.h"
 
-using namespace mp4test;
+using namespace vel::testing;
 
 namespace {
 
@@ -200,7 +202,7 @@ TEST(AacEditorWriteTest, ChangesAreWrittenAndTheRestIsKept) {
   EXPECT_TRUE(editor.SetProperty(path, u"Genre", 0, _variant_t(u"Rock")));
   ASSERT_TRUE(editor.Write(path));
 
-  const ByteVec written = ReadFileBytes(dir.path() / "w.m4a");
+  const ByteVec written = ReadBytes(dir.path() / "w.m4a");
   EXPECT_EQ(IlstOf(written), Atom("ilst", Cat({Item("\xA9nam", 1, Text("New")), kept, Item("gnre", 0, U16(18))})));
   const ByteVec name = Atom("name", Text("clip"));
   EXPECT_NE(std::search(written.begin(), written.end(), name.begin(), name.end()), written.end());
@@ -216,7 +218,7 @@ TEST(AacEditorWriteTest, ChangesAreWrittenAndTheRestIsKept) {
   // Removing the title takes its item out.
   EXPECT_TRUE(again.SetProperty(path, u"Title", 1, _variant_t()));
   ASSERT_TRUE(again.Write(path));
-  EXPECT_EQ(IlstOf(ReadFileBytes(dir.path() / "w.m4a")), Atom("ilst", Cat({kept, Item("gnre", 0, U16(18))})));
+  EXPECT_EQ(IlstOf(ReadBytes(dir.path() / "w.m4a")), Atom("ilst", Cat({kept, Item("gnre", 0, U16(18))})));
 }
 
 TEST(AacEditorWriteTest, WhatIsNeverWritten) {
@@ -234,7 +236,7 @@ TEST(AacEditorWriteTest, WhatIsNeverWritten) {
   const ByteVec isom = SmallFile(Item("\xA9nam", 1, Text("T")), 441000, 992, "isom");
   dir.Write("a.m4a", isom);
   EXPECT_FALSE(editor.Write(path));
-  EXPECT_EQ(ReadFileBytes(dir.path() / "a.m4a"), isom);
+  EXPECT_EQ(ReadBytes(dir.path() / "a.m4a"), isom);
   // A file gone missing.
   EXPECT_FALSE(editor.Write(dir.PathOf("gone.m4a")));
 }

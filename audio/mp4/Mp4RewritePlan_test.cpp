@@ -4,12 +4,12 @@
 
 #include <string>
 
-#include "audio/mp4/Mp4TestFiles.h"
+#include "testing/Mp4Builder.h"
 #include "ylib/YException.h"
 
 namespace {
 
-using namespace mp4test;
+using namespace vel::testing;
 
 // A builder answering a udta of bodySize pattern bytes.
 Mp4UserDataBuilder UserDataOf(std::size_t bodySize, std::uint8_t seed = 0x90) {

@@ -9,29 +9,18 @@
 #include <string>
 
 #include "audio/mp4/Mp4Rewriter.h"
-#include "audio/mp4/Mp4TestFiles.h"
 #include "platform/text.h"
+#include "testing/ChildProcess.h"
+#include "testing/Mp4Builder.h"
 
 namespace {
 
-using namespace mp4test;
+using namespace vel::testing;
 
-struct CommandResult {
-  int status = -1;
-  std::string out;  // standard output and standard error
-};
+// out holds standard output and standard error.
+using CommandResult = ProcessResult;
 
-CommandResult RunTool(const std::string& command) {
-  CommandResult result;
-  FILE* p = popen((command + " 2>&1").c_str(), "r");
-  if (p == nullptr) return result;
-  char buf[4096];
-  std::size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) result.out.append(buf, n);
-  const int status = pclose(p);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
-}
+CommandResult RunTool(const std::string& command) { return RunCommand(command + " 2>&1"); }
 
 // The start of a tool's output, for failure messages (a broken file can make
 // a decoder print thousands of lines).

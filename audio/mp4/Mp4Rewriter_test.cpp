@@ -13,13 +13,13 @@
 #include <string>
 
 #include "audio/MappedFile.h"
-#include "audio/mp4/Mp4TestFiles.h"
 #include "platform/text.h"
 #include "platform/win32/fileapi.h"
+#include "testing/Mp4Builder.h"
 
 namespace {
 
-using namespace mp4test;
+using namespace vel::testing;
 
 Mp4UserDataBuilder UserDataOf(std::size_t bodySize, std::uint8_t seed = 0x90) {
   return [=](std::span<const std::uint8_t>, Mp4ByteOrder order) -> std::optional<Bytes> {

@@ -7,10 +7,12 @@
 #include <string>
 
 #include "audio/ByteArray.h"
-#include "audio/mp4/Mp4TagTestSupport.h"
+#include "testing/Mp4Builder.h"
+#include "testing/TempDir.h"
+#include "testing/Tools.h"
 #include "ylib/YVariant.h"
 
-using namespace mp4test;
+using namespace vel::testing;
 
 namespace {
 

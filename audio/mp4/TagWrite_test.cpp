@@ -5,11 +5,13 @@
 #include <string>
 
 #include "audio/ByteArray.h"
-#include "audio/mp4/Mp4TagTestSupport.h"
 #include "audio/mp4/TagBase.h"
+#include "testing/Mp4Builder.h"
+#include "testing/TempDir.h"
+#include "testing/Tools.h"
 #include "ylib/YException.h"
 
-using namespace mp4test;
+using namespace vel::testing;
 
 namespace {
 

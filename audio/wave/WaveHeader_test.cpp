@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "audio/wave/WaveTestFiles.h"
+#include "testing/WaveBuilder.h"
 
 namespace {
 
-using namespace wavetest;
+using namespace vel::testing;
 
 // A "data" header announcing size bytes, followed by only a few of them.
 void DataHeader(Bytes& b, std::uint32_t size) {

@@ -11,8 +11,10 @@
 
 #include "framework/VelItems.h"
 #include "platform/com/comdef.h"
-#include "platform/registry/test_store_fixture.h"
 #include "platform/win32/winbase.h"
+#include "testing/TempStore.h"
+
+using namespace vel::testing;
 
 namespace {
 

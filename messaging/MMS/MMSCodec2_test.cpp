@@ -5,9 +5,20 @@
 #include <filesystem>
 #include <functional>
 
-#include "messaging/MMS/MMSTestSupport.h"
+#include "messaging/MMS/PartFileName.h"
+#include "testing/MmsBuilder.h"
+#include "testing/TempDir.h"
+#include "testing/TempRegistry.h"
+#include "testing/Text.h"
+#include "testing/TraceCapture.h"
+#include "ylib/YLogging.h"
+
+using namespace vel::testing;
 
 namespace {
+
+// A registry store of this binary's own, set before any test logs.
+const TempRegistry kOwnRegistry{"velmms-reg"};
 
 namespace fs = std::filesystem;
 
@@ -311,7 +322,7 @@ TEST(MmsMultipart, Bodies) {
 }
 
 TEST(MmsMessageFile, ReturnCodes) {
-  TempFolder dir;
+  TempDir dir;
   const Bytes header = B({0x8C, 0x80, 0x98, "T", 0, 0x8D, 0x90, 0x84, 0xA3});
   const Bytes body = B({0x02, Entry(B({0x83, 0x8E, "a.txt", 0}), B({"hello"})), 0x00, 0x02, 'a', 'b'});
   WriteBytes(dir.File("empty.mms"), {});
@@ -327,7 +338,7 @@ TEST(MmsMessageFile, ReturnCodes) {
   } rows[] = {
       {"empty path", u"", kMmsErrEmptyPath, 0},
       {"missing file", dir.WFile("missing.mms"), kMmsErrOpenFailed, 0},
-      {"a folder", U16(dir.path()), kMmsErrOpenFailed, 0},
+      {"a folder", U16(dir.path().string()), kMmsErrOpenFailed, 0},
       {"empty file", dir.WFile("empty.mms"), kMmsErrEmptyFile, 0},
       {"not a message", dir.WFile("bad.mms"), kMmsErrBadHeader, 0},
       {"header only", dir.WFile("headeronly.mms"), 0, 0},
@@ -372,7 +383,7 @@ TEST(MmsPart, SmilNormalisation) {
 }
 
 TEST(MmsPart, WriteToFile) {
-  TempFolder dir;
+  TempDir dir;
   CMultipartFile part;
   EXPECT_FALSE(part.WriteToFile(dir.WFile("none.bin").c_str())) << "no data";
   part.data = B({"new", 0, "content"});
@@ -390,7 +401,7 @@ TEST(MmsPart, WriteToFile) {
 }
 
 TEST(MmsPart, SafeFileNames) {
-  TempFolder dir;
+  TempDir dir;
   CMultipartFile jpeg;
   jpeg.contentType = 0x1E;
   CMultipartFile amr;
@@ -416,7 +427,7 @@ TEST(MmsPart, SafeFileNames) {
       {"overlong", std::u16string(300, u'a'), &jpeg, u"part3.jpeg"},
   };
   for (const auto& r : rows) {
-    const std::u16string name = MakeSafePartFileName(r.input, 3, *r.part);
+    const std::u16string name = vel::mms::MakeSafePartFileName(r.input, 3, *r.part);
     EXPECT_EQ(U8(name), U8(r.expected)) << r.name;
     // Joined to the folder, the name stays a child of it.
     const fs::path joined = fs::path(dir.path()) / U8(name);

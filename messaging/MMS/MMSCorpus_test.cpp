@@ -10,9 +10,17 @@
 #include <memory>
 
 #include "messaging/MMS/MMSCodec2.h"
-#include "messaging/MMS/MMSTestSupport.h"
 #include "messaging/MMS/MMSWriter.h"
+#include "messaging/MMS/PartFileName.h"
 #include "messaging/MMS/WspCoding.h"
+#include "testing/MmsBuilder.h"
+#include "testing/TempDir.h"
+#include "testing/TempRegistry.h"
+#include "testing/Text.h"
+#include "testing/TraceCapture.h"
+#include "ylib/YLogging.h"
+
+using namespace vel::testing;
 
 #if defined(__SANITIZE_ADDRESS__)
 #define VEL_MMS_ASAN 1
@@ -26,6 +34,9 @@
 #endif
 
 namespace {
+
+// A registry store of this binary's own, set before any test logs.
+const TempRegistry kOwnRegistry{"velmms-reg"};
 
 namespace fs = std::filesystem;
 
@@ -117,7 +128,7 @@ TEST(MmsCorpus, EveryFileDecodesWithItsParts) {
     for (std::size_t i = 0; i < parts.Count(); ++i) {
       const CMultipartFile& p = *parts.At(i);
       std::printf(" [%s %s]", p.location.c_str(),
-                  p.contentType ? WspContentTypeToText(p.contentType) : p.typeText.c_str());
+                  p.contentType ? vel::wsp::ContentTypeToText(p.contentType) : p.typeText.c_str());
     }
     std::printf("\n");
     const auto known = Expectations().find(name);
@@ -184,7 +195,7 @@ TEST(MmsCorpus, TruncationSweep) {
 }
 
 TEST(MmsWrittenMessage, TruncationSweep) {
-  TempFolder dir;
+  TempDir dir;
   CMMSWriter w;
   w.SetMessageType(0x80);
   w.SetTransactionId("Daylume");
@@ -202,7 +213,7 @@ TEST(MmsWrittenMessage, TruncationSweep) {
 }
 
 TEST(MmsPartNames, HostileNamesStayInsideTheFolder) {
-  TempFolder outer;
+  TempDir outer;
   const std::string folder = outer.File("parts");
   fs::create_directory(folder);
   const char* names[] = {"../x", "/etc/x", "a\\b", "..", "", "../../y.txt", "ok.txt"};
@@ -218,7 +229,7 @@ TEST(MmsPartNames, HostileNamesStayInsideTheFolder) {
   int index = 0;
   std::size_t i = 0;
   while (CMultipartFile* part = codec.GetContainer()->GetNext(index)) {
-    const std::u16string name = MakeSafePartFileName(WspBytesToWide(part->location, 0), i++, *part);
+    const std::u16string name = vel::mms::MakeSafePartFileName(vel::wsp::BytesToWide(part->location, 0), i++, *part);
     const std::string path = folder + "/" + U8(name);
     EXPECT_TRUE(part->WriteToFile(U16(path).c_str())) << part->location;
     written.push_back(U8(name));

@@ -3,6 +3,7 @@
 #include <limits>
 #include <string>
 
+#include "platform/win32/UniqueHandles.h"
 #include "platform/win32/fileapi.h"
 #include "platform/win32/winerror.h"
 #include "ylib/YErrorFrame.h"
@@ -12,40 +13,22 @@ namespace {
 
 constexpr char16_t kSource[] = u"MMSFileIO";
 
-// A file handle closed when the holder goes.
-class CMmsFileHandle {
- public:
-  explicit CMmsFileHandle(HANDLE h) : m_h(h) {}
-  CMmsFileHandle(const CMmsFileHandle&) = delete;
-  CMmsFileHandle& operator=(const CMmsFileHandle&) = delete;
-  ~CMmsFileHandle() { Close(); }
-  bool valid() const { return m_h != INVALID_HANDLE_VALUE && m_h != nullptr; }
-  HANDLE get() const { return m_h; }
-  bool Close() {
-    if (!valid()) return true;
-    const BOOL ok = CloseHandle(m_h);
-    m_h = INVALID_HANDLE_VALUE;
-    return ok != FALSE;
-  }
-
- private:
-  HANDLE m_h;
-};
-
 }  // namespace
 
-MmsReadResult MmsReadWholeFile(const char16_t* path, std::vector<std::uint8_t>& bytes) {
-  return YErrorFrame({u"MmsReadWholeFile", kSource, __LINE__}, [&] {
+namespace vel::mms {
+
+ReadResult ReadWholeFile(const char16_t* path, std::vector<std::uint8_t>& bytes) {
+  return YErrorFrame({u"vel::mms::ReadWholeFile", kSource, __LINE__}, [&] {
     bytes.clear();
-    CMmsFileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) return MmsReadResult::kOpenFailed;
+    const UniqueFile file(
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return ReadResult::kOpenFailed;
     LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) return MmsReadResult::kReadFailed;
-    if (size.QuadPart == 0) return MmsReadResult::kEmpty;
+    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) return ReadResult::kReadFailed;
+    if (size.QuadPart == 0) return ReadResult::kEmpty;
     // Offsets and lengths of a message are 32-bit; a larger file cannot be one.
     if (static_cast<std::uint64_t>(size.QuadPart) > static_cast<std::uint64_t>(std::numeric_limits<int>::max())) {
-      return MmsReadResult::kReadFailed;
+      return ReadResult::kReadFailed;
     }
     bytes.resize(static_cast<std::size_t>(size.QuadPart));
     std::size_t total = 0;
@@ -58,14 +41,16 @@ MmsReadResult MmsReadWholeFile(const char16_t* path, std::vector<std::uint8_t>& 
       total += got;
     }
     bytes.resize(total);
-    return total == 0 ? MmsReadResult::kReadFailed : MmsReadResult::kOk;
+    return total == 0 ? ReadResult::kReadFailed : ReadResult::kOk;
   });
 }
 
-bool MmsWriteFileReplacing(const char16_t* path, const std::uint8_t* data, std::size_t size) {
-  return YErrorFrame({u"MmsWriteFileReplacing", kSource, __LINE__}, [&] {
+bool WriteFileReplacing(const char16_t* path, const std::uint8_t* data, std::size_t size) {
+  return YErrorFrame({u"vel::mms::WriteFileReplacing", kSource, __LINE__}, [&] {
     if (path == nullptr || *path == 0) return false;
     CYReplacingFile file(path);
     return file.Open() && file.Write(data, size) && file.Commit();
   });
 }
+
+}  // namespace vel::mms

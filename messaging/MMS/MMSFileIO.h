@@ -7,13 +7,17 @@
 #include <cstdint>
 #include <vector>
 
-enum class MmsReadResult { kOk, kOpenFailed, kEmpty, kReadFailed };
+namespace vel::mms {
+
+enum class ReadResult { kOk, kOpenFailed, kEmpty, kReadFailed };
 
 // The whole file into bytes. A file that shrinks while read gives what was
 // there; nothing read at all is kReadFailed.
-MmsReadResult MmsReadWholeFile(const char16_t* path, std::vector<std::uint8_t>& bytes);
+ReadResult ReadWholeFile(const char16_t* path, std::vector<std::uint8_t>& bytes);
 
 // Creates or replaces path with exactly these bytes. The bytes go to a new
 // temporary file in the same folder first, which is then renamed over path,
 // so a failed write never leaves a damaged file. False on any failure.
-bool MmsWriteFileReplacing(const char16_t* path, const std::uint8_t* data, std::size_t size);
+bool WriteFileReplacing(const char16_t* path, const std::uint8_t* data, std::size_t size);
+
+}  // namespace vel::mms

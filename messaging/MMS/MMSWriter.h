@@ -45,9 +45,9 @@ class CMMSWriter {
   // The content type code for a path's extension (text after its last "."),
   // or a status: kMmsWriterNoPath, kMmsWriterOk when there is no ".",
   // kMmsWriterExtensionTooLong. An extension the table lacks gives 0 ("*/*").
-  static int ExtensionToContentType(const char16_t* path);
+  static int ExtensionToContentType(const char16_t* path) noexcept;
 
-  void SetMessageType(std::uint8_t type) { m_messageType = type; }
+  void SetMessageType(std::uint8_t type) { messageType_ = type; }
   // Texts of 256 bytes or more are refused with kMmsWriterTextTooLong and
   // leave the field as it was; otherwise kMmsWriterOk.
   int SetTransactionId(std::string_view text);
@@ -57,24 +57,24 @@ class CMMSWriter {
   int SetBcc(std::string_view text);
   int SetSubject(std::string_view text);
   int SetMessageClass(std::string_view text);
-  void SetMessageClass(std::uint8_t code) { m_messageClassCode = code; }
-  void SetDate(std::uint32_t date) { m_date = date; }
+  void SetMessageClass(std::uint8_t code) { messageClassCode_ = code; }
+  void SetDate(std::uint32_t date) { date_ = date; }
   void SetDeliveryTime(std::uint8_t token, std::uint32_t value) {
-    m_deliveryTimeToken = token;
-    m_deliveryTime = value;
+    deliveryTimeToken_ = token;
+    deliveryTime_ = value;
   }
   void SetExpiry(std::uint8_t token, std::uint32_t value) {
-    m_expiryToken = token;
-    m_expiry = value;
+    expiryToken_ = token;
+    expiry_ = value;
   }
-  void SetPriority(std::uint8_t value) { m_priority = value; }
-  void SetSenderVisibility(std::uint8_t value) { m_senderVisibility = value; }
-  void SetReadReport(std::uint8_t value) { m_readReport = value; }
+  void SetPriority(std::uint8_t value) { priority_ = value; }
+  void SetSenderVisibility(std::uint8_t value) { senderVisibility_ = value; }
+  void SetReadReport(std::uint8_t value) { readReport_ = value; }
 
   // Reads the whole file as a part; kMmsWriterPartNotRead when it cannot be
   // read completely or all slots are taken (the part is not added).
   int AddPart(const char16_t* path, std::uint8_t contentType);
-  std::size_t PartCount() const { return m_partCount; }
+  std::size_t PartCount() const { return partCount_; }
 
   // The header alone, and the whole message, as Write would write them.
   std::vector<std::uint8_t> EncodeHeader() const;
@@ -91,23 +91,23 @@ class CMMSWriter {
   static int SetText(std::string& field, std::string_view text);
   static std::vector<std::uint8_t> EncodePartHeader(const Part& part);
 
-  std::uint8_t m_messageType = 0;
-  std::string m_transactionId;
-  std::string m_from;
-  std::string m_to;
-  std::string m_cc;
-  std::string m_bcc;
-  std::string m_subject;
-  std::uint8_t m_messageClassCode = 0;
-  std::string m_messageClassText;
-  std::uint32_t m_date = 0;
-  std::uint8_t m_deliveryTimeToken = 0;
-  std::uint32_t m_deliveryTime = 0;
-  std::uint8_t m_expiryToken = 0;
-  std::uint32_t m_expiry = 0;
-  std::uint8_t m_priority = 0;
-  std::uint8_t m_senderVisibility = 0;
-  std::uint8_t m_readReport = 0;
-  std::array<std::unique_ptr<Part>, kMmsWriterMaxParts> m_parts;
-  std::size_t m_partCount = 0;
+  std::uint8_t messageType_ = 0;
+  std::string transactionId_;
+  std::string from_;
+  std::string to_;
+  std::string cc_;
+  std::string bcc_;
+  std::string subject_;
+  std::uint8_t messageClassCode_ = 0;
+  std::string messageClassText_;
+  std::uint32_t date_ = 0;
+  std::uint8_t deliveryTimeToken_ = 0;
+  std::uint32_t deliveryTime_ = 0;
+  std::uint8_t expiryToken_ = 0;
+  std::uint32_t expiry_ = 0;
+  std::uint8_t priority_ = 0;
+  std::uint8_t senderVisibility_ = 0;
+  std::uint8_t readReport_ = 0;
+  std::array<std::unique_ptr<Part>, kMmsWriterMaxParts> parts_;
+  std::size_t partCount_ = 0;
 };

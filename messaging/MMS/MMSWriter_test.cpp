@@ -6,9 +6,19 @@
 #include <functional>
 
 #include "messaging/MMS/MMSCodec2.h"
-#include "messaging/MMS/MMSTestSupport.h"
+#include "testing/MmsBuilder.h"
+#include "testing/TempDir.h"
+#include "testing/TempRegistry.h"
+#include "testing/Text.h"
+#include "testing/TraceCapture.h"
+#include "ylib/YLogging.h"
+
+using namespace vel::testing;
 
 namespace {
+
+// A registry store of this binary's own, set before any test logs.
+const TempRegistry kOwnRegistry{"velmms-reg"};
 
 namespace fs = std::filesystem;
 
@@ -116,7 +126,7 @@ class MmsWriterFiles : public ::testing::Test {
     WriteBytes(dir.File(name), content);
     return dir.WFile(name);
   }
-  TempFolder dir;
+  TempDir dir;
 };
 
 TEST_F(MmsWriterFiles, PartHeadersAndBody) {

@@ -1,7 +1,8 @@
 #include "messaging/MMS/WspCoding.h"
 
-#include <cstring>
+#include <algorithm>
 
+#include "platform/base/Ascii.h"
 #include "ylib/YErrorFrame.h"
 #include "ylib/YString.h"
 
@@ -12,134 +13,87 @@ constexpr char16_t kSource[] = u"WspCoding";
 constexpr std::uint8_t kTextQuote = 0x7F;
 constexpr std::uint8_t kLengthQuote = 31;
 
-char AsciiLower(char c) noexcept { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-char16_t AsciiLower(char16_t c) noexcept {
-  return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) noexcept {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return true;
-}
-
-bool EqualsNoCase(std::string_view a, std::u16string_view b) noexcept {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (static_cast<char16_t>(static_cast<unsigned char>(AsciiLower(a[i]))) != AsciiLower(b[i])) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
-bool CWspSlice::Peek(std::uint8_t& byte) const noexcept {
-  if (m_size == 0) return false;
-  byte = m_data[0];
-  return true;
+namespace vel::wsp {
+
+bool GetUintvar(ByteReader& in, std::uint32_t& value) noexcept {
+  return ReadAll(in, [&](ByteReader& r) {
+    std::uint64_t v = 0;
+    bool overflow = false;
+    std::uint8_t b = 0;
+    do {
+      b = r.U8();
+      if (!r.ok()) return false;
+      v = (v << 7) | (b & 0x7F);
+      if (v > 0xFFFFFFFFu) {
+        overflow = true;
+        v &= 0xFFFFFFFFu;  // keeps the shift from ever overflowing; the result is saturated below
+      }
+    } while (b & 0x80);
+    value = overflow ? 0xFFFFFFFFu : static_cast<std::uint32_t>(v);
+    return true;
+  });
 }
 
-bool CWspSlice::GetByte(std::uint8_t& byte) noexcept {
-  if (!Peek(byte)) return false;
-  ++m_data;
-  --m_size;
-  return true;
-}
-
-bool CWspSlice::Skip(std::size_t n) noexcept {
-  if (n > m_size) return false;
-  m_data += n;
-  m_size -= n;
-  return true;
-}
-
-bool CWspSlice::Take(std::size_t n, CWspSlice& part) noexcept {
-  if (n > m_size) return false;
-  part = CWspSlice(m_data, n);
-  m_data += n;
-  m_size -= n;
-  return true;
-}
-
-bool GetUintvar(CWspSlice& in, std::uint32_t& value) noexcept {
-  CWspSlice probe = in;
-  std::uint64_t v = 0;
-  bool overflow = false;
-  std::uint8_t b = 0;
-  do {
-    if (!probe.GetByte(b)) return false;
-    v = (v << 7) | (b & 0x7F);
-    if (v > 0xFFFFFFFFu) {
-      overflow = true;
-      v &= 0xFFFFFFFFu;  // keeps the shift from ever overflowing; the result is saturated below
+bool GetIntegerValue(ByteReader& in, std::uint32_t& value) noexcept {
+  return ReadAll(in, [&](ByteReader& r) {
+    const std::uint8_t first = r.U8();
+    if (!r.ok()) return false;
+    if (first >= 0x80) {
+      value = first & 0x7F;
+      return true;
     }
-  } while (b & 0x80);
-  value = overflow ? 0xFFFFFFFFu : static_cast<std::uint32_t>(v);
-  in = probe;
-  return true;
+    const std::span<const std::uint8_t> bytes = r.Bytes(first);
+    if (!r.ok()) return false;
+    std::uint32_t v = 0;
+    if (bytes.size() <= 4) {
+      for (const std::uint8_t b : bytes) v = (v << 8) | b;
+    }
+    value = v;
+    return true;
+  });
 }
 
-bool GetIntegerValue(CWspSlice& in, std::uint32_t& value) noexcept {
+bool GetValueLength(ByteReader& in, std::uint32_t& value) noexcept {
   std::uint8_t first = 0;
   if (!in.Peek(first)) return false;
-  if (first >= 0x80) {
-    value = first & 0x7F;
-    in.Skip(1);
-    return true;
-  }
-  const std::size_t n = first;
-  if (in.size() < n + 1) return false;
-  std::uint32_t v = 0;
-  if (n >= 1 && n <= 4) {
-    for (std::size_t i = 1; i <= n; ++i) v = (v << 8) | in.data()[i];
-  }
-  value = v;
-  in.Skip(n + 1);
-  return true;
-}
-
-bool GetValueLength(CWspSlice& in, std::uint32_t& value) noexcept {
-  std::uint8_t first = 0;
-  if (!in.Peek(first)) return false;
-  if (first < kLengthQuote) {
-    value = first;
-    in.Skip(1);
-    return true;
-  }
   if (first > kLengthQuote) {
     value = 0;
     return true;
   }
-  CWspSlice probe = in;
-  probe.Skip(1);
-  if (!GetUintvar(probe, value)) return false;
-  in = probe;
-  return true;
+  return ReadAll(in, [&](ByteReader& r) {
+    r.Skip(1);
+    if (first == kLengthQuote) return GetUintvar(r, value);
+    value = first;
+    return true;
+  });
 }
 
-bool GetTextString(CWspSlice& in, std::string& text) {
+bool GetTextString(ByteReader& in, std::string& text) {
   if (in.empty()) return false;
-  const auto* begin = in.data();
-  const auto* zero = static_cast<const std::uint8_t*>(std::memchr(begin, 0, in.size()));
-  const std::size_t length = zero ? static_cast<std::size_t>(zero - begin) : in.size();
-  std::size_t start = (length > 0 && begin[0] == kTextQuote) ? 1 : 0;
-  text.assign(reinterpret_cast<const char*>(begin) + start, length - start);
-  in.Skip(zero ? length + 1 : length);
+  const std::span<const std::uint8_t> rest = in.rest();
+  const auto zero = std::find(rest.begin(), rest.end(), std::uint8_t{0});
+  std::string_view chars = in.Chars(static_cast<std::uint64_t>(zero - rest.begin()));
+  if (!chars.empty() && static_cast<std::uint8_t>(chars.front()) == kTextQuote) chars.remove_prefix(1);
+  text.assign(chars);
+  if (zero != rest.end()) in.Skip(1);
   return true;
 }
 
-bool GetEncodedString(CWspSlice& in, CWspEncodedString& value) {
-  value = CWspEncodedString();
+bool GetEncodedString(ByteReader& in, EncodedString& value) {
+  value = EncodedString();
   std::uint8_t first = 0;
   if (!in.Peek(first)) return false;
   if (first >= 1 && first <= 31) {
-    CWspSlice probe = in;
     std::uint32_t length = 0;
-    CWspSlice body;
-    if (!GetValueLength(probe, length) || !probe.Take(length, body)) return false;
-    in = probe;
+    ByteReader body;
+    const bool fits = ReadAll(in, [&](ByteReader& r) {
+      if (!GetValueLength(r, length)) return false;
+      body = r.Take(length);
+      return true;
+    });
+    if (!fits) return false;
     if (length == 0) return true;
     value.hasText = true;
     value.hasCharset = true;
@@ -155,12 +109,14 @@ bool GetEncodedString(CWspSlice& in, CWspEncodedString& value) {
   }
   // No text: everything up to and including the first byte below 0x80.
   std::uint8_t b = 0;
-  while (in.GetByte(b) && b >= 0x80) {
+  while (in.Peek(b)) {
+    in.Skip(1);
+    if (b < 0x80) break;
   }
   return true;
 }
 
-void PutUintvar(WspBytes& out, std::uint32_t value) {
+void PutUintvar(ByteWriter& out, std::uint32_t value) {
   std::uint8_t groups[5];
   int n = 0;
   do {
@@ -169,32 +125,85 @@ void PutUintvar(WspBytes& out, std::uint32_t value) {
   } while (value != 0);
   while (n > 0) {
     --n;
-    out.push_back(static_cast<std::uint8_t>(groups[n] | (n > 0 ? 0x80 : 0x00)));
+    out.PutU8(static_cast<std::uint8_t>(groups[n] | (n > 0 ? 0x80 : 0x00)));
   }
 }
 
-void PutLongInteger(WspBytes& out, std::uint32_t value) {
+void PutLongInteger(ByteWriter& out, std::uint32_t value) {
   const int n = value <= 0xFF ? 1 : value <= 0xFFFF ? 2 : value <= 0xFFFFFF ? 3 : 4;
-  out.push_back(static_cast<std::uint8_t>(n));
-  for (int i = n - 1; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+  out.PutU8(static_cast<std::uint8_t>(n));
+  for (int i = n - 1; i >= 0; --i) out.PutU8(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
-void PutValueLength(WspBytes& out, std::uint32_t value) {
+void PutValueLength(ByteWriter& out, std::uint32_t value) {
   if (value <= 30) {
-    out.push_back(static_cast<std::uint8_t>(value));
+    out.PutU8(static_cast<std::uint8_t>(value));
   } else {
-    out.push_back(kLengthQuote);
+    out.PutU8(kLengthQuote);
     PutUintvar(out, value);
   }
 }
 
-void PutBytes(WspBytes& out, std::string_view bytes) { out.insert(out.end(), bytes.begin(), bytes.end()); }
-
-void PutTextString(WspBytes& out, std::string_view text) {
-  if (!text.empty() && static_cast<std::uint8_t>(text[0]) >= 0x80) out.push_back(kTextQuote);
-  PutBytes(out, text);
-  out.push_back(0);
+void PutTextString(ByteWriter& out, std::string_view text) {
+  if (!text.empty() && static_cast<std::uint8_t>(text[0]) >= 0x80) out.PutU8(kTextQuote);
+  out.PutChars(text);
+  out.PutU8(0);
 }
+
+std::u16string BytesToWide(std::string_view bytes, UINT codePage) {
+  return YErrorFrame({u"vel::wsp::BytesToWide", kSource, __LINE__}, [&] {
+    if (bytes.empty()) return std::u16string();
+    // The table's Big5 entry names the Macintosh variant, which this platform
+    // does not carry; the Windows Big5 code page reads the same characters.
+    const UINT page = codePage == 10002 ? 950 : codePage;
+    try {
+      return CYStringHelper::MultiByteToString(bytes.data(), bytes.size(), page);
+    } catch (const CYException&) {
+      // A code page the system cannot convert: the text is lost, not the message.
+      return std::u16string();
+    }
+  });
+}
+
+std::optional<std::uint8_t> ContentTypeFromText(std::string_view text) noexcept {
+  for (const auto& row : kWspContentTypes) {
+    if (AsciiEqualsNoCase(row.mimeType, text)) return row.code;
+  }
+  return std::nullopt;
+}
+
+const char* ContentTypeToText(std::uint8_t code) noexcept {
+  for (const auto& row : kWspContentTypes) {
+    if (row.code == code) return row.mimeType;
+  }
+  return nullptr;
+}
+
+std::optional<std::uint8_t> ContentTypeFromExtension(std::u16string_view ext) noexcept {
+  for (const auto& row : kWspContentTypes) {
+    std::string_view list = row.extensions;
+    while (!list.empty()) {
+      const std::size_t blank = list.find(' ');
+      const std::string_view entry = list.substr(0, blank);
+      if (!entry.empty() && AsciiEqualsNoCase(entry, ext)) return row.code;
+      if (blank == std::string_view::npos) break;
+      list.remove_prefix(blank + 1);
+    }
+  }
+  return std::nullopt;
+}
+
+std::string_view ContentTypeFirstExtension(std::uint8_t code) noexcept {
+  for (const auto& row : kWspContentTypes) {
+    if (row.code == code) {
+      std::string_view list = row.extensions;
+      return list.substr(0, list.find(' '));
+    }
+  }
+  return {};
+}
+
+}  // namespace vel::wsp
 
 bool CharsetToCodePage(std::uint32_t mibEnum, UINT& codePage) noexcept {
   switch (mibEnum) {
@@ -228,21 +237,6 @@ UINT CharsetToCodePage(std::uint32_t mibEnum) noexcept {
   UINT codePage = 0;
   CharsetToCodePage(mibEnum, codePage);
   return codePage;
-}
-
-std::u16string WspBytesToWide(std::string_view bytes, UINT codePage) {
-  return YErrorFrame({u"WspBytesToWide", kSource, __LINE__}, [&] {
-    if (bytes.empty()) return std::u16string();
-    // The table's Big5 entry names the Macintosh variant, which this platform
-    // does not carry; the Windows Big5 code page reads the same characters.
-    const UINT page = codePage == 10002 ? 950 : codePage;
-    try {
-      return CYStringHelper::MultiByteToString(bytes.data(), bytes.size(), page);
-    } catch (const CYException&) {
-      // A code page the system cannot convert: the text is lost, not the message.
-      return std::u16string();
-    }
-  });
 }
 
 const std::array<WspContentType, 73> kWspContentTypes = {{
@@ -320,41 +314,3 @@ const std::array<WspContentType, 73> kWspContentTypes = {{
     {"audio/x-wav", 0x7E, "wav"},
     {"application/smil", 0x7D, "smil smi"},
 }};
-
-std::optional<std::uint8_t> WspContentTypeFromText(std::string_view text) noexcept {
-  for (const auto& row : kWspContentTypes) {
-    if (EqualsNoCase(row.mimeType, text)) return row.code;
-  }
-  return std::nullopt;
-}
-
-const char* WspContentTypeToText(std::uint8_t code) noexcept {
-  for (const auto& row : kWspContentTypes) {
-    if (row.code == code) return row.mimeType;
-  }
-  return nullptr;
-}
-
-std::optional<std::uint8_t> WspContentTypeFromExtension(std::u16string_view ext) noexcept {
-  for (const auto& row : kWspContentTypes) {
-    std::string_view list = row.extensions;
-    while (!list.empty()) {
-      const std::size_t blank = list.find(' ');
-      const std::string_view entry = list.substr(0, blank);
-      if (!entry.empty() && EqualsNoCase(entry, ext)) return row.code;
-      if (blank == std::string_view::npos) break;
-      list.remove_prefix(blank + 1);
-    }
-  }
-  return std::nullopt;
-}
-
-std::string_view WspContentTypeFirstExtension(std::uint8_t code) noexcept {
-  for (const auto& row : kWspContentTypes) {
-    if (row.code == code) {
-      std::string_view list = row.extensions;
-      return list.substr(0, list.find(' '));
-    }
-  }
-  return {};
-}

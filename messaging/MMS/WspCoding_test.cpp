@@ -9,6 +9,10 @@
 
 namespace {
 
+using namespace vel::wsp;
+using vel::ByteReader;
+using vel::ByteWriter;
+
 using Bytes = std::vector<std::uint8_t>;
 
 struct NumberRow {
@@ -19,16 +23,17 @@ struct NumberRow {
   std::size_t consumed;
 };
 
-void CheckNumbers(const std::vector<NumberRow>& rows, bool (*decode)(CWspSlice&, std::uint32_t&)) {
+void CheckNumbers(const std::vector<NumberRow>& rows, bool (*decode)(ByteReader&, std::uint32_t&)) {
   for (const auto& r : rows) {
-    CWspSlice in(r.input.data(), r.input.size());
+    ByteReader in(r.input);
     std::uint32_t value = 0xDEAD;
     EXPECT_EQ(decode(in, value), r.ok) << r.name;
     if (r.ok) {
       EXPECT_EQ(value, r.value) << r.name;
-      EXPECT_EQ(in.ConsumedSince(r.input.data()), r.consumed) << r.name;
+      EXPECT_EQ(in.position(), r.consumed) << r.name;
     } else {
-      EXPECT_EQ(in.size(), r.input.size()) << r.name << ": a failed decode consumes nothing";
+      EXPECT_EQ(in.position(), 0u) << r.name << ": a failed decode consumes nothing";
+      EXPECT_TRUE(in.ok()) << r.name << ": and leaves the reader usable";
     }
   }
 }
@@ -77,11 +82,11 @@ TEST(WspPrimitives, TextString) {
       {"empty text", std::string("\0z", 2), "", 1},
   };
   for (const auto& r : rows) {
-    CWspSlice in(reinterpret_cast<const std::uint8_t*>(r.input.data()), r.input.size());
+    ByteReader in(std::span(reinterpret_cast<const std::uint8_t*>(r.input.data()), r.input.size()));
     std::string text;
     ASSERT_TRUE(GetTextString(in, text)) << r.name;
     EXPECT_EQ(text, r.text) << r.name;
-    EXPECT_EQ(r.input.size() - in.size(), r.consumed) << r.name;
+    EXPECT_EQ(in.position(), r.consumed) << r.name;
   }
 }
 
@@ -104,51 +109,54 @@ TEST(WspPrimitives, EncodedString) {
       {"declared length past the end", {0x09, 0xEA, 'a'}, false, false, 0, "", 0},
   };
   for (const auto& r : rows) {
-    CWspSlice in(r.input.data(), r.input.size());
-    CWspEncodedString value;
+    ByteReader in(r.input);
+    EncodedString value;
     EXPECT_EQ(GetEncodedString(in, value), r.ok) << r.name;
     EXPECT_EQ(value.hasText, r.hasText) << r.name;
     EXPECT_EQ(value.bytes, r.bytes) << r.name;
     if (value.hasCharset) {
       EXPECT_EQ(value.charset, r.charset) << r.name;
     }
-    EXPECT_EQ(r.input.size() - in.size(), r.consumed) << r.name;
+    EXPECT_EQ(in.position(), r.consumed) << r.name;
+    EXPECT_TRUE(in.ok()) << r.name;
   }
 }
 
 TEST(WspPrimitives, Encoders) {
   struct Row {
     const char* name;
-    std::function<void(Bytes&)> put;
+    std::function<void(ByteWriter&)> put;
     Bytes expected;
   } rows[] = {
-      {"uintvar 0", [](Bytes& o) { PutUintvar(o, 0); }, {0x00}},
-      {"uintvar 127", [](Bytes& o) { PutUintvar(o, 127); }, {0x7F}},
-      {"uintvar 128", [](Bytes& o) { PutUintvar(o, 128); }, {0x81, 0x00}},
-      {"uintvar max", [](Bytes& o) { PutUintvar(o, 0xFFFFFFFF); }, {0x8F, 0xFF, 0xFF, 0xFF, 0x7F}},
-      {"long 0", [](Bytes& o) { PutLongInteger(o, 0); }, {0x01, 0x00}},
-      {"long 255", [](Bytes& o) { PutLongInteger(o, 255); }, {0x01, 0xFF}},
-      {"long 256", [](Bytes& o) { PutLongInteger(o, 256); }, {0x02, 0x01, 0x00}},
-      {"long 3 bytes", [](Bytes& o) { PutLongInteger(o, 0xFFFFFF); }, {0x03, 0xFF, 0xFF, 0xFF}},
-      {"long 4 bytes", [](Bytes& o) { PutLongInteger(o, 0x1000000); }, {0x04, 0x01, 0x00, 0x00, 0x00}},
-      {"value-length 30", [](Bytes& o) { PutValueLength(o, 30); }, {0x1E}},
-      {"value-length 31", [](Bytes& o) { PutValueLength(o, 31); }, {0x1F, 0x1F}},
-      {"value-length 200", [](Bytes& o) { PutValueLength(o, 200); }, {0x1F, 0x81, 0x48}},
-      {"text", [](Bytes& o) { PutTextString(o, "ab"); }, {'a', 'b', 0x00}},
-      {"text with a high first byte is quoted", [](Bytes& o) { PutTextString(o, "\xC5sa"); },
+      {"uintvar 0", [](ByteWriter& o) { PutUintvar(o, 0); }, {0x00}},
+      {"uintvar 127", [](ByteWriter& o) { PutUintvar(o, 127); }, {0x7F}},
+      {"uintvar 128", [](ByteWriter& o) { PutUintvar(o, 128); }, {0x81, 0x00}},
+      {"uintvar max", [](ByteWriter& o) { PutUintvar(o, 0xFFFFFFFF); }, {0x8F, 0xFF, 0xFF, 0xFF, 0x7F}},
+      {"long 0", [](ByteWriter& o) { PutLongInteger(o, 0); }, {0x01, 0x00}},
+      {"long 255", [](ByteWriter& o) { PutLongInteger(o, 255); }, {0x01, 0xFF}},
+      {"long 256", [](ByteWriter& o) { PutLongInteger(o, 256); }, {0x02, 0x01, 0x00}},
+      {"long 3 bytes", [](ByteWriter& o) { PutLongInteger(o, 0xFFFFFF); }, {0x03, 0xFF, 0xFF, 0xFF}},
+      {"long 4 bytes", [](ByteWriter& o) { PutLongInteger(o, 0x1000000); }, {0x04, 0x01, 0x00, 0x00, 0x00}},
+      {"value-length 30", [](ByteWriter& o) { PutValueLength(o, 30); }, {0x1E}},
+      {"value-length 31", [](ByteWriter& o) { PutValueLength(o, 31); }, {0x1F, 0x1F}},
+      {"value-length 200", [](ByteWriter& o) { PutValueLength(o, 200); }, {0x1F, 0x81, 0x48}},
+      {"text", [](ByteWriter& o) { PutTextString(o, "ab"); }, {'a', 'b', 0x00}},
+      {"text with a high first byte is quoted", [](ByteWriter& o) { PutTextString(o, "\xC5sa"); },
        {0x7F, 0xC5, 's', 'a', 0x00}},
   };
   for (const auto& r : rows) {
     Bytes out;
-    r.put(out);
+    ByteWriter writer(out);
+    r.put(writer);
     EXPECT_EQ(out, r.expected) << r.name;
   }
   // What the encoders write, the decoders read back.
   for (std::uint32_t v : {0u, 1u, 127u, 128u, 16383u, 16384u, 0x1FFFFFu, 0x200000u, 0xFFFFFFFFu}) {
     Bytes out;
-    PutUintvar(out, v);
-    PutLongInteger(out, v);
-    CWspSlice in(out.data(), out.size());
+    ByteWriter writer(out);
+    PutUintvar(writer, v);
+    PutLongInteger(writer, v);
+    ByteReader in(out);
     std::uint32_t a = 0, b = 0;
     ASSERT_TRUE(GetUintvar(in, a) && GetIntegerValue(in, b)) << v;
     EXPECT_EQ(a, v);
@@ -173,12 +181,12 @@ TEST(WspCharsets, CodePages) {
 }
 
 TEST(WspCharsets, TextConversion) {
-  EXPECT_EQ(YUtf16ToUtf8(WspBytesToWide("\xC3\x85sa", 65001)), "\xC3\x85sa");
-  EXPECT_EQ(YUtf16ToUtf8(WspBytesToWide("\xC4", 28591)), "\xC3\x84");
-  EXPECT_EQ(YUtf16ToUtf8(WspBytesToWide("\xC4", 28597)), "\xCE\x94") << "ISO-8859-7 reads Greek";
-  EXPECT_EQ(YUtf16ToUtf8(WspBytesToWide("\xA4\xA4", 10002)), "\xE4\xB8\xAD") << "Big5";
-  EXPECT_EQ(YUtf16ToUtf8(WspBytesToWide("\x82\xA0", 932)), "\xE3\x81\x82") << "Shift_JIS";
-  EXPECT_EQ(WspBytesToWide("", 65001), u"");
+  EXPECT_EQ(YUtf16ToUtf8(BytesToWide("\xC3\x85sa", 65001)), "\xC3\x85sa");
+  EXPECT_EQ(YUtf16ToUtf8(BytesToWide("\xC4", 28591)), "\xC3\x84");
+  EXPECT_EQ(YUtf16ToUtf8(BytesToWide("\xC4", 28597)), "\xCE\x94") << "ISO-8859-7 reads Greek";
+  EXPECT_EQ(YUtf16ToUtf8(BytesToWide("\xA4\xA4", 10002)), "\xE4\xB8\xAD") << "Big5";
+  EXPECT_EQ(YUtf16ToUtf8(BytesToWide("\x82\xA0", 932)), "\xE3\x81\x82") << "Shift_JIS";
+  EXPECT_EQ(BytesToWide("", 65001), u"");
 }
 
 TEST(WspContentTypes, TableShape) {
@@ -197,22 +205,22 @@ TEST(WspContentTypes, TableShape) {
 }
 
 TEST(WspContentTypes, Lookups) {
-  EXPECT_EQ(WspContentTypeFromText("IMAGE/JPEG"), 0x1E);
-  EXPECT_EQ(WspContentTypeFromText("application/vnd.wap.multipart.alternative"), 0x26);
-  EXPECT_EQ(WspContentTypeFromText("application/smil"), 0x7D);
-  EXPECT_EQ(WspContentTypeFromText("image/jpe"), std::nullopt) << "the whole text must match";
-  EXPECT_EQ(WspContentTypeFromText("audio/amr"), std::nullopt);
-  EXPECT_STREQ(WspContentTypeToText(0x26), "x-wap.multipart/alternative") << "first row wins";
-  EXPECT_STREQ(WspContentTypeToText(0x7E), "audio/x-wav");
-  EXPECT_EQ(WspContentTypeToText(0x50), nullptr);
-  EXPECT_EQ(WspContentTypeFromExtension(u"JPG"), 0x1E);
-  EXPECT_EQ(WspContentTypeFromExtension(u"jpe"), 0x1E);
-  EXPECT_EQ(WspContentTypeFromExtension(u"smi"), 0x7D);
-  EXPECT_EQ(WspContentTypeFromExtension(u"wav"), 0x7E);
-  EXPECT_EQ(WspContentTypeFromExtension(u"3gp"), std::nullopt);
-  EXPECT_EQ(WspContentTypeFromExtension(u""), std::nullopt);
-  EXPECT_EQ(WspContentTypeFirstExtension(0x1E), "jpeg");
-  EXPECT_EQ(WspContentTypeFirstExtension(0x0C), "");
+  EXPECT_EQ(ContentTypeFromText("IMAGE/JPEG"), 0x1E);
+  EXPECT_EQ(ContentTypeFromText("application/vnd.wap.multipart.alternative"), 0x26);
+  EXPECT_EQ(ContentTypeFromText("application/smil"), 0x7D);
+  EXPECT_EQ(ContentTypeFromText("image/jpe"), std::nullopt) << "the whole text must match";
+  EXPECT_EQ(ContentTypeFromText("audio/amr"), std::nullopt);
+  EXPECT_STREQ(ContentTypeToText(0x26), "x-wap.multipart/alternative") << "first row wins";
+  EXPECT_STREQ(ContentTypeToText(0x7E), "audio/x-wav");
+  EXPECT_EQ(ContentTypeToText(0x50), nullptr);
+  EXPECT_EQ(ContentTypeFromExtension(u"JPG"), 0x1E);
+  EXPECT_EQ(ContentTypeFromExtension(u"jpe"), 0x1E);
+  EXPECT_EQ(ContentTypeFromExtension(u"smi"), 0x7D);
+  EXPECT_EQ(ContentTypeFromExtension(u"wav"), 0x7E);
+  EXPECT_EQ(ContentTypeFromExtension(u"3gp"), std::nullopt);
+  EXPECT_EQ(ContentTypeFromExtension(u""), std::nullopt);
+  EXPECT_EQ(ContentTypeFirstExtension(0x1E), "jpeg");
+  EXPECT_EQ(ContentTypeFirstExtension(0x0C), "");
 }
 
 }  // namespace

@@ -3,33 +3,32 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "platform/com/combase.h"
 #include "platform/com/comdef.h"
 #include "platform/registry/winreg.h"
 #include "platform/text.h"
-#include "testserver_module.h"
+#include "testing/TempRegistry.h"
+#include "testing/servers/EchoServer.h"
+
+using namespace vel::testing;
 
 namespace {
 
 class Activation : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velcom-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
     // Before the first registry call of the process.
-    setenv("VEL_REGISTRY", (dir_ + "/registry.db").c_str(), 1);
+    store_ = std::make_unique<TempRegistry>("velcom");
+    dir_ = store_->dir();
     const char* bin = std::getenv("VEL_TEST_BIN");
     ASSERT_NE(bin, nullptr);
     modulePath_ = std::string(bin) + "/libvel_testserver.so";
     Register(CLSID_VelTestEcho, vel::FromUtf8(modulePath_));
   }
-  static void TearDownTestSuite() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
+  static void TearDownTestSuite() { store_.reset(); }
 
   static void Register(REFCLSID clsid, const std::u16string& path) {
     OLECHAR guid[40];
@@ -44,6 +43,7 @@ class Activation : public ::testing::Test {
     RegCloseKey(h);
   }
 
+  static inline std::unique_ptr<TempRegistry> store_;
   static inline std::string dir_;
   static inline std::string modulePath_;
 };

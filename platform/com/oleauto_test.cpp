@@ -3,7 +3,9 @@
 #include <cstring>
 #include <string>
 
-#include "platform/com/oletest_support.h"
+#include "testing/VariantMatchers.h"
+
+using namespace vel::testing;
 
 namespace vel::test {
 namespace {

@@ -4,7 +4,9 @@
 #include <limits>
 #include <vector>
 
-#include "platform/com/oletest_support.h"
+#include "testing/VariantMatchers.h"
+
+using namespace vel::testing;
 
 namespace vel::test {
 namespace {

@@ -7,8 +7,10 @@
 #include <future>
 #include <thread>
 
-#include "platform/registry/test_spawn.h"
-#include "platform/registry/test_store_fixture.h"
+#include "testing/ChildProcess.h"
+#include "testing/TempStore.h"
+
+using namespace vel::testing;
 
 namespace {
 
@@ -140,9 +142,9 @@ TEST_F(RegistryNotifyTest, UnsupportedRequests) {
 TEST_F(RegistryNotifyTest, AChangeByAnotherProcessWakesTheWaiter) {
   HKEY key = Create(u"Software\\Zandor\\VelPlatform\\ItemPlugins");
   auto wait = Watch(key, true, kAll);
-  pid_t pid = SpawnHelper({"set", "Software\\Zandor\\VelPlatform\\ItemPlugins\\{AB}", "SupportedMIMEs", "audio/mp4"});
+  pid_t pid = SpawnChild("registry_test_helper", {"set", "Software\\Zandor\\VelPlatform\\ItemPlugins\\{AB}", "SupportedMIMEs", "audio/mp4"});
   ASSERT_GT(pid, 0);
-  EXPECT_EQ(WaitHelper(pid), 0);
+  EXPECT_EQ(WaitChild(pid), 0);
   ASSERT_EQ(wait.wait_for(5s), std::future_status::ready);
   EXPECT_EQ(wait.get(), ERROR_SUCCESS);
   EXPECT_EQ(GetString(key, u"x"), u"<error 2>");
@@ -157,12 +159,12 @@ TEST_F(RegistryNotifyTest, TwoProcessesWritingAtOnceLoseNothing) {
   // This process opens the store first, so the helpers meet an existing file
   // as well as each other.
   HKEY key = Create(u"Software\\Race");
-  pid_t a = SpawnHelper({"fill", "Software\\Race", "a", "1000"});
-  pid_t b = SpawnHelper({"fill", "Software\\Race", "b", "1000"});
+  pid_t a = SpawnChild("registry_test_helper", {"fill", "Software\\Race", "a", "1000"});
+  pid_t b = SpawnChild("registry_test_helper", {"fill", "Software\\Race", "b", "1000"});
   ASSERT_GT(a, 0);
   ASSERT_GT(b, 0);
-  EXPECT_EQ(WaitHelper(a), 0);
-  EXPECT_EQ(WaitHelper(b), 0);
+  EXPECT_EQ(WaitChild(a), 0);
+  EXPECT_EQ(WaitChild(b), 0);
   DWORD values = 0;
   ASSERT_EQ(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr,
                              nullptr, nullptr),

@@ -7,7 +7,9 @@
 #include <chrono>
 #include <fstream>
 
-#include "platform/registry/test_store_fixture.h"
+#include "testing/TempStore.h"
+
+using namespace vel::testing;
 
 namespace {
 

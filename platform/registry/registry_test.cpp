@@ -6,8 +6,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/registry/test_store_fixture.h"
 #include "platform/text.h"
+#include "testing/TempStore.h"
+
+using namespace vel::testing;
 
 namespace {
 
