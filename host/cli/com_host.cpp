@@ -66,7 +66,7 @@ void InitCom() { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
 
 std::vector<std::u16string> DefaultModules() {
   const std::u16string dir = ExeDir();
-  return {dir + u"libVelItems.so", dir + u"libVelItemPlugins.so"};
+  return {dir + u"libVelItems.so", dir + u"libVelItemPlugins.so", dir + u"libveldshow.so"};
 }
 
 bool RegisterModules(const std::vector<std::u16string>& modules, bool doRegister, bool quiet) {
