@@ -1,5 +1,5 @@
 // The set-up the module benchmarks share: a fresh registry store
-// (TempRegistry) with libVelItems.so and libVelItemPlugins.so of this build
+// (TempRegistry) with libVelItems.so, libVelItemPlugins.so and libveldshow.so of this build
 // registered in it and COM initialised; a benchmark cannot run without them,
 // so a failure ends the program with a message.
 //
@@ -19,7 +19,7 @@ class BenchModuleStore : public TempRegistry {
  public:
   explicit BenchModuleStore(const char* name) : TempRegistry(name) {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    for (const char* module : {"libVelItems.so", "libVelItemPlugins.so"}) {
+    for (const char* module : {"libVelItems.so", "libVelItemPlugins.so", "libveldshow.so"}) {
       const std::string error = RegisterModule(module);
       if (!error.empty()) {
         std::fprintf(stderr, "cannot register %s: %s\n", module, error.c_str());

@@ -1,5 +1,6 @@
 // Test fixture: a fresh registry store (TempStore) with this build's
-// libVelItems.so and libVelItemPlugins.so registered in it, so a test reaches
+// libVelItems.so, libVelItemPlugins.so and the media graph the video plugin
+// reads with (libveldshow.so) registered in it, so a test reaches
 // the plugins through COM as a host does. Derived fixtures release their
 // objects before calling TearDown, which unloads the modules.
 //
@@ -16,7 +17,7 @@ class ModuleStore : public TempStore {
  protected:
   void SetUp() override {
     TempStore::SetUp();
-    for (const char* name : {"libVelItems.so", "libVelItemPlugins.so"}) {
+    for (const char* name : {"libVelItems.so", "libVelItemPlugins.so", "libveldshow.so"}) {
       ASSERT_EQ(store_->RegisterModule(name), "") << name;
     }
   }

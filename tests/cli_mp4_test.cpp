@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "testing/CliTest.h"
+#include "testing/ItemJson.h"
 
 using namespace vel::testing;
 
@@ -40,32 +41,7 @@ std::string Shell(const std::string& command, int* status = nullptr) {
 std::string Python() { return fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3"; }
 bool HaveMutagen() { return std::system((Python() + " -c 'import mutagen.mp4' >/dev/null 2>&1").c_str()) == 0; }
 
-// One property of `read --json` output: its "vt" and raw JSON value.
-struct JsonProperty {
-  std::string vt;
-  std::string value;
-};
-std::map<std::string, JsonProperty> Properties(const std::string& json) {
-  std::map<std::string, JsonProperty> out;
-  const std::string marker = "{\"name\":\"";
-  for (std::size_t at = json.find(marker); at != std::string::npos; at = json.find(marker, at + 1)) {
-    const std::size_t nameEnd = json.find('"', at + marker.size());
-    const std::string name = json.substr(at + marker.size(), nameEnd - at - marker.size());
-    const std::size_t vt = json.find("\"vt\":\"", nameEnd);
-    const std::size_t vtEnd = json.find('"', vt + 6);
-    const std::size_t value = json.find("\"value\":", vtEnd) + 8;
-    std::size_t valueEnd = value;
-    if (json[value] == '"') {
-      valueEnd = value + 1;
-      while (valueEnd < json.size() && json[valueEnd] != '"') valueEnd += json[valueEnd] == '\\' ? 2 : 1;
-      ++valueEnd;
-    } else {
-      valueEnd = json.find('}', value);
-    }
-    out[name] = {json.substr(vt + 6, vtEnd - vt - 6), json.substr(value, valueEnd - value)};
-  }
-  return out;
-}
+std::map<std::string, JsonProperty> Properties(const std::string& json) { return ItemJsonProperties(json); }
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 

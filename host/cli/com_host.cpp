@@ -75,7 +75,7 @@ std::vector<std::u16string> DefaultModules() {
   if (GetFileAttributesW((dir + u"libVelItemPlugins.so").c_str()) == INVALID_FILE_ATTRIBUTES) {
     dir += vel::FromUtf8(VEL_MODULE_DIR_FROM_BIN) + u"/";
   }
-  return {dir + u"libVelItems.so", dir + u"libVelItemPlugins.so"};
+  return {dir + u"libVelItems.so", dir + u"libVelItemPlugins.so", dir + u"libveldshow.so"};
 }
 
 bool RegisterModules(const std::vector<std::u16string>& modules, bool doRegister, bool quiet) {

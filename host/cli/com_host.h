@@ -20,7 +20,8 @@ inline constexpr char16_t kFactoryProgId[] = u"VelItemPlugins.VelItemPluginFacto
 // COM for the calling thread.
 void InitCom();
 
-// libVelItems.so and libVelItemPlugins.so in the folder of the running binary.
+// libVelItems.so, libVelItemPlugins.so and the media graph the video plugin
+// reads with (libveldshow.so), in the folder of the running binary.
 std::vector<std::u16string> DefaultModules();
 // Loads each module and calls DllRegisterServer (or DllUnregisterServer);
 // messages on standard error. True when every module succeeded.

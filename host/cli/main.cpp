@@ -18,8 +18,8 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"register", RunRegister,
-     "velitems register [MODULE.so ...]    register the modules (libVelItems.so and libVelItemPlugins.so\n"
-     "                                     beside the binary by default)\n"},
+     "velitems register [MODULE.so ...]    register the modules (libVelItems.so, libVelItemPlugins.so and\n"
+     "                                     libveldshow.so beside the binary by default)\n"},
     {"unregister", RunUnregister, "velitems unregister [MODULE.so ...]  remove their registration\n"},
     {"mimetypes", RunMimeTypes, "velitems mimetypes                   registered MIME types, one a line, in the factory's order\n"},
     {"plugin", RunPlugin, "velitems plugin FILE | --mime TYPE   the plugin the factory picks (\"Audio\", ...) or \"none\"\n"},

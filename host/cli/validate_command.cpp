@@ -82,6 +82,18 @@ int RunPath(const Args& args) {
     ReportFailure("ReadMetadata", hr);
     return 1;
   }
+  // A host's item names its file; plugins that date their items by the file
+  // (image, video) read it from "URI", which not every plugin sets itself.
+  ComPtr<IVelProperties> properties;
+  VARIANT_BOOL hasUri = VARIANT_FALSE;
+  hr = item ? item->get_Properties(&properties) : E_POINTER;
+  if (SUCCEEDED(hr)) hr = properties->Exists(_bstr_t(u"URI"), _bstr_t(kCoreNamespace), &hasUri);
+  if (SUCCEEDED(hr) && hasUri != VARIANT_TRUE)
+    hr = properties->put_Value(_bstr_t(u"URI"), _bstr_t(kCoreNamespace), _variant_t(path));
+  if (FAILED(hr)) {
+    ReportFailure("put_Value", hr);
+    return 1;
+  }
   BSTR folder = nullptr;
   hr = plugin->GetItemPath(item, &folder);
   if (FAILED(hr)) {
