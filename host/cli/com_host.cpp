@@ -107,7 +107,10 @@ bool RegisterModules(const std::vector<std::u16string>& modules, bool doRegister
 
 bool EnsureRegistered() {
   CLSID clsid{};
-  if (ClassOfProgId(kFactoryProgId, &clsid) && ClassOfProgId(kVelItemProgId, &clsid)) return true;
+  // The media graph has no ProgID: its class key names its server. A store
+  // registered before the graph existed is registered again.
+  const bool graph = !ClassesRootText(u"CLSID\\{E436EBB3-524F-11CE-9F53-0020AF0BA770}\\InprocServer32").empty();
+  if (ClassOfProgId(kFactoryProgId, &clsid) && ClassOfProgId(kVelItemProgId, &clsid) && graph) return true;
   std::fputs("velitems: the module is not registered in this store; registering it\n", stderr);
   return RegisterModules(DefaultModules(), true, true);
 }
