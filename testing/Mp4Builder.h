@@ -46,7 +46,7 @@ inline std::string TypeText(std::uint32_t type) {
 // Writes numbers and atoms in one byte order (a little-endian file stores its
 // four-character codes reversed too).
 struct AtomWriter {
-  Mp4ByteOrder order = Mp4ByteOrder::kBig;
+  vel::ByteOrder order = vel::ByteOrder::kBig;
 
   Bytes U32(std::uint32_t v) const {
     Bytes out(4);
@@ -97,7 +97,7 @@ struct AtomWriter {
 // The atom tree as text: "ftyp moov[mvhd udta] free:2056 mdat". Containers
 // on the sample-table and fragment paths are opened; "free" shows its size;
 // "!" marks a malformed walk.
-inline std::string Tree(const Bytes& file, std::uint64_t begin, std::uint64_t end, Mp4ByteOrder order) {
+inline std::string Tree(const Bytes& file, std::uint64_t begin, std::uint64_t end, vel::ByteOrder order) {
   static const std::uint32_t containers[] = {Mp4Type("moov"), Mp4Type("trak"), Mp4Type("mdia"), Mp4Type("minf"),
                                              Mp4Type("stbl"), Mp4Type("moof"), Mp4Type("traf"), Mp4Type("mfra"),
                                              Mp4Type("mvex")};
@@ -115,10 +115,10 @@ inline std::string Tree(const Bytes& file, std::uint64_t begin, std::uint64_t en
   return text;
 }
 
-inline std::string Tree(const Bytes& file, Mp4ByteOrder order) { return Tree(file, 0, file.size(), order); }
+inline std::string Tree(const Bytes& file, vel::ByteOrder order) { return Tree(file, 0, file.size(), order); }
 
 // The n-th (from 0) top-level atom of a type.
-inline std::optional<Mp4Atom> TopLevel(const Bytes& file, const char (&type)[5], Mp4ByteOrder order, int n = 0) {
+inline std::optional<Mp4Atom> TopLevel(const Bytes& file, const char (&type)[5], vel::ByteOrder order, int n = 0) {
   Mp4AtomWalker walker(file, 0, file.size(), order);
   while (auto atom = walker.Next()) {
     if (atom->type == Mp4Type(type) && n-- == 0) return atom;
@@ -128,7 +128,7 @@ inline std::optional<Mp4Atom> TopLevel(const Bytes& file, const char (&type)[5],
 
 // Every absolute offset the file holds, in file order: chunk offsets of every
 // track, fragment base offsets, fragment index moof offsets.
-inline std::vector<std::uint64_t> AbsoluteOffsets(const Bytes& file, Mp4ByteOrder order) {
+inline std::vector<std::uint64_t> AbsoluteOffsets(const Bytes& file, vel::ByteOrder order) {
   std::vector<std::uint64_t> out;
   auto children = [&](const Mp4Atom& parent) {
     std::vector<Mp4Atom> list;
@@ -190,7 +190,7 @@ inline std::vector<std::uint64_t> AbsoluteOffsets(const Bytes& file, Mp4ByteOrde
 // The layouts the rewriter is tested with. Chunk offsets point into the
 // media ("mdat" body) wherever that ends up.
 struct MovieLayout {
-  Mp4ByteOrder order = Mp4ByteOrder::kBig;
+  vel::ByteOrder order = vel::ByteOrder::kBig;
   bool userData = true;                       // moov holds a udta ...
   bool userDataFirst = false;                 // ... right after mvhd instead of as its last child
   std::size_t userDataBody = 200;
@@ -231,7 +231,7 @@ inline Bytes MakeMovie(const MovieLayout& layout) {
 // ftyp, moov (with mvex and udta), two fragments with their media, and a
 // fragment index: the first fragment names its base offset, the second is
 // relative to itself; one tfra of each version.
-inline Bytes MakeFragmentedMovie(Mp4ByteOrder order) {
+inline Bytes MakeFragmentedMovie(vel::ByteOrder order) {
   const AtomWriter w{order};
   auto build = [&](std::uint64_t media1, std::uint64_t moof1, std::uint64_t moof2) {
     const Bytes moov = w.Atom("moov", {w.Atom("mvhd", {Zeros(100)}), w.Trak(w.Stco({})),

@@ -22,10 +22,6 @@
 
 #include "platform/base/ByteOrder.h"
 
-// The test-support builders (testing/Mp4Builder.h) still spell the byte order
-// by this name; the tag and rewrite code use vel::ByteOrder itself.
-using Mp4ByteOrder = vel::ByteOrder;
-
 // A four-character code as the number a big-endian read gives.
 constexpr std::uint32_t Mp4Type(const char (&text)[5]) {
   return (static_cast<std::uint32_t>(static_cast<unsigned char>(text[0])) << 24) |
