@@ -15,7 +15,7 @@ constexpr char16_t kSource[] = u"AACEditor";
 CAacEditor::~CAacEditor() = default;
 
 bool CAacEditor::Read(const std::u16string& path, CMetaDataItemList& records) {
-  return YErrorFrame({u"CAacEditor::Read", kSource, __LINE__}, [&]() {
+  return YErrorFrame(VEL_FRAME(u"CAacEditor::Read"), [&]() {
     ClearFrames();
     if (path.empty()) return false;
     // The file is mapped, not copied: only the pages the atom walk touches
@@ -29,7 +29,7 @@ bool CAacEditor::Read(const std::u16string& path, CMetaDataItemList& records) {
 }
 
 bool CAacEditor::Validate(const std::u16string& path) {
-  return YErrorFrame({u"CAacEditor::Validate", kSource, __LINE__}, [&]() {
+  return YErrorFrame(VEL_FRAME(u"CAacEditor::Validate"), [&]() {
     if (path.empty()) return false;
     CMappedFile file;
     return file.Open(path) == CMappedFile::Status::kOk;
@@ -40,7 +40,7 @@ int CAacEditor::GetFrameType(std::u16string_view propertyName) const { return Pr
 
 bool CAacEditor::SetProperty(const std::u16string& path, std::u16string_view propertyName, int dataType,
                              const VARIANT& value) {
-  return YErrorFrame({u"CAacEditor::SetProperty", kSource, __LINE__}, [&]() {
+  return YErrorFrame(VEL_FRAME(u"CAacEditor::SetProperty"), [&]() {
     if (path.empty() || propertyName.empty()) return false;
     const AudioPropertyMapRow* row = FindAudioPropertyByName(propertyName);
     if (!row) return false;
@@ -60,7 +60,7 @@ bool CAacEditor::SetProperty(const std::u16string& path, std::u16string_view pro
 }
 
 bool CAacEditor::Write(const std::u16string& path) {
-  return YErrorFrame({u"CAacEditor::Write", kSource, __LINE__}, [&]() {
+  return YErrorFrame(VEL_FRAME(u"CAacEditor::Write"), [&]() {
     if (Frames().empty() || path.empty()) return false;
     // The rewriter reads the file as it is now and hands over its current
     // udta, so whatever else that udta holds is carried into the new one.

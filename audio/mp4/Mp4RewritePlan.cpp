@@ -43,7 +43,7 @@ struct Mp4Layout {
 // children then do not fill their parent exactly).
 bool ReadChildren(std::span<const std::uint8_t> file, const Mp4Atom& parent, vel::ByteOrder order,
                   std::vector<Mp4Atom>& children) {
-  return YErrorFrame({u"ReadChildren", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"ReadChildren"), [&] {
     children.clear();
     Mp4AtomWalker walker(file, parent, order);
     while (auto child = walker.Next()) children.push_back(*child);
@@ -64,20 +64,18 @@ std::uint32_t VersionAndFlags(std::span<const std::uint8_t> file, const Mp4Atom&
 }
 
 // stco / co64: version and flags, an entry count, then the entries.
-bool IsWholeChunkOffsetTable(std::span<const std::uint8_t> file, const Mp4Atom& table, vel::ByteOrder order) {
-  return YErrorFrame({u"IsWholeChunkOffsetTable", kSource, __LINE__}, [&] {
-    if (table.bodySize() < 8) return false;
-    const std::uint64_t count = vel::LoadU32Unchecked(file.data() + table.body() + 4, order);
-    const std::uint64_t width = table.type == Mp4Type("co64") ? 8 : 4;
-    return count <= (table.bodySize() - 8) / width;
-  });
+bool IsWholeChunkOffsetTable(std::span<const std::uint8_t> file, const Mp4Atom& table, vel::ByteOrder order) noexcept {
+  if (table.bodySize() < 8) return false;
+  const std::uint64_t count = vel::LoadU32Unchecked(file.data() + table.body() + 4, order);
+  const std::uint64_t width = table.type == Mp4Type("co64") ? 8 : 4;
+  return count <= (table.bodySize() - 8) / width;
 }
 
 // The chunk offset tables of one track (trak/mdia/minf/stbl). A track
 // without one of those levels has none; a malformed level is false.
 bool ReadTrackTables(std::span<const std::uint8_t> file, const Mp4Atom& trak, vel::ByteOrder order,
                      Mp4OffsetTables& tables) {
-  return YErrorFrame({u"ReadTrackTables", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"ReadTrackTables"), [&] {
     Mp4Atom level = trak;
     std::vector<Mp4Atom> children;
     for (std::uint32_t type : {Mp4Type("mdia"), Mp4Type("minf"), Mp4Type("stbl")}) {
@@ -100,7 +98,7 @@ bool ReadTrackTables(std::span<const std::uint8_t> file, const Mp4Atom& trak, ve
 // with flag 0x000001). Offsets relative to the fragment move with it.
 bool ReadFragmentBases(std::span<const std::uint8_t> file, const Mp4Atom& moof, vel::ByteOrder order,
                        Mp4OffsetTables& tables) {
-  return YErrorFrame({u"ReadFragmentBases", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"ReadFragmentBases"), [&] {
     std::vector<Mp4Atom> trafs;
     if (!ReadChildren(file, moof, order, trafs)) return false;
     std::vector<Mp4Atom> children;
@@ -128,24 +126,22 @@ struct Mp4FragmentIndexShape {
 // A tfra's entries: version and flags, track id, the widths of the three
 // numbers after the offset, the count, then the entries.
 std::optional<Mp4FragmentIndexShape> FragmentIndexShape(std::span<const std::uint8_t> file, const Mp4Atom& tfra,
-                                                        vel::ByteOrder order) {
-  return YErrorFrame({u"FragmentIndexShape", kSource, __LINE__}, [&]() -> std::optional<Mp4FragmentIndexShape> {
-    if (tfra.bodySize() < 16) return std::nullopt;
-    const std::uint32_t version = VersionAndFlags(file, tfra, order) >> 24;
-    if (version > 1) return std::nullopt;  // an entry layout we do not know: its offsets could not follow
-    const std::uint32_t widths = vel::LoadU32Unchecked(file.data() + tfra.body() + 8, order);
-    Mp4FragmentIndexShape shape;
-    shape.wide = version == 1;
-    shape.count = vel::LoadU32Unchecked(file.data() + tfra.body() + 12, order);
-    shape.entrySize = (shape.wide ? 16 : 8) + ((widths >> 4) & 3) + 1 + ((widths >> 2) & 3) + 1 + (widths & 3) + 1;
-    if (shape.count > (tfra.bodySize() - 16) / shape.entrySize) return std::nullopt;
-    return shape;
-  });
+                                                        vel::ByteOrder order) noexcept {
+  if (tfra.bodySize() < 16) return std::nullopt;
+  const std::uint32_t version = VersionAndFlags(file, tfra, order) >> 24;
+  if (version > 1) return std::nullopt;  // an entry layout we do not know: its offsets could not follow
+  const std::uint32_t widths = vel::LoadU32Unchecked(file.data() + tfra.body() + 8, order);
+  Mp4FragmentIndexShape shape;
+  shape.wide = version == 1;
+  shape.count = vel::LoadU32Unchecked(file.data() + tfra.body() + 12, order);
+  shape.entrySize = (shape.wide ? 16 : 8) + ((widths >> 4) & 3) + 1 + ((widths >> 2) & 3) + 1 + (widths & 3) + 1;
+  if (shape.count > (tfra.bodySize() - 16) / shape.entrySize) return std::nullopt;
+  return shape;
 }
 
 bool ReadFragmentIndexes(std::span<const std::uint8_t> file, const Mp4Atom& mfra, vel::ByteOrder order,
                          Mp4OffsetTables& tables) {
-  return YErrorFrame({u"ReadFragmentIndexes", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"ReadFragmentIndexes"), [&] {
     std::vector<Mp4Atom> children;
     if (!ReadChildren(file, mfra, order, children)) return false;
     for (const Mp4Atom& child : children) {
@@ -161,7 +157,7 @@ bool ReadFragmentIndexes(std::span<const std::uint8_t> file, const Mp4Atom& mfra
 // before moov is fatal; after it the rest is carried along as it is), moov's
 // children, and every table of absolute offsets.
 std::optional<Mp4Layout> ReadLayout(std::span<const std::uint8_t> file, Mp4RewriteStatus& failure) {
-  return YErrorFrame({u"ReadLayout", kSource, __LINE__}, [&]() -> std::optional<Mp4Layout> {
+  return YErrorFrame(VEL_FRAME(u"ReadLayout"), [&]() -> std::optional<Mp4Layout> {
     const auto type = DetectMp4File(file);
     if (!type) {
       failure = Mp4RewriteStatus::kNotMp4;
@@ -236,7 +232,7 @@ std::optional<std::uint64_t> ShiftedOffset(std::uint64_t offset, std::uint64_t m
 bool ShiftNumbers(std::span<const std::uint8_t> file, std::uint64_t first, std::uint64_t count, std::uint64_t stride,
                   std::uint32_t width, std::uint64_t movedFrom, std::int64_t shift, vel::ByteOrder order,
                   std::vector<Mp4Patch>& patches) {
-  return YErrorFrame({u"ShiftNumbers", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"ShiftNumbers"), [&] {
     if (count == 0) return true;
     Mp4Patch patch;
     patch.offset = first;
@@ -267,7 +263,7 @@ bool ShiftNumbers(std::span<const std::uint8_t> file, std::uint64_t first, std::
 // Patches for every absolute offset that points at moved bytes.
 bool ShiftOffsetTables(std::span<const std::uint8_t> file, const Mp4OffsetTables& tables, std::uint64_t movedFrom,
                        std::int64_t shift, vel::ByteOrder order, std::vector<Mp4Patch>& patches) {
-  return YErrorFrame({u"ShiftOffsetTables", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"ShiftOffsetTables"), [&] {
     for (const Mp4Atom& table : tables.chunkOffsets) {
       const std::uint64_t count = vel::LoadU32Unchecked(file.data() + table.body() + 4, order);
       const std::uint32_t width = table.type == Mp4Type("co64") ? 8 : 4;
@@ -292,7 +288,7 @@ bool ShiftOffsetTables(std::span<const std::uint8_t> file, const Mp4OffsetTables
 
 // A "free" atom of size bytes, all zero after its header.
 void AppendFreeAtom(std::uint64_t size, vel::ByteOrder order, std::vector<Mp4OutputPiece>& pieces) {
-  YErrorFrame({u"AppendFreeAtom", kSource, __LINE__}, [&] {
+  YErrorFrame(VEL_FRAME(u"AppendFreeAtom"), [&] {
     Mp4OutputPiece header;
     header.kind = Mp4OutputPiece::Kind::kBytes;
     vel::ByteWriter out(header.bytes, order);
@@ -309,7 +305,7 @@ void AppendFreeAtom(std::uint64_t size, vel::ByteOrder order, std::vector<Mp4Out
 // The old bytes [begin, end) with the patches that fall into them.
 void AppendOldBytes(std::uint64_t begin, std::uint64_t end, const std::vector<Mp4Patch>& patches,
                     std::vector<Mp4OutputPiece>& pieces) {
-  YErrorFrame({u"AppendOldBytes", kSource, __LINE__}, [&] {
+  YErrorFrame(VEL_FRAME(u"AppendOldBytes"), [&] {
     std::uint64_t at = begin;
     for (const Mp4Patch& patch : patches) {
       if (patch.end() <= at || patch.offset >= end) continue;
@@ -339,7 +335,7 @@ void CheckUserDataAtom(const std::vector<std::uint8_t>& userData, vel::ByteOrder
 }  // namespace
 
 std::optional<Mp4UserDataPlace> FindMp4UserData(std::span<const std::uint8_t> file, Mp4RewriteStatus& failure) {
-  return YErrorFrame({u"FindMp4UserData", kSource, __LINE__}, [&]() -> std::optional<Mp4UserDataPlace> {
+  return YErrorFrame(VEL_FRAME(u"FindMp4UserData"), [&]() -> std::optional<Mp4UserDataPlace> {
     auto layout = ReadLayout(file, failure);
     if (!layout) return std::nullopt;
     return layout->place;
@@ -347,7 +343,7 @@ std::optional<Mp4UserDataPlace> FindMp4UserData(std::span<const std::uint8_t> fi
 }
 
 Mp4RewritePlan PlanMp4UserDataRewrite(std::span<const std::uint8_t> file, const Mp4UserDataBuilder& build) {
-  return YErrorFrame({u"PlanMp4UserDataRewrite", kSource, __LINE__}, [&](const YFrame& frame) {
+  return YErrorFrame(VEL_FRAME(u"PlanMp4UserDataRewrite"), [&](const YFrame& frame) {
     Mp4RewritePlan plan;
     auto layout = ReadLayout(file, plan.status);
     if (!layout) return plan;
@@ -460,7 +456,7 @@ Mp4RewritePlan PlanMp4UserDataRewrite(std::span<const std::uint8_t> file, const 
 }
 
 std::vector<std::uint8_t> AssembleMp4Rewrite(std::span<const std::uint8_t> file, const Mp4RewritePlan& plan) {
-  return YErrorFrame({u"AssembleMp4Rewrite", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"AssembleMp4Rewrite"), [&] {
     std::vector<std::uint8_t> out;
     if (plan.status != Mp4RewriteStatus::kWritten) return out;
     out.reserve(plan.size);

@@ -13,7 +13,7 @@ namespace {
 constexpr char16_t kSource[] = u"Mp4Rewriter";
 
 bool WritePieces(CYReplacingFile& file, std::span<const std::uint8_t> old, const Mp4RewritePlan& plan) {
-  return YErrorFrame({u"WritePieces", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"WritePieces"), [&] {
     static const std::array<std::uint8_t, 64 * 1024> zeros{};
     for (const Mp4OutputPiece& piece : plan.pieces) {
       bool ok = true;
@@ -43,7 +43,7 @@ bool WritePieces(CYReplacingFile& file, std::span<const std::uint8_t> old, const
 }  // namespace
 
 Mp4RewriteStatus Mp4RewriteUserData(const std::u16string& path, const Mp4UserDataBuilder& build) {
-  return YErrorFrame({u"Mp4RewriteUserData", kSource, __LINE__}, [&] {
+  return YErrorFrame(VEL_FRAME(u"Mp4RewriteUserData"), [&] {
     CMappedFile mapped;
     switch (mapped.Open(path)) {
       case CMappedFile::Status::kOk:

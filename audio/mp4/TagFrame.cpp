@@ -13,7 +13,7 @@ bool IsByteArray(const VARIANT& value) noexcept { return value.vt == (VT_ARRAY |
 }  // namespace
 
 bool CTagFrame::IsSameData(const VARIANT& other) const {
-  return YErrorFrame({u"CTagFrame::IsSameData", kSource, __LINE__}, [&]() {
+  return YErrorFrame(VEL_FRAME(u"CTagFrame::IsSameData"), [&]() {
     // The variant comparison is not made for arrays: a cover written over a
     // cover is the same exactly when its bytes are.
     if (IsByteArray(value) || IsByteArray(other)) {
