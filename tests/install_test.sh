@@ -13,10 +13,14 @@ trap 'rm -rf "$work"' EXIT
 check_tree() {  # check_tree VELITEMS LIBDIR
   local velitems=$1 libdir=$2
   export VEL_REGISTRY="$work/registry-$RANDOM.db"
-  ldd "$velitems" | grep -q "libvelplatform.so => $libdir" || { echo "velitems does not load $libdir/libvelplatform.so"; ldd "$velitems"; exit 1; }
+  # Captured first: grep -q would end the pipe early and pipefail take ldd's SIGPIPE for a failure.
+  local libs
+  libs=$(ldd "$velitems")
+  grep -q "libvelplatform.so => $libdir" <<< "$libs" || { echo "velitems does not load $libdir/libvelplatform.so"; echo "$libs"; exit 1; }
   "$velitems" read -r "$source/samples" > "$work/read.txt"
   grep -q 'plugin MMS' "$work/read.txt" || { echo "no MMS sample read"; cat "$work/read.txt"; exit 1; }
   grep -q 'plugin Audio' "$work/read.txt" || { echo "no audio sample read"; cat "$work/read.txt"; exit 1; }
+  grep -q 'plugin Video' "$work/read.txt" || { echo "no video sample read"; cat "$work/read.txt"; exit 1; }
   "$velitems" registry dump 'HKEY_CLASSES_ROOT\CLSID' | grep -A1 -F '\InprocServer32]' | grep -F '@=REG_SZ:"' \
     | grep -v -F "$libdir" && { echo "a module registered outside $libdir"; exit 1; }
   [ -n "$("$velitems" --version)" ]
@@ -31,7 +35,8 @@ check_tree "$work/prefix/bin/velitems" "$work/prefix/bin/../lib/velitems"
 # The package, built from the same tree and unpacked into an empty root.
 (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/deb" > /dev/null)
 deb=$(ls "$work"/deb/velitems_*_amd64.deb)
-dpkg-deb -f "$deb" Depends | grep -q libsqlite3 || { echo "Depends lacks libsqlite3"; dpkg-deb -I "$deb"; exit 1; }
+depends=$(dpkg-deb -f "$deb" Depends)
+grep -q libsqlite3 <<< "$depends" || { echo "Depends lacks libsqlite3"; dpkg-deb -I "$deb"; exit 1; }
 dpkg-deb -x "$deb" "$work/root"
 check_tree "$work/root/usr/bin/velitems" "$work/root/usr/bin/../lib/velitems"
 echo "install and package: ok"
