@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -27,7 +28,11 @@ class ByteWriter {
   void PutU16(std::uint16_t value) { StoreU16Unchecked(Grow(2), value, order_); }
   void PutU32(std::uint32_t value) { StoreU32Unchecked(Grow(4), value, order_); }
   void PutU64(std::uint64_t value) { StoreU64Unchecked(Grow(8), value, order_); }
-  void PutBytes(std::span<const std::uint8_t> bytes) { out_.insert(out_.end(), bytes.begin(), bytes.end()); }
+  void PutBytes(std::span<const std::uint8_t> bytes) {
+    // Grown, then copied: GCC 12 at -O3 takes vector::insert of a constant
+    // span into an empty vector for an overflow (-Wstringop-overflow).
+    if (!bytes.empty()) std::memcpy(Grow(bytes.size()), bytes.data(), bytes.size());
+  }
   void PutChars(std::string_view text) { out_.insert(out_.end(), text.begin(), text.end()); }
   // n copies of a byte (padding, reserved fields).
   void PutFill(std::size_t n, std::uint8_t value = 0) { out_.insert(out_.end(), n, value); }
