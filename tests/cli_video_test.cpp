@@ -12,24 +12,13 @@
 #include <random>
 #include <string>
 
+#include "testing/ChildProcess.h"
 #include "testing/CliTest.h"
 #include "testing/ItemJson.h"
 
 using namespace vel::testing;
 
 namespace {
-
-// Standard output of a shell command.
-std::string Shell(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return out;
-  char buf[4096];
-  std::size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
 
 constexpr const char* kTenSeconds =
     "-f lavfi -i testsrc=size=640x360:rate=25 -f lavfi -i sine=sample_rate=44100 -t 10 ";
@@ -91,7 +80,7 @@ TEST_F(CliVideoTest, ReadsTheFiguresOfEncodedVideo) {
     const long fromSize = static_cast<long>(static_cast<double>(ReadText(path).size()) * 8.0 / seconds);
     std::string stated = "none";
     if (HaveTool("ffprobe")) {
-      stated = Shell("ffprobe -v error -select_streams v:0 -show_entries stream=bit_rate -of csv=p=0 " + path);
+      stated = RunCommand("ffprobe -v error -select_streams v:0 -show_entries stream=bit_rate -of csv=p=0 " + path).out;
       stated = stated.substr(0, stated.find_first_of("\r\n"));
     }
     EXPECT_TRUE(bitrate == fromSize || std::to_string(bitrate) == stated)
