@@ -1,0 +1,85 @@
+// vel::ReplacingFile: gives a file new contents without ever leaving it
+// damaged, and without losing another writer's edit.
+//
+//   ReplacingFile file(path);
+//   if (!file.Open()) ... file.error()        // locks the file; waits for other writers
+//   ... read the current contents of path (or file.target()) ...
+//   file.Write(bytes, n) ...                   // or CopyOriginal() and edit temporaryPath() in place
+//   if (!file.Commit()) ... file.error()       // the file is either all old or all new
+//
+// Open resolves symbolic links (the file they name is replaced, the link
+// stays), takes an exclusive lock on that file which every other replacing
+// writer of it waits for, and only then creates the temporary file in the same
+// folder. A writer reads the file after Open, so a second writer of the same
+// file works from the first one's result and both edits land. Open refuses
+// (ERROR_ACCESS_DENIED) a file the caller may not write itself, even where the
+// folder would let a rename through, and a file without write permission bits
+// (the platform's read-only attribute), whoever the caller is.
+//
+// Commit writes the data through to the device, gives the new file the
+// original's mode, owner and group (where the caller may set them) and its
+// extended attributes, renames it over the original and flushes the folder.
+// Other hard links to the original keep the old contents.
+//
+// The temporary file is locked while it is written. An uncommitted writer
+// removes it (failure, exception, destruction); so does SIGINT, SIGTERM or
+// SIGHUP (the previous handler runs afterwards); and a later Open of the same
+// file removes those whose writer was killed.
+//
+// A path that does not exist yet is created by Commit, unless another file
+// appeared under that name meanwhile (ERROR_FILE_EXISTS).
+//
+// Thread safety: an object belongs to one thread; any number of objects, in
+// any threads and processes, may replace the same file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/com/types.h"
+
+namespace vel {
+
+class ReplacingFile {
+ public:
+  // path is a module path text (either separator; see the file functions).
+  explicit ReplacingFile(std::u16string path);
+  ~ReplacingFile();
+  ReplacingFile(const ReplacingFile&) = delete;
+  ReplacingFile& operator=(const ReplacingFile&) = delete;
+
+  // Locks the file and creates the temporary file. False with error() set.
+  bool Open();
+  // The file that Commit replaces (links resolved), as a module path text.
+  const std::u16string& target() const { return target_; }
+  // The temporary file, for libraries that edit a file in place by name.
+  const std::u16string& temporaryPath() const { return temp_; }
+  // Copies the original's bytes into the temporary file (after Open, before
+  // any Write). True for a path that does not exist yet (nothing to copy).
+  bool CopyOriginal();
+  // Appends bytes to the temporary file; any size.
+  bool Write(const void* data, std::uint64_t size);
+  // Replaces the file. False leaves it as it was and removes the temporary file.
+  bool Commit();
+  // Gives up: removes the temporary file and releases the lock.
+  void Discard() noexcept;
+
+  // The Win32 error of the step that failed (0 while nothing failed).
+  DWORD error() const { return error_; }
+
+ private:
+  bool Fail(DWORD error);
+
+  std::u16string path_;
+  std::u16string target_;
+  std::u16string temp_;
+  std::string nativeTarget_;
+  std::string nativeTemp_;
+  int lockFd_ = -1;  // the original, open for reading and locked
+  int tempFd_ = -1;
+  int slot_ = -1;  // the signal-cleanup slot of the temporary file
+  bool existed_ = false;
+  DWORD error_ = 0;
+};
+
+}  // namespace vel
