@@ -22,6 +22,7 @@
 #include "platform/wmf/wmsdk.h"
 #include "ylib/YCOMUtilities.h"
 #include "ylib/YErrorFrame.h"
+#include "ylib/YErrorText.h"
 #include "ylib/YFileUtilities.h"
 #include "ylib/YGUID.h"
 #include "ylib/YLogging.h"
@@ -347,6 +348,9 @@ void CVelItemAudio::WriteAacMetaData(const std::u16string& path, IVelItem* item)
   YErrorFrame(VEL_FRAME(u"CVelItemAudio::WriteAacMetaData"), [&](const YFrame& f) {
     CAacEditor editor;
     CMetaDataItemList records;
+    // The changes are decided on what is read now: another writer of the file
+    // waits until this one is done, then works from its result.
+    editor.LockForWrite(path);
     if (!editor.Read(path, records)) return;
     // A raw ADTS stream has no place for tags: like a file the editor does
     // not read, it is left as it is.
@@ -362,7 +366,12 @@ void CVelItemAudio::WriteAacMetaData(const std::u16string& path, IVelItem* item)
     });
     // The file stays as it was when it cannot be written (its folder takes
     // no new file, a layout the writer does not know); the caller hears of it.
-    if (changed && !editor.Write(path)) throw YReport(kErrWritingAudioMetadata, f).AddDetail(u"FilePath", path);
+    if (changed && !editor.Write(path)) {
+      CYException report = YReport(kErrWritingAudioMetadata, f);
+      report.AddDetail(u"FilePath", path);
+      if (editor.writeError() != 0) report.AddDetail(u"SystemError", FormatErrorMessage(editor.writeError()));
+      throw report;
+    }
   });
 }
 

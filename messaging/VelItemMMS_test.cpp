@@ -345,6 +345,34 @@ TEST_F(MmsPlugin, CreateSmilNamesAndTypesPartsSafely) {
   EXPECT_FALSE(fs::exists(fs::path(dir_.path()).parent_path() / "escape.txt"));
 }
 
+// Extraction into a folder that already holds things touches none of them: a
+// link named like a part is not followed, an existing file is not replaced,
+// and parts of one message with the same name get files of their own.
+TEST_F(MmsPlugin, CreateSmilNeverTouchesWhatIsInTheFolderAlready) {
+  const std::pair<const char*, const char*> parts[] = {{"same.txt", "one"}, {"same.txt", "two"}, {"SAME.TXT", "three"}};
+  Bytes body = B({static_cast<int>(std::size(parts))});
+  for (const auto& [location, data] : parts) body = B({body, Entry(B({0x83, 0x8E, location, 0}), B({data}))});
+  WriteBytes(dir_.File("same.mms"), B({0x8C, 0x80, 0x8D, 0x90, 0x84, 0xA3, body}));
+  const std::string folder = dir_.File("parts");
+  fs::create_directory(folder);
+  WriteBytes(dir_.File("outside.txt"), B({"outside"}));
+  fs::create_symlink(dir_.File("outside.txt"), folder + "/same.txt");
+  WriteBytes(folder + "/SAME.TXT", B({"keep"}));
+
+  ComPtr<IVelEnum> list = Extract(dir_.File("same.mms"), folder);
+  ASSERT_TRUE(list);
+  std::vector<std::string> uris;
+  for (const auto& item : Items(list)) uris.push_back(Text(Props(item)["URI"]));
+  const std::vector<std::string> expected = {folder + "/same (2).txt", folder + "/same (3).txt",
+                                             folder + "/SAME (2).TXT"};
+  EXPECT_EQ(uris, expected);
+  for (std::size_t i = 0; i < expected.size() && i < uris.size(); ++i)
+    EXPECT_EQ(ReadText(uris[i]), parts[i].second) << uris[i];
+  EXPECT_EQ(ReadText(dir_.File("outside.txt")), "outside");
+  EXPECT_TRUE(fs::is_symlink(folder + "/same.txt"));
+  EXPECT_EQ(ReadText(folder + "/SAME.TXT"), "keep");
+}
+
 TEST_F(MmsPlugin, CreateMmsComposesFromItemsAndFilesAndReadsBack) {
   for (const char* name : {"a.jpg", "b.cid", "c.txt", "noext"}) WriteBytes(dir_.File(name), B({"data of ", name}));
   const std::string folder = dir_.File("out");

@@ -163,14 +163,14 @@ ComPtr<IVelEnum> CVelMMSFileHelper::ExtractFilesFromMMS(IVelItem* item, std::u16
         part.NormalizeSmil();
       }
       name = vel::mms::MakeSafePartFileName(name, index, part);
-      const std::u16string path = CYFileUtilities::ConcatPathname(folder, name, kNativePathSeparator);
-      // A partly written file still yields an item; one never created fails below on its time.
-      // A part without data still gets its (empty) file, so one empty part does not
-      // cost the whole message its extraction.
-      if (part.data.empty())
-        vel::mms::WriteFileReplacing(path.c_str(), nullptr, 0);
-      else
-        part.WriteToFile(path.c_str());
+      // Each part gets a file of its own that did not exist before: a name
+      // already taken in the folder (by an earlier part, a file or a link of
+      // someone else's) gets a free variant, and the item names the file
+      // really written. A part without data still gets its (empty) file, so
+      // one empty part does not cost the whole message its extraction.
+      std::u16string path = vel::mms::WriteNewFile(folder, name, part.data.data(), part.data.size());
+      // One never created fails below on its time, with the name it would have had.
+      if (path.empty()) path = CYFileUtilities::ConcatPathname(folder, name, kNativePathSeparator);
 
       ComPtr<IVelItem> partItem;
       ComPtr<IUnknown> createdItem = CYCOMUtils::CreateObject(CLSID_VelItem, u"VelItemsLib::VelItem", CLSCTX_ALL);

@@ -94,3 +94,17 @@ TEST_F(CliMmsTest, ComposeRefusesMissingArgumentsAndReportsFailures) {
 }
 
 }  // namespace
+
+namespace {
+
+// A file the plugin cannot decode gives no parts, and that is a failure.
+TEST_F(CliMmsTest, ExtractingWhatIsNoMessageFails) {
+  WriteText(dir_ + "/junk.mms", "junk");
+  fs::create_directory(dir_ + "/parts");
+  const Result r = Velitems("mms extract " + dir_ + "/junk.mms " + dir_ + "/parts");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("junk.mms: no parts"), std::string::npos) << r.err;
+  EXPECT_TRUE(fs::is_empty(dir_ + "/parts"));
+}
+
+}  // namespace

@@ -10,6 +10,14 @@ constexpr char16_t kSource[] = u"YReplacingFile";
 
 CYReplacingFile::CYReplacingFile(std::u16string path) : file_(std::move(path)) {}
 
+bool CYReplacingFile::Lock() {
+  return YErrorFrame(VEL_FRAME(u"CYReplacingFile::Lock"), [&] { return file_.Lock(); });
+}
+
+bool CYReplacingFile::Begin() {
+  return YErrorFrame(VEL_FRAME(u"CYReplacingFile::Begin"), [&] { return file_.Begin(); });
+}
+
 bool CYReplacingFile::Open() {
   return YErrorFrame(VEL_FRAME(u"CYReplacingFile::Open"), [&] { return file_.Open(); });
 }

@@ -2,7 +2,8 @@
 // (platform/win32/ReplacingFile.h): gives a file new contents without ever
 // leaving it damaged, and without losing a concurrent writer's edit. Open
 // locks the file against other replacing writers (they wait) and creates the
-// temporary file in the same folder; read the file only after Open. Commit
+// temporary file in the same folder (Lock and Begin do the two steps
+// separately: a writer reads between them); read the file only after Lock. Commit
 // writes the bytes through to the device, keeps the original's mode, owner,
 // group and extended attributes, and renames over the original. A replacing
 // file that is not committed removes its temporary file, so the original stays
@@ -26,9 +27,14 @@ class CYReplacingFile {
   CYReplacingFile(const CYReplacingFile&) = delete;
   CYReplacingFile& operator=(const CYReplacingFile&) = delete;
 
-  // Locks the file and creates the temporary file. False when the original is
-  // read-only or the caller may not write it (it could not be replaced), or
-  // the folder takes no new file; error() says why.
+  // Locks the file against other replacing writers (waits for them); read
+  // the file after this.
+  bool Lock();
+  // Creates the temporary file. False when the original is read-only or the
+  // caller may not write it (it could not be replaced), or the folder takes
+  // no new file; error() says why.
+  bool Begin();
+  // Lock() and Begin().
   bool Open();
   // Copies the original's bytes into the temporary file, for libraries that
   // edit a file in place (temporaryPath()).

@@ -68,6 +68,27 @@ bool CAacEditor::Write(const std::u16string& path) {
                                             vel::ByteOrder order) -> std::optional<std::vector<std::uint8_t>> {
       return BuildUserData(oldUserData, order);
     };
-    return Mp4RewriteUserData(path, build) == Mp4RewriteStatus::kWritten;
+    writeError_ = 0;
+    if (!file_ || lockedPath_ != path) {
+      if (!LockForWrite(path)) return false;
+    }
+    const bool written = Mp4RewriteUserData(*file_, build) == Mp4RewriteStatus::kWritten;
+    if (!written) writeError_ = file_->error();
+    // The lock goes with the write: a later Write works from a new read.
+    file_.reset();
+    lockedPath_.clear();
+    return written;
+  });
+}
+
+bool CAacEditor::LockForWrite(const std::u16string& path) {
+  return YErrorFrame(VEL_FRAME(u"CAacEditor::LockForWrite"), [&] {
+    file_ = std::make_unique<CYReplacingFile>(path);
+    lockedPath_ = path;
+    if (file_->Lock()) return true;
+    writeError_ = file_->error();
+    file_.reset();
+    lockedPath_.clear();
+    return false;
   });
 }

@@ -6,12 +6,14 @@
 // Thread safety: an editor belongs to one thread; editors share nothing.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "audio/MetaDataItem.h"
 #include "audio/mp4/TagBase.h"
 #include "platform/com/types.h"
+#include "ylib/YReplacingFile.h"
 
 class CAacEditor : public CTagBase {
  public:
@@ -41,4 +43,16 @@ class CAacEditor : public CTagBase {
   // whole new file has been written (a temporary file in the same folder,
   // renamed over it); on false the file is as it was.
   bool Write(const std::u16string& path);
+
+  // Takes the file's writer lock until the editor goes. A caller that reads
+  // the file to decide what to write locks first, so another writer's edit
+  // made between the read and the write is not lost (that writer waits).
+  bool LockForWrite(const std::u16string& path);
+  // The system error that stopped the last Write (0: none, or no system error).
+  DWORD writeError() const { return writeError_; }
+
+ private:
+  std::unique_ptr<CYReplacingFile> file_;
+  std::u16string lockedPath_;
+  DWORD writeError_ = 0;
 };

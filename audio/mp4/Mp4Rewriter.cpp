@@ -6,7 +6,6 @@
 #include "audio/MappedFile.h"
 #include "ylib/YErrorFrame.h"
 #include "ylib/YFileUtilities.h"
-#include "ylib/YReplacingFile.h"
 
 namespace {
 
@@ -42,8 +41,9 @@ bool WritePieces(CYReplacingFile& file, std::span<const std::uint8_t> old, const
 
 }  // namespace
 
-Mp4RewriteStatus Mp4RewriteUserData(const std::u16string& path, const Mp4UserDataBuilder& build) {
+Mp4RewriteStatus Mp4RewriteUserData(CYReplacingFile& file, const Mp4UserDataBuilder& build) {
   return YErrorFrame(VEL_FRAME(u"Mp4RewriteUserData"), [&] {
+    const std::u16string& path = file.target();
     CMappedFile mapped;
     switch (mapped.Open(path)) {
       case CMappedFile::Status::kOk:
@@ -55,11 +55,18 @@ Mp4RewriteStatus Mp4RewriteUserData(const std::u16string& path, const Mp4UserDat
     }
     const Mp4RewritePlan plan = PlanMp4UserDataRewrite(mapped.bytes(), build);
     if (plan.status != Mp4RewriteStatus::kWritten) return plan.status;
-    CYReplacingFile file(path);
-    // A file that another process shortened meanwhile reads as zeros where
+    // A file that another program shortened meanwhile reads as zeros where
     // its bytes vanished: such a copy must not take the file's place.
-    const bool ok = file.Open() && WritePieces(file, mapped.bytes(), plan) &&
+    const bool ok = file.Begin() && WritePieces(file, mapped.bytes(), plan) &&
                     CYFileUtilities::GetFileSize(path) == mapped.size() && file.Commit();
     return ok ? Mp4RewriteStatus::kWritten : Mp4RewriteStatus::kIoFailed;
+  });
+}
+
+Mp4RewriteStatus Mp4RewriteUserData(const std::u16string& path, const Mp4UserDataBuilder& build) {
+  return YErrorFrame(VEL_FRAME(u"Mp4RewriteUserData"), [&] {
+    CYReplacingFile file(path);
+    if (!file.Lock()) return Mp4RewriteStatus::kIoFailed;
+    return Mp4RewriteUserData(file, build);
   });
 }

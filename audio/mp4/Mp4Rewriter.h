@@ -4,17 +4,19 @@
 // renamed over the original. A failure at any step leaves the original as it
 // was and no temporary file behind.
 //
-// The new file keeps the original's permission bits, and a symbolic link is
-// followed (CYReplacingFile). A read-only original is refused (kIoFailed) before
-// any temporary file exists.
+// The new file keeps the original's permission bits, owner and extended
+// attributes, and a symbolic link is followed (CYReplacingFile). A read-only
+// original is refused (kIoFailed) before any temporary file exists.
 //
-// Thread safety: no shared state; any thread. Two writers of the same file at
-// once do not corrupt it (each renames a whole file), but one's edit is lost.
+// Thread safety: no shared state; any thread. Writers of the same file take
+// turns under the replacing file's lock; a writer whose changes come from an
+// earlier read of the file takes the lock before that read.
 #pragma once
 
 #include <string>
 
 #include "audio/mp4/Mp4RewritePlan.h"
+#include "ylib/YReplacingFile.h"
 
 // Replaces the movie's user data of the file at path with what build returns.
 // kWritten: the file now holds it; kUnchanged: build returned nothing;
@@ -22,4 +24,8 @@
 // kLayoutNotUnderstood: a layout that could not be rewritten without risk;
 // kIoFailed: the file could not be read, or the new file not written or put
 // in place. In every case but kWritten the file is untouched.
+// file is locked (CYReplacingFile::Lock) and names the file; on kIoFailed its
+// error() says which system error stopped the write, if one did.
+Mp4RewriteStatus Mp4RewriteUserData(CYReplacingFile& file, const Mp4UserDataBuilder& build);
+// The same, taking the file's lock for the call.
 Mp4RewriteStatus Mp4RewriteUserData(const std::u16string& path, const Mp4UserDataBuilder& build);

@@ -175,6 +175,18 @@ std::string ReasonOf(const std::string& errorText, HRESULT hr) {
     const std::size_t end = errorText.find("</description>", begin);
     if (end != std::string::npos) {
       std::string reason = XmlUnescaped(std::string_view(errorText).substr(begin, end - begin));
+      // The system's own reason, where the failing step had one, finishes the
+      // line: "Error writing audio metadata. Access is denied."
+      const std::size_t entryEnd = errorText.find("</errorentry>", end);
+      const std::size_t system = errorText.find("<SystemError>", end);
+      if (system != std::string::npos && system < entryEnd) {
+        const std::size_t from = system + std::string_view("<SystemError>").size();
+        const std::size_t to = errorText.find("</SystemError>", from);
+        if (to != std::string::npos) {
+          const std::string why = XmlUnescaped(std::string_view(errorText).substr(from, to - from));
+          if (!why.empty()) reason += reason.empty() ? why : " " + why;
+        }
+      }
       if (!reason.empty()) return reason;
     }
   }

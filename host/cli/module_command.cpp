@@ -165,7 +165,10 @@ int RunMmsExtract(const Args& args) {
     std::fprintf(stderr, "velitems: CreateSMIL answered no item list\n");
     return 1;
   }
-  if (count == 0) std::fprintf(stderr, "velitems: %s: no parts (not a message this plugin can decode)\n", paths[0].c_str());
+  if (count == 0) {
+    std::fprintf(stderr, "velitems: %s: no parts (not a message this plugin can decode)\n", paths[0].c_str());
+    return 1;
+  }
   int status = 0;
   for (LONG i = 0; i < count; ++i) {
     _variant_t element;

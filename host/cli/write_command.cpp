@@ -53,16 +53,41 @@ void SplitName(const std::string& text, std::u16string& name, std::u16string& ns
   name = Wide(text);
 }
 
+// One NAME[:VT]=VALUE argument; vt VT_EMPTY for --clear NAME.
+struct Assignment {
+  std::u16string name, ns;
+  VARTYPE vt;
+  std::string value;
+};
+
+// True when the file, read back, holds a value for at least one of the
+// properties that were given values: a plugin leaves a file that keeps no
+// tags (a WAVE file, a raw AAC stream) as it is and answers success.
+bool StoredAny(IVelItemPlugin* plugin, const _bstr_t& path, const std::vector<Assignment>& assignments) {
+  bool anyValue = false;
+  for (const Assignment& as : assignments) anyValue = anyValue || as.vt != VT_EMPTY;
+  if (!anyValue) return true;
+  ComPtr<IVelItem> back;
+  ComPtr<IVelProperties> properties;
+  if (FAILED(plugin->ReadMetadata(path, &back)) || !back || FAILED(back->get_Properties(&properties)) || !properties)
+    return true;  // nothing to go by: the write itself said it worked
+  for (const Assignment& as : assignments) {
+    if (as.vt == VT_EMPTY) continue;
+    VARIANT_BOOL exists = VARIANT_FALSE;
+    if (FAILED(properties->Exists(_bstr_t(as.name), _bstr_t(as.ns), &exists)) || exists == VARIANT_FALSE) continue;
+    _variant_t value;
+    if (SUCCEEDED(properties->get_Value(_bstr_t(as.name), _bstr_t(as.ns), value.GetAddress())) &&
+        value.vt != VT_EMPTY && value.vt != VT_NULL)
+      return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int RunWrite(const Args& args) {
   if (args.size() < 2) return UsageError("write expects FILE and at least one NAME[:VT]=VALUE or --clear NAME");
   const std::string file = args[0];
-  struct Assignment {
-    std::u16string name, ns;
-    VARTYPE vt;
-    std::string value;
-  };
   std::vector<Assignment> assignments;
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -131,7 +156,7 @@ int RunWrite(const Args& args) {
   }
   hr = plugin->WriteMetadata(path, item);
   if (FAILED(hr)) {
-    ReportFailure("WriteMetadata", hr);
+    ReportFailure(file, hr);
     return 1;
   }
   // These plugins merge the file's data into the item instead of writing the file.
@@ -143,6 +168,9 @@ int RunWrite(const Args& args) {
       return 1;
     }
     std::fputs(text.c_str(), stdout);
+  } else if (!StoredAny(plugin, path, assignments)) {
+    std::fprintf(stderr, "velitems: %s: this file keeps no tags: nothing was stored\n", file.c_str());
+    return 1;
   }
   return 0;
 }

@@ -225,11 +225,12 @@ void ReplacingFile::Discard() noexcept {
   slot_ = -1;
   if (lockFd_ >= 0) close(lockFd_);  // releases the lock
   lockFd_ = -1;
+  locked_ = false;
   temp_.clear();
   nativeTemp_.clear();
 }
 
-bool ReplacingFile::Open() {
+bool ReplacingFile::Lock() {
   Discard();
   error_ = 0;
   const win32::MappedPath mapped = win32::MapPath(path_.c_str());
@@ -238,7 +239,8 @@ bool ReplacingFile::Open() {
   // Lock the file the name leads to; a writer that replaced it while we
   // waited leaves a new file under the name, which is locked in turn.
   for (int attempt = 0;; ++attempt) {
-    if (!ResolveLinks(mapped.path, nativeTarget_, err)) return Fail(win32::ErrorFromErrno(err, mapped.path, ERROR_FILE_EXISTS));
+    if (!ResolveLinks(mapped.path, nativeTarget_, err))
+      return Fail(win32::ErrorFromErrno(err, mapped.path, ERROR_FILE_EXISTS));
     const int fd = open(nativeTarget_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
       if (errno == ENOENT) {  // a new file: nothing to lock, Commit will not overwrite
@@ -258,12 +260,6 @@ bool ReplacingFile::Open() {
     struct stat now {};
     if (stat(nativeTarget_.c_str(), &now) == 0 && now.st_dev == held.st_dev && now.st_ino == held.st_ino) {
       existed_ = true;
-      // A file without write permission is read-only for everyone, as the
-      // platform's read-only attribute is; and the caller must be allowed to
-      // write the file itself, not merely to rename in its folder.
-      if ((now.st_mode & 0222) == 0) return Fail(ERROR_ACCESS_DENIED);
-      if (faccessat(AT_FDCWD, nativeTarget_.c_str(), W_OK, AT_EACCESS) != 0)
-        return Fail(win32::ErrorFromErrno(errno, ERROR_ACCESS_DENIED));
       break;
     }
     close(lockFd_);
@@ -271,7 +267,24 @@ bool ReplacingFile::Open() {
     if (attempt > 1000) return Fail(ERROR_SHARING_VIOLATION);
   }
   target_ = FromUtf8(nativeTarget_);
-  if (existed_) SweepTemporaries(nativeTarget_);
+  locked_ = true;
+  return true;
+}
+
+bool ReplacingFile::Begin() {
+  if (!locked_ && !Lock()) return false;
+  if (tempFd_ >= 0) return true;
+  if (existed_) {
+    struct stat st {};
+    if (fstat(lockFd_, &st) != 0) return Fail(win32::ErrorFromErrno(errno, ERROR_ACCESS_DENIED));
+    // A file without write permission is read-only for everyone, as the
+    // platform's read-only attribute is; and the caller must be allowed to
+    // write the file itself, not merely to rename in its folder.
+    if ((st.st_mode & 0222) == 0) return Fail(ERROR_ACCESS_DENIED);
+    if (faccessat(AT_FDCWD, nativeTarget_.c_str(), W_OK, AT_EACCESS) != 0)
+      return Fail(win32::ErrorFromErrno(errno, ERROR_ACCESS_DENIED));
+    SweepTemporaries(nativeTarget_);
+  }
   for (int attempt = 0; attempt < 16; ++attempt) {
     const std::string temp = TemporaryNameFor(nativeTarget_);
     const int fd = open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -288,6 +301,8 @@ bool ReplacingFile::Open() {
   }
   return Fail(ERROR_FILE_EXISTS);
 }
+
+bool ReplacingFile::Open() { return Lock() && Begin(); }
 
 bool ReplacingFile::CopyOriginal() {
   if (tempFd_ < 0) return Fail(ERROR_INVALID_HANDLE);

@@ -2,19 +2,22 @@
 // damaged, and without losing another writer's edit.
 //
 //   ReplacingFile file(path);
-//   if (!file.Open()) ... file.error()        // locks the file; waits for other writers
-//   ... read the current contents of path (or file.target()) ...
+//   if (!file.Lock()) ... file.error()        // waits for other writers of the file
+//   ... read the current contents of file.target(), decide what to change ...
+//   if (!file.Begin()) ... file.error()       // the temporary file; Open() = Lock() + Begin()
 //   file.Write(bytes, n) ...                   // or CopyOriginal() and edit temporaryPath() in place
 //   if (!file.Commit()) ... file.error()       // the file is either all old or all new
 //
-// Open resolves symbolic links (the file they name is replaced, the link
-// stays), takes an exclusive lock on that file which every other replacing
-// writer of it waits for, and only then creates the temporary file in the same
-// folder. A writer reads the file after Open, so a second writer of the same
-// file works from the first one's result and both edits land. Open refuses
+// Lock resolves symbolic links (the file they name is replaced, the link
+// stays) and takes an exclusive lock on that file which every other replacing
+// writer of it waits for. A writer reads the file after Lock, so a second
+// writer of the same file works from the first one's result and both edits
+// land. Begin creates the temporary file in the same folder; it refuses
 // (ERROR_ACCESS_DENIED) a file the caller may not write itself, even where the
 // folder would let a rename through, and a file without write permission bits
-// (the platform's read-only attribute), whoever the caller is.
+// (the platform's read-only attribute), whoever the caller is. A writer that
+// finds nothing to change never calls Begin, so an unchanged read-only file
+// is no failure.
 //
 // Commit writes the data through to the device, gives the new file the
 // original's mode, owner and group (where the caller may set them) and its
@@ -48,7 +51,12 @@ class ReplacingFile {
   ReplacingFile(const ReplacingFile&) = delete;
   ReplacingFile& operator=(const ReplacingFile&) = delete;
 
-  // Locks the file and creates the temporary file. False with error() set.
+  // Locks the file (waiting for other writers). False with error() set.
+  bool Lock();
+  // Creates the temporary file (locking first if Lock was not called). False
+  // with error() set.
+  bool Begin();
+  // Lock() and Begin().
   bool Open();
   // The file that Commit replaces (links resolved), as a module path text.
   const std::u16string& target() const { return target_; }
@@ -79,6 +87,7 @@ class ReplacingFile {
   int tempFd_ = -1;
   int slot_ = -1;  // the signal-cleanup slot of the temporary file
   bool existed_ = false;
+  bool locked_ = false;
   DWORD error_ = 0;
 };
 

@@ -1,0 +1,221 @@
+#include "platform/win32/ReplacingFile.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/text.h"
+#include "platform/win32/winerror.h"
+#include "testing/TempDir.h"
+
+namespace fs = std::filesystem;
+using vel::ReplacingFile;
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+class ReplacingFileTest : public ::testing::Test {
+ protected:
+  std::string Path(const std::string& name) const { return dir_.File(name); }
+  std::u16string WPath(const std::string& name) const { return dir_.WFile(name); }
+  void Put(const std::string& name, const std::string& content) const {
+    std::ofstream(Path(name), std::ios::binary) << content;
+  }
+  std::string Get(const std::string& name) const {
+    std::ifstream in(Path(name), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir_.path())) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  static std::string Slurp(const std::u16string& path) {
+    std::ifstream in(vel::ToUtf8(path), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+
+  vel::testing::TempDir dir_{"replacing"};
+};
+
+// Each writer reads the number in the file after taking the lock and writes
+// it back one higher: without the lock, increments get lost.
+TEST_F(ReplacingFileTest, WritersOfOneFileTakeTurnsSoNoEditIsLost) {
+  Put("counter", "0");
+  constexpr int kWriters = 4;
+  constexpr int kRounds = 40;
+  std::vector<std::thread> writers;
+  std::vector<int> failures(kWriters, 0);
+  for (int w = 0; w < kWriters; ++w) {
+    writers.emplace_back([&, w] {
+      for (int i = 0; i < kRounds; ++i) {
+        ReplacingFile file(WPath("counter"));
+        if (!file.Lock()) {
+          ++failures[w];
+          continue;
+        }
+        const std::string next = std::to_string(std::stoi(Slurp(file.target())) + 1);
+        if (!file.Begin() || !file.Write(next.data(), next.size()) || !file.Commit()) ++failures[w];
+      }
+    });
+  }
+  for (std::thread& t : writers) t.join();
+  EXPECT_EQ(failures, std::vector<int>(kWriters, 0));
+  EXPECT_EQ(Get("counter"), std::to_string(kWriters * kRounds));
+  EXPECT_EQ(Names(), std::vector<std::string>{"counter"});
+}
+
+TEST_F(ReplacingFileTest, AReadOnlyFileCanBeLockedButNotReplaced) {
+  Put("ro.bin", "keep");
+  chmod(Path("ro.bin").c_str(), 0444);
+  ReplacingFile file(WPath("ro.bin"));
+  ASSERT_TRUE(file.Lock());  // a writer that changes nothing does not fail
+  EXPECT_FALSE(file.Begin());
+  EXPECT_EQ(file.error(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(Get("ro.bin"), "keep");
+  EXPECT_EQ(Names(), std::vector<std::string>{"ro.bin"});
+}
+
+TEST_F(ReplacingFileTest, CopyOriginalLetsALibraryEditTheTemporaryFileInPlace) {
+  Put("a.bin", "hello world");
+  ReplacingFile file(WPath("a.bin"));
+  ASSERT_TRUE(file.Open());
+  ASSERT_TRUE(file.CopyOriginal());
+  {
+    std::fstream edit(vel::ToUtf8(file.temporaryPath()), std::ios::in | std::ios::out | std::ios::binary);
+    edit.seekp(0);
+    edit << "HELLO";
+  }
+  EXPECT_EQ(Get("a.bin"), "hello world");
+  ASSERT_TRUE(file.Commit());
+  EXPECT_EQ(Get("a.bin"), "HELLO world");
+  EXPECT_EQ(Names(), std::vector<std::string>{"a.bin"});
+}
+
+TEST_F(ReplacingFileTest, ANewFileIsCreatedButNeverOverAFileThatAppearedMeanwhile) {
+  {
+    ReplacingFile file(WPath("new.bin"));
+    ASSERT_TRUE(file.Open());
+    ASSERT_TRUE(file.Write("made", 4));
+    ASSERT_TRUE(file.Commit());
+    EXPECT_EQ(Get("new.bin"), "made");
+  }
+  ReplacingFile file(WPath("late.bin"));
+  ASSERT_TRUE(file.Open());
+  ASSERT_TRUE(file.Write("ours", 4));
+  Put("late.bin", "theirs");
+  EXPECT_FALSE(file.Commit());
+  EXPECT_EQ(file.error(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+  EXPECT_EQ(Get("late.bin"), "theirs");
+  EXPECT_EQ(Names(), (std::vector<std::string>{"late.bin", "new.bin"}));
+}
+
+TEST_F(ReplacingFileTest, ExtendedAttributesAreKept) {
+  Put("x.bin", "old");
+  if (setxattr(Path("x.bin").c_str(), "user.vel.origin", "camera", 6, 0) != 0)
+    GTEST_SKIP() << "this file system keeps no user attributes";
+  ReplacingFile file(WPath("x.bin"));
+  ASSERT_TRUE(file.Open());
+  ASSERT_TRUE(file.Write("new", 3));
+  ASSERT_TRUE(file.Commit());
+  char value[16] = {};
+  ASSERT_EQ(getxattr(Path("x.bin").c_str(), "user.vel.origin", value, sizeof value), 6);
+  EXPECT_EQ(std::string(value, 6), "camera");
+}
+
+TEST_F(ReplacingFileTest, RootReplacingAnotherUsersFileKeepsItsOwnerAndMode) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to give a file away";
+  Put("theirs.bin", "private");
+  ASSERT_EQ(chown(Path("theirs.bin").c_str(), kNobody, kNobody), 0);
+  ASSERT_EQ(chmod(Path("theirs.bin").c_str(), 0600), 0);
+  ReplacingFile file(WPath("theirs.bin"));
+  ASSERT_TRUE(file.Open());
+  ASSERT_TRUE(file.Write("edited", 6));
+  ASSERT_TRUE(file.Commit());
+  struct stat st {};
+  ASSERT_EQ(stat(Path("theirs.bin").c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, kNobody);
+  EXPECT_EQ(st.st_gid, kNobody);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_EQ(Get("theirs.bin"), "edited");
+}
+
+// A user who may write the folder but not the file must not replace the file
+// by renaming over it.
+TEST_F(ReplacingFileTest, AWritableFolderDoesNotMakeAnUnwritableFileReplaceable) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  Put("roots.bin", "root's");
+  ASSERT_EQ(chmod(Path("roots.bin").c_str(), 0644), 0);
+  ASSERT_EQ(chmod(dir_.path().c_str(), 0777), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(2);
+    ReplacingFile file(WPath("roots.bin"));
+    if (file.Open()) _exit(3);
+    _exit(file.error() == static_cast<DWORD>(ERROR_ACCESS_DENIED) ? 0 : 4);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(Get("roots.bin"), "root's");
+  EXPECT_EQ(Names(), std::vector<std::string>{"roots.bin"});
+}
+
+TEST_F(ReplacingFileTest, ATerminatedWriterLeavesNoTemporaryFile) {
+  Put("big.bin", "original");
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ReplacingFile file(WPath("big.bin"));
+      if (!file.Open() || !file.Write("partial", 7)) _exit(2);
+      raise(signal);
+      _exit(3);  // not reached: the default action ends the process
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << status;
+    EXPECT_EQ(WTERMSIG(status), signal);
+    EXPECT_EQ(Names(), std::vector<std::string>{"big.bin"});
+    EXPECT_EQ(Get("big.bin"), "original");
+  }
+}
+
+// A killed writer's temporary file goes with the next write of the same file;
+// a living writer's (its lock held) and other files stay.
+TEST_F(ReplacingFileTest, BeginSweepsTemporaryFilesOfGoneWriters) {
+  Put("a.bin", "a");
+  Put("a.bin.0123456789ab.tmp", "stale");
+  Put("a.bin.ba9876543210.tmp", "alive");
+  Put("a.bin.tmp", "not ours");
+  Put("b.bin.0123456789ab.tmp", "another file's");
+  const int alive = open(Path("a.bin.ba9876543210.tmp").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(alive, 0);
+  ASSERT_EQ(flock(alive, LOCK_EX), 0);
+  ReplacingFile file(WPath("a.bin"));
+  ASSERT_TRUE(file.Open());
+  ASSERT_TRUE(file.Write("A", 1));
+  ASSERT_TRUE(file.Commit());
+  close(alive);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"a.bin", "a.bin.ba9876543210.tmp", "a.bin.tmp", "b.bin.0123456789ab.tmp"}));
+}
+
+}  // namespace
