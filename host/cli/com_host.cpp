@@ -7,6 +7,7 @@
 
 #include "platform/com/combase.h"
 #include "platform/com/oleauto.h"
+#include "platform/registry/store.h"
 #include "platform/registry/winreg.h"
 #include "platform/text.h"
 #include "platform/win32/UniqueHandles.h"
@@ -78,8 +79,59 @@ std::vector<std::u16string> DefaultModules() {
   return {dir + u"libVelItems.so", dir + u"libVelItemPlugins.so", dir + u"libveldshow.so"};
 }
 
+namespace {
+
+// Where a registration by velitems leaves its mark, written last in the same
+// store transaction: the modules it registered. A store without it (or with
+// other modules) was never registered completely by this build.
+constexpr char16_t kMarkKey[] = u"SOFTWARE\\Zandor\\velitems";
+constexpr char16_t kMarkValue[] = u"Registration";
+
+std::u16string JoinedModules(const std::vector<std::u16string>& modules) {
+  std::u16string text;
+  for (const std::u16string& m : modules) text += (text.empty() ? u"" : u";") + m;
+  return text;
+}
+
+std::u16string RegistrationMark() {
+  vel::UniqueHKey h;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMarkKey, 0, KEY_READ, h.put()) != ERROR_SUCCESS) return {};
+  DWORD size = 0;
+  DWORD type = 0;
+  if (RegQueryValueExW(h.get(), kMarkValue, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_SZ)
+    return {};
+  std::u16string text(size / sizeof(char16_t) + 1, u'\0');
+  size = static_cast<DWORD>(text.size() * sizeof(char16_t));
+  if (RegQueryValueExW(h.get(), kMarkValue, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size) !=
+      ERROR_SUCCESS)
+    return {};
+  text.resize(size / sizeof(char16_t));
+  while (!text.empty() && text.back() == 0) text.pop_back();
+  return text;
+}
+
+LONG SetRegistrationMark(const std::u16string& text) {
+  vel::UniqueHKey h;
+  LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kMarkKey, 0, nullptr, 0, KEY_WRITE, nullptr, h.put(), nullptr);
+  if (rc != ERROR_SUCCESS) return rc;
+  if (text.empty()) return RegDeleteValueW(h.get(), kMarkValue) == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : rc;
+  return RegSetValueExW(h.get(), kMarkValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                        static_cast<DWORD>((text.size() + 1) * sizeof(char16_t)));
+}
+
+}  // namespace
+
 bool RegisterModules(const std::vector<std::u16string>& modules, bool doRegister, bool quiet) {
+  // All modules as one store transaction: other processes see the old
+  // registration or the new one, never half of it; a run killed on the way
+  // leaves the old one; concurrent runs take turns.
+  vel::RegistryTransaction transaction;
+  if (const LONG rc = transaction.Begin(); rc != ERROR_SUCCESS) {
+    ReportFailure("the registry store cannot be changed now", HRESULT_FROM_WIN32(rc));
+    return false;
+  }
   bool ok = true;
+  std::vector<std::string> done;
   const char* entry = doRegister ? "DllRegisterServer" : "DllUnregisterServer";
   for (const std::u16string& module : modules) {
     HMODULE handle = LoadLibraryW(module.c_str());
@@ -98,21 +150,54 @@ bool RegisterModules(const std::vector<std::u16string>& modules, bool doRegister
     if (FAILED(hr)) {
       ReportFailure(std::string(entry) + " of " + Narrow(module), hr);
       ok = false;
-    } else if (!quiet) {
-      std::printf("%s %s\n", doRegister ? "registered" : "unregistered", Narrow(module).c_str());
+    } else {
+      done.push_back(std::string(doRegister ? "registered " : "unregistered ") + Narrow(module));
     }
   }
-  return ok;
+  // The mark names the default modules only when all of them are registered.
+  if (ok && modules == DefaultModules()) {
+    if (const LONG rc = SetRegistrationMark(doRegister ? JoinedModules(modules) : u""); rc != ERROR_SUCCESS) {
+      ReportFailure("the registration cannot be recorded", HRESULT_FROM_WIN32(rc));
+      ok = false;
+    }
+  }
+  if (!ok) {
+    transaction.Rollback();
+    std::fprintf(stderr, "velitems: nothing was %s\n", doRegister ? "registered" : "unregistered");
+    return false;
+  }
+  if (const LONG rc = transaction.Commit(); rc != ERROR_SUCCESS) {
+    ReportFailure("the registration cannot be stored", HRESULT_FROM_WIN32(rc));
+    return false;
+  }
+  if (!quiet)
+    for (const std::string& line : done) std::printf("%s\n", line.c_str());
+  return true;
 }
 
 bool EnsureRegistered() {
+  // A store that cannot be used (damaged, made by something else) is
+  // reported once and never written to.
+  {
+    vel::UniqueHKey software;
+    const LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE", 0, KEY_READ, software.put());
+    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) {
+      // Every failure but a busy store the platform has reported with the store's path.
+      if (rc == ERROR_BUSY)
+        ReportFailure("the registry store " + vel::RegistryPath() + " is busy", HRESULT_FROM_WIN32(rc));
+      return false;
+    }
+  }
   CLSID clsid{};
-  // The media graph has no ProgID: its class key names its server. A store
-  // registered before the graph existed is registered again.
-  const bool graph = !ClassesRootText(u"CLSID\\{E436EBB3-524F-11CE-9F53-0020AF0BA770}\\InprocServer32").empty();
-  if (ClassOfProgId(kFactoryProgId, &clsid) && ClassOfProgId(kVelItemProgId, &clsid) && graph) return true;
+  const std::vector<std::u16string> modules = DefaultModules();
+  // A registration this build completed leaves its mark; anything else (a
+  // store of an older build, one registered by hand or half way) is
+  // registered again, as a whole.
+  if (RegistrationMark() == JoinedModules(modules) && ClassOfProgId(kFactoryProgId, &clsid) &&
+      ClassOfProgId(kVelItemProgId, &clsid))
+    return true;
   std::fputs("velitems: the module is not registered in this store; registering it\n", stderr);
-  return RegisterModules(DefaultModules(), true, true);
+  return RegisterModules(modules, true, true);
 }
 
 ComPtr<IVelItemPluginFactory> CreateFactory() { return Create<IVelItemPluginFactory>(kFactoryProgId); }

@@ -4,8 +4,15 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <atomic>
 #include <chrono>
 #include <fstream>
+#include <thread>
+
+#include "platform/registry/store.h"
 
 #include "testing/TempStore.h"
 
@@ -110,6 +117,106 @@ TEST_F(RegistryStoreTest, ALockHeldElsewhereMakesWritesWaitThenFail) {
   EXPECT_EQ(SetDword(key, u"after", 3), ERROR_SUCCESS);
   EXPECT_EQ(RegQueryValueExW(key, u"during", nullptr, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
   RegCloseKey(key);
+}
+
+// A key as another process sees it: runs probe in a forked child, which has a
+// connection of its own; true when probe returned true there.
+template <class Probe>
+bool InAnotherProcess(Probe probe) {
+  const pid_t child = fork();
+  if (child == 0) _exit(probe() ? 0 : 1);
+  int status = 0;
+  return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool KeyExists(const char16_t* path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+TEST_F(RegistryStoreTest, ATransactionIsSeenWholeOrNotAtAll) {
+  vel::RegistryTransaction tx;
+  ASSERT_EQ(tx.Begin(), ERROR_SUCCESS);
+  HKEY key = Create(u"Software\\Unit\\Inner");
+  ASSERT_EQ(SetDword(key, u"v", 7), ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_TRUE(KeyExists(u"Software\\Unit\\Inner"));  // this thread sees its own changes
+  EXPECT_TRUE(InAnotherProcess([] { return !KeyExists(u"Software\\Unit"); }));
+  // Another thread of this process waits for the end instead of seeing half.
+  std::atomic<bool> committed{false};
+  std::atomic<bool> sawCommitted{false};
+  std::thread reader([&] {
+    const bool exists = KeyExists(u"Software\\Unit\\Inner");
+    sawCommitted = exists && committed;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  committed = true;
+  ASSERT_EQ(tx.Commit(), ERROR_SUCCESS);
+  reader.join();
+  EXPECT_TRUE(sawCommitted);
+  EXPECT_TRUE(InAnotherProcess([] { return KeyExists(u"Software\\Unit\\Inner"); }));
+}
+
+TEST_F(RegistryStoreTest, RollbackAndAKilledProcessLeaveTheStoreAsItWas) {
+  {
+    vel::RegistryTransaction tx;
+    ASSERT_EQ(tx.Begin(), ERROR_SUCCESS);
+    RegCloseKey(Create(u"Software\\RolledBack"));
+    tx.Rollback();
+  }
+  EXPECT_FALSE(KeyExists(u"Software\\RolledBack"));
+  {
+    vel::RegistryTransaction tx;
+    ASSERT_EQ(tx.Begin(), ERROR_SUCCESS);
+    RegCloseKey(Create(u"Software\\Dropped"));
+  }  // no commit
+  EXPECT_FALSE(KeyExists(u"Software\\Dropped"));
+  EXPECT_FALSE(InAnotherProcess([] {
+    vel::RegistryTransaction tx;
+    if (tx.Begin() != ERROR_SUCCESS) return false;
+    HKEY key = nullptr;
+    RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\Killed", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    kill(getpid(), SIGKILL);
+    return true;
+  }));
+  EXPECT_FALSE(KeyExists(u"Software\\Killed"));
+  // The killed writer's lock went with it.
+  vel::RegistryTransaction tx;
+  ASSERT_EQ(tx.Begin(1000), ERROR_SUCCESS);
+  EXPECT_EQ(tx.Commit(), ERROR_SUCCESS);
+}
+
+TEST_F(RegistryStoreTest, TransactionsOfTwoProcessesTakeTurns) {
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    vel::RegistryTransaction tx;
+    if (tx.Begin() != ERROR_SUCCESS) _exit(2);
+    HKEY key = nullptr;
+    RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\First", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    RegCloseKey(key);
+    if (write(ready[1], "x", 1) != 1) _exit(3);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    _exit(tx.Commit() == ERROR_SUCCESS ? 0 : 4);
+  }
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  vel::RegistryTransaction tx;
+  ASSERT_EQ(tx.Begin(), ERROR_SUCCESS);  // waits for the child's commit
+  EXPECT_TRUE(KeyExists(u"Software\\First"));
+  RegCloseKey(Create(u"Software\\Second"));
+  EXPECT_EQ(tx.Commit(), ERROR_SUCCESS);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  close(ready[0]);
+  close(ready[1]);
+  EXPECT_TRUE(KeyExists(u"Software\\First"));
+  EXPECT_TRUE(KeyExists(u"Software\\Second"));
 }
 
 }  // namespace

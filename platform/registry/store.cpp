@@ -12,7 +12,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <condition_variable>
 #include <set>
+#include <thread>
 #include <unordered_map>
 
 #include "platform/registry/handles.h"
@@ -41,6 +43,11 @@ struct Connection {
   std::int64_t lastTrimMs = 0;
   std::set<std::string> reported;  // failures already written to stderr
   int busyMs = 5000;
+  // An open RegistryTransaction: its thread alone uses the connection until
+  // it ends; other threads wait on txDone.
+  bool txOpen = false;
+  std::thread::id txOwner;
+  std::condition_variable txDone;
 };
 
 Connection& Conn() {
@@ -244,7 +251,13 @@ LONG OpenLocked(Connection& c) {
 
 Db::Db() : lock_(Conn().mutex), error_(ERROR_SUCCESS) {
   Connection& c = Conn();
-  if (c.db != nullptr && c.pid != getpid()) CloseLocked(c, false);
+  const std::thread::id self = std::this_thread::get_id();
+  c.txDone.wait(lock_, [&] { return !c.txOpen || c.txOwner == self; });
+  if (c.db != nullptr && c.pid != getpid()) {
+    // A forked child has a connection of its own, and no transaction.
+    CloseLocked(c, false);
+    c.txOpen = false;
+  }
   if (c.db == nullptr) error_ = OpenLocked(c);
 }
 
@@ -414,12 +427,15 @@ std::string Stmt::ColText(int column) const {
 }
 
 Tx::~Tx() {
-  if (open_) Exec(db_.handle(), "ROLLBACK");
+  if (!open_) return;
+  // Inside a RegistryTransaction only this call's own changes are undone.
+  Exec(db_.handle(), nested_ ? "ROLLBACK TO vel_call; RELEASE vel_call" : "ROLLBACK");
 }
 
 LONG Tx::Begin() {
   if (open_) return ERROR_SUCCESS;
-  Stmt s(db_, "BEGIN IMMEDIATE");
+  nested_ = Conn().txOpen;  // this thread's: any other thread waited in Db()
+  Stmt s(db_, nested_ ? "SAVEPOINT vel_call" : "BEGIN IMMEDIATE");
   if (!s.ok()) return db_.error();
   int rc = s.Step();
   if (rc != SQLITE_DONE) return db_.Fail(rc);
@@ -428,12 +444,13 @@ LONG Tx::Begin() {
 }
 
 LONG Tx::Commit() {
-  Stmt s(db_, "COMMIT");
+  Stmt s(db_, nested_ ? "RELEASE vel_call" : "COMMIT");
   if (!s.ok()) return db_.error();
   int rc = s.Step();
   if (rc != SQLITE_DONE) return db_.Fail(rc);  // the destructor rolls back
   open_ = false;
-  WakeWaiters();
+  // Changes inside a RegistryTransaction are seen when it commits.
+  if (!nested_) WakeWaiters();
   return ERROR_SUCCESS;
 }
 
@@ -491,6 +508,55 @@ void RegistryReset() {
   std::lock_guard<std::mutex> lock(c.mutex);
   reg::CloseLocked(c, c.pid == getpid());
   c.reported.clear();
+}
+
+RegistryTransaction::~RegistryTransaction() { Rollback(); }
+
+LONG RegistryTransaction::Begin(int waitMilliseconds) {
+  reg::Db db;
+  if (db.error() != ERROR_SUCCESS) return db.error();
+  reg::Connection& c = reg::Conn();
+  if (c.txOpen) return ERROR_INVALID_FUNCTION;  // one at a time per thread
+  // Transactions of other processes queue on the store's write lock.
+  sqlite3_busy_timeout(c.db, waitMilliseconds);
+  const int rc = reg::Exec(c.db, "BEGIN IMMEDIATE");
+  sqlite3_busy_timeout(c.db, c.busyMs);
+  if (rc != SQLITE_OK) return db.Fail(rc);
+  c.txOpen = true;
+  c.txOwner = std::this_thread::get_id();
+  open_ = true;
+  return ERROR_SUCCESS;
+}
+
+LONG RegistryTransaction::Commit() {
+  if (!open_) return ERROR_INVALID_FUNCTION;
+  LONG result = ERROR_SUCCESS;
+  {
+    reg::Db db;
+    reg::Connection& c = reg::Conn();
+    const int rc = reg::Exec(c.db, "COMMIT");
+    if (rc != SQLITE_OK) {
+      result = db.Fail(rc);
+      reg::Exec(c.db, "ROLLBACK");
+    }
+    c.txOpen = false;
+    open_ = false;
+  }
+  reg::Conn().txDone.notify_all();
+  if (result == ERROR_SUCCESS) reg::WakeWaiters();
+  return result;
+}
+
+void RegistryTransaction::Rollback() noexcept {
+  if (!open_) return;
+  {
+    reg::Db db;
+    reg::Connection& c = reg::Conn();
+    if (c.db != nullptr) reg::Exec(c.db, "ROLLBACK");
+    c.txOpen = false;
+    open_ = false;
+  }
+  reg::Conn().txDone.notify_all();
 }
 
 void RegistrySetBusyTimeout(int milliseconds) {

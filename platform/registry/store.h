@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "platform/com/types.h"
+
 namespace vel {
 
 // Closes the connection and every open key handle (a waiting
@@ -17,6 +19,32 @@ void RegistryReset();
 // How long a write waits for another connection's lock before failing with
 // ERROR_BUSY (5000 ms unless changed). Takes effect on the next open.
 void RegistrySetBusyTimeout(int milliseconds);
+
+// Makes the calling thread's Reg* calls between Begin and Commit one store
+// transaction: other processes see all of their changes or none, a process
+// killed on the way leaves the store as it was, and other threads of this
+// process wait until it ends (they would otherwise see or join it). Begin
+// waits up to waitMilliseconds for another process's transaction or write to
+// finish, so registrations queue instead of failing (ERROR_BUSY after that).
+// A Reg* call that fails inside undoes only its own changes; the caller
+// decides whether to commit the rest. Destruction without Commit rolls back.
+// One transaction per process at a time (ERROR_INVALID_FUNCTION otherwise).
+//
+// Never wait inside a transaction for another thread that uses the registry.
+class RegistryTransaction {
+ public:
+  RegistryTransaction() = default;
+  ~RegistryTransaction();
+  RegistryTransaction(const RegistryTransaction&) = delete;
+  RegistryTransaction& operator=(const RegistryTransaction&) = delete;
+
+  LONG Begin(int waitMilliseconds = 120'000);
+  LONG Commit();
+  void Rollback() noexcept;
+
+ private:
+  bool open_ = false;
+};
 
 // The file the store lives in: $VEL_REGISTRY, else
 // ${XDG_DATA_HOME:-~/.local/share}/velitems/registry.db.

@@ -80,7 +80,9 @@ class Stmt {
 };
 
 // BEGIN IMMEDIATE ... COMMIT; rolled back unless committed. A commit wakes
-// this process's change waiters.
+// this process's change waiters. Inside the thread's RegistryTransaction it is
+// a savepoint: its failure undoes only its own changes, and waiters wake when
+// the whole transaction commits.
 class Tx {
  public:
   explicit Tx(Db& db) : db_(db) {}
@@ -91,6 +93,7 @@ class Tx {
  private:
   Db& db_;
   bool open_ = false;
+  bool nested_ = false;  // a savepoint inside the thread's RegistryTransaction
 };
 
 // Key and value names are stored as given (UTF-16 code units, native order)
