@@ -53,6 +53,49 @@ void BM_OpenReadClose(benchmark::State& state) {
 }
 BENCHMARK(BM_OpenReadClose);
 
+// A value read through a key that stays open: served from memory while the
+// store does not change.
+void BM_ReadOpenKey(benchmark::State& state) {
+  static Store store;
+  vel::UniqueHKey key;
+  RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPluginKey, 0, KEY_READ, key.put());
+  char16_t buf[256];
+  for (auto _ : state) {
+    DWORD cb = sizeof buf;
+    if (RegQueryValueExW(key.get(), u"SupportedMIMEs", nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &cb) !=
+        ERROR_SUCCESS) {
+      state.SkipWithError("read failed");
+      break;
+    }
+    benchmark::DoNotOptimize(buf);
+  }
+}
+BENCHMARK(BM_ReadOpenKey);
+
+// The first read after the store changed (a write, untimed, before each):
+// it goes to the store itself.
+void BM_ReadAfterAChange(benchmark::State& state) {
+  static Store store;
+  vel::UniqueHKey key;
+  RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPluginKey, 0, KEY_ALL_ACCESS, key.put());
+  char16_t buf[256];
+  DWORD n = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    ++n;
+    RegSetValueExW(key.get(), u"Counter", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&n), sizeof n);
+    state.ResumeTiming();
+    DWORD cb = sizeof buf;
+    if (RegQueryValueExW(key.get(), u"SupportedMIMEs", nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &cb) !=
+        ERROR_SUCCESS) {
+      state.SkipWithError("read failed");
+      break;
+    }
+    benchmark::DoNotOptimize(buf);
+  }
+}
+BENCHMARK(BM_ReadAfterAChange);
+
 // The same through HKEY_CLASSES_ROOT, as activation reads InprocServer32.
 void BM_ClassesRootRead(benchmark::State& state) {
   static Store store;

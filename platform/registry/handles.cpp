@@ -63,12 +63,14 @@ LONG ResolveKey(HKEY hKey, Db& db, KeyRef* out) {
   return ERROR_SUCCESS;
 }
 
-LONG NewestChange(Db& db, std::int64_t* seq) {
+LONG NewestChange(Db& db, std::int64_t* seq, bool fresh) {
+  if (!fresh && db.CachedNewestChange(seq)) return ERROR_SUCCESS;
   Stmt s(db, "SELECT coalesce(max(seq),0) FROM changes");
   if (!s.ok()) return db.error();
   int rc = s.Step();
   if (rc != SQLITE_ROW) return db.Fail(rc);
   *seq = s.ColInt(0);
+  db.CacheNewestChange(*seq);
   return ERROR_SUCCESS;
 }
 

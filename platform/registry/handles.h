@@ -39,7 +39,8 @@ LONG ResolveKey(HKEY hKey, Db& db, KeyRef* out);
 // `changeSeq` is the newest row of the change log when the handle is opened.
 HKEY NewHandle(std::int64_t key, REGSAM access, std::int64_t changeSeq);
 // The newest row of the change log (0 when it is empty), or an error.
-LONG NewestChange(Db& db, std::int64_t* seq);
+// fresh: ask the store itself (a change waiter polling), not the in-process image.
+LONG NewestChange(Db& db, std::int64_t* seq, bool fresh = false);
 LONG CloseKeyHandle(HKEY hKey);
 // Closes every handle (waiters return ERROR_INVALID_HANDLE).
 void CloseAllHandles();

@@ -45,7 +45,7 @@ extern "C" LSTATUS RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree, DWORD 
     if (LONG e = ResolveKey(hKey, db, &k)) return e;
     if (!(k.access & KEY_NOTIFY)) return ERROR_ACCESS_DENIED;
     if (LONG e = KeyAncestry(db, k.key, &ancestry)) return e;
-    if (LONG e = NewestChange(db, &lastSeq)) return e;
+    if (LONG e = NewestChange(db, &lastSeq, true)) return e;
     const std::int64_t reported = k.handle ? k.handle->reportedSeq.load() : lastSeq;
     if (reported < lastSeq) {
       lastSeq = reported;
@@ -75,7 +75,7 @@ extern "C" LSTATUS RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree, DWORD 
     // make every later poll scan them again.
     std::int64_t newest = 0;
     {
-      if (LONG e = NewestChange(db, &newest)) return e;
+      if (LONG e = NewestChange(db, &newest, true)) return e;
     }
     if (newest <= lastSeq) continue;
     Stmt s(db,

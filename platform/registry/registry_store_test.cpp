@@ -219,4 +219,40 @@ TEST_F(RegistryStoreTest, TransactionsOfTwoProcessesTakeTurns) {
   EXPECT_TRUE(KeyExists(u"Software\\Second"));
 }
 
+// Reads are served from memory, yet a change another process made is seen by
+// the very next read: values, keys that appear, keys that go.
+TEST_F(RegistryStoreTest, ReadsSeeAnotherProcesssChangeAtOnce) {
+  HKEY key = Create(u"Software\\Seen");
+  ASSERT_EQ(SetDword(key, u"v", 1), ERROR_SUCCESS);
+  HKEY doomed = Create(u"Software\\Doomed");
+  auto read = [&] {
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    const LONG rc = RegQueryValueExW(key, u"v", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
+    return rc == ERROR_SUCCESS ? static_cast<LONG>(value) : -rc;
+  };
+  for (int round = 0; round < 3; ++round) {  // the later rounds come from memory
+    EXPECT_EQ(read(), 1);
+    EXPECT_FALSE(KeyExists(u"Software\\Seen\\Later"));
+    EXPECT_EQ(RegQueryValueExW(doomed, u"missing", nullptr, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
+  }
+  ASSERT_TRUE(InAnotherProcess([] {
+    HKEY k = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Seen", 0, KEY_ALL_ACCESS, &k) != ERROR_SUCCESS) return false;
+    const DWORD two = 2;
+    HKEY later = nullptr;
+    const bool ok = RegSetValueExW(k, u"v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&two), sizeof two) ==
+                        ERROR_SUCCESS &&
+                    RegCreateKeyExW(k, u"Later", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &later, nullptr) ==
+                        ERROR_SUCCESS &&
+                    RegDeleteKeyW(HKEY_CURRENT_USER, u"Software\\Doomed") == ERROR_SUCCESS;
+    return ok;
+  }));
+  EXPECT_EQ(read(), 2);
+  EXPECT_TRUE(KeyExists(u"Software\\Seen\\Later"));
+  EXPECT_EQ(RegQueryValueExW(doomed, u"missing", nullptr, nullptr, nullptr, nullptr), ERROR_KEY_DELETED);
+  RegCloseKey(doomed);
+  RegCloseKey(key);
+}
+
 }  // namespace

@@ -3,7 +3,10 @@
 #include "platform/registry/store.h"
 
 #include <errno.h>
+#include <pthread.h>
 #include <pwd.h>
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -33,10 +36,48 @@ constexpr int kSchemaVersion = 1;
 // Change-log rows older than this are dropped; waiters poll far more often.
 constexpr std::int64_t kChangeLogKeepMs = 60'000;
 
+// The in-process image of the store (see Db::CachedChild).
+struct Cache {
+  std::unordered_map<std::string, std::int64_t> children;  // parent id bytes + folded name -> id, 0: none
+  std::unordered_map<std::int64_t, std::string> ancestry;  // key id -> ancestry, empty: deleted
+  std::unordered_map<std::string, CachedValue> values;     // key id bytes + folded name
+  std::int64_t newestChange = -1;
+  void Clear() {
+    children.clear();
+    ancestry.clear();
+    values.clear();
+    newestChange = -1;
+  }
+  std::size_t Size() const { return children.size() + ancestry.size() + values.size(); }
+};
+// An image larger than this starts again (the store is small; a process that
+// walks all of it does not keep all of it).
+constexpr std::size_t kMostCachedItems = 50'000;
+// How often the image is checked against SQLite's own data version too, for
+// writers that changed the store without bumping the counter (a killed writer
+// between its commit and the bump, other tools).
+constexpr std::int64_t kDataVersionCheckMs = 1000;
+
+std::string ItemKey(std::int64_t id, std::string_view folded) {
+  std::string key(sizeof id, '\0');
+  std::memcpy(key.data(), &id, sizeof id);
+  key.append(folded);
+  return key;
+}
+
+// The change counter every committing writer bumps: one 64-bit number in a
+// small file beside the store, mapped shared, so a reader learns with one
+// load whether any process has changed the store.
+struct SharedCounter {
+  std::atomic<std::uint64_t>* value = nullptr;
+  void* map = nullptr;
+  bool writable = false;
+};
+
 struct Connection {
   std::mutex mutex;
   sqlite3* db = nullptr;
-  pid_t pid = 0;
+  unsigned forks = 0;  // ForkCount() when the connection was opened
   std::string path;
   std::unordered_map<const char*, sqlite3_stmt*> statements;
   std::int64_t classesRoot = 0;
@@ -48,7 +89,65 @@ struct Connection {
   bool txOpen = false;
   std::thread::id txOwner;
   std::condition_variable txDone;
+  Cache cache;
+  SharedCounter counter;
+  std::uint64_t seenGeneration = 0;
+  std::int64_t seenDataVersion = -1;
+  std::int64_t checkedMs = 0;
 };
+
+std::int64_t CoarseMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);  // from the vDSO: no system call
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1'000'000;
+}
+
+void UnmapCounter(SharedCounter& counter) {
+  if (counter.map != nullptr) munmap(counter.map, sizeof(std::uint64_t));
+  counter = SharedCounter{};
+}
+
+// Maps "<store>-generation"; without it (a folder we may not write, a file
+// system without shared mappings) every read asks SQLite, as before.
+void MapCounter(SharedCounter& counter, const std::string& storePath) {
+  UnmapCounter(counter);
+  const std::string path = storePath + "-generation";
+  bool writable = true;
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (fd < 0) {
+    writable = false;
+    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  }
+  if (fd < 0) return;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      (st.st_size < static_cast<off_t>(sizeof(std::uint64_t)) &&
+       (!writable || ftruncate(fd, sizeof(std::uint64_t)) != 0))) {
+    close(fd);
+    return;
+  }
+  void* map = mmap(nullptr, sizeof(std::uint64_t), writable ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED, fd, 0);
+  close(fd);
+  if (map == MAP_FAILED) return;
+  static_assert(std::atomic<std::uint64_t>::is_always_lock_free, "the counter is shared between processes");
+  counter.map = map;
+  counter.value = static_cast<std::atomic<std::uint64_t>*>(map);
+  counter.writable = writable;
+}
+
+// Forks of this process so far, counted in the child: a connection opened
+// before a fork belongs to the parent. (Asking getpid() on every call would
+// cost a system call per registry read.)
+std::atomic<unsigned> g_forks{0};
+
+unsigned ForkCount() {
+  static const bool registered = [] {
+    pthread_atfork(nullptr, nullptr, [] { g_forks.fetch_add(1, std::memory_order_relaxed); });
+    return true;
+  }();
+  (void)registered;
+  return g_forks.load(std::memory_order_relaxed);
+}
 
 Connection& Conn() {
   static Connection* c = new Connection;  // lives until exit, also for late callers
@@ -121,6 +220,9 @@ void CloseLocked(Connection& c, bool finalize) {
   c.statements.clear();
   c.db = nullptr;
   c.classesRoot = 0;
+  c.cache.Clear();
+  UnmapCounter(c.counter);
+  c.seenDataVersion = -1;
 }
 
 int Exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr); }
@@ -243,7 +345,10 @@ LONG OpenLocked(Connection& c) {
     return err;
   }
   c.db = db;
-  c.pid = getpid();
+  c.forks = ForkCount();
+  MapCounter(c.counter, c.path);
+  c.seenGeneration = c.counter.value != nullptr ? c.counter.value->load(std::memory_order_acquire) : 0;
+  c.checkedMs = 0;
   return ERROR_SUCCESS;
 }
 
@@ -253,13 +358,89 @@ Db::Db() : lock_(Conn().mutex), error_(ERROR_SUCCESS) {
   Connection& c = Conn();
   const std::thread::id self = std::this_thread::get_id();
   c.txDone.wait(lock_, [&] { return !c.txOpen || c.txOwner == self; });
-  if (c.db != nullptr && c.pid != getpid()) {
+  if (c.db != nullptr && c.forks != ForkCount()) {
     // A forked child has a connection of its own, and no transaction.
     CloseLocked(c, false);
     c.txOpen = false;
   }
   if (c.db == nullptr) error_ = OpenLocked(c);
+  if (error_ == ERROR_SUCCESS) Revalidate();
 }
+
+void Db::Revalidate() {
+  Connection& c = Conn();
+  bool checkVersion = c.counter.value == nullptr;
+  if (c.counter.value != nullptr) {
+    const std::uint64_t generation = c.counter.value->load(std::memory_order_acquire);
+    if (generation != c.seenGeneration) {
+      c.cache.Clear();
+      c.seenGeneration = generation;
+    }
+    const std::int64_t now = CoarseMs();
+    if (now - c.checkedMs >= kDataVersionCheckMs) {
+      c.checkedMs = now;
+      checkVersion = true;
+    }
+  }
+  if (checkVersion) {
+    const std::int64_t version = DataVersion();
+    if (version != c.seenDataVersion) {
+      c.cache.Clear();
+      c.seenDataVersion = version;
+    }
+  }
+  if (c.cache.Size() > kMostCachedItems) c.cache.Clear();
+}
+
+void Db::Changed(bool committed) {
+  Connection& c = Conn();
+  c.cache.Clear();
+  if (!committed || c.counter.value == nullptr || !c.counter.writable) return;
+  c.seenGeneration = c.counter.value->fetch_add(1, std::memory_order_acq_rel) + 1;
+}
+
+bool Db::CachedChild(std::int64_t parent, std::string_view folded, std::int64_t* child) {
+  const Cache& cache = Conn().cache;
+  auto it = cache.children.find(ItemKey(parent, folded));
+  if (it == cache.children.end()) return false;
+  *child = it->second;
+  return true;
+}
+
+void Db::CacheChild(std::int64_t parent, std::string_view folded, std::int64_t child) {
+  Conn().cache.children.insert_or_assign(ItemKey(parent, folded), child);
+}
+
+bool Db::CachedAncestry(std::int64_t key, std::string* ancestry) {
+  const Cache& cache = Conn().cache;
+  auto it = cache.ancestry.find(key);
+  if (it == cache.ancestry.end()) return false;
+  *ancestry = it->second;
+  return true;
+}
+
+void Db::CacheAncestry(std::int64_t key, std::string_view ancestry) {
+  Conn().cache.ancestry.insert_or_assign(key, std::string(ancestry));
+}
+
+const CachedValue* Db::CachedValueOf(std::int64_t key, std::string_view folded) {
+  const Cache& cache = Conn().cache;
+  auto it = cache.values.find(ItemKey(key, folded));
+  return it == cache.values.end() ? nullptr : &it->second;
+}
+
+void Db::CacheValue(std::int64_t key, std::string_view folded, CachedValue value) {
+  Conn().cache.values.insert_or_assign(ItemKey(key, folded), std::move(value));
+}
+
+bool Db::CachedNewestChange(std::int64_t* seq) {
+  const std::int64_t cached = Conn().cache.newestChange;
+  if (cached < 0) return false;
+  *seq = cached;
+  return true;
+}
+
+void Db::CacheNewestChange(std::int64_t seq) { Conn().cache.newestChange = seq; }
 
 Db::~Db() = default;
 
@@ -333,23 +514,34 @@ std::int64_t Db::ClassesRoot(LONG* error) {
 }
 
 std::int64_t FindChild(Db& db, std::int64_t parent, std::string_view folded, LONG* error) {
+  std::int64_t child = 0;
+  if (db.CachedChild(parent, folded, &child)) return child;
   Stmt s(db, "SELECT id FROM keys WHERE parent=? AND fold=?");
   if (!s.ok()) return *error = db.error(), 0;
   int rc = s.Int(1, parent).Blob(2, folded).Step();
-  if (rc == SQLITE_ROW) return s.ColInt(0);
-  if (rc != SQLITE_DONE) *error = db.Fail(rc);
-  return 0;
+  if (rc == SQLITE_ROW) {
+    child = s.ColInt(0);
+  } else if (rc != SQLITE_DONE) {
+    *error = db.Fail(rc);
+    return 0;
+  }
+  db.CacheChild(parent, folded, child);
+  return child;
 }
 
 LONG KeyAncestry(Db& db, std::int64_t key, std::string* ancestry) {
+  if (db.CachedAncestry(key, ancestry)) return ancestry->empty() ? ERROR_KEY_DELETED : ERROR_SUCCESS;
   Stmt s(db, "SELECT ancestry FROM keys WHERE id=?");
   if (!s.ok()) return db.error();
   int rc = s.Int(1, key).Step();
   if (rc == SQLITE_ROW) {
     *ancestry = s.ColText(0);
+    db.CacheAncestry(key, *ancestry);
     return ERROR_SUCCESS;
   }
-  return rc == SQLITE_DONE ? ERROR_KEY_DELETED : db.Fail(rc);
+  if (rc != SQLITE_DONE) return db.Fail(rc);
+  db.CacheAncestry(key, "");
+  return ERROR_KEY_DELETED;
 }
 
 std::int64_t AddChild(Db& db, std::int64_t parent, std::string_view parentAncestry, std::u16string_view name,
@@ -430,6 +622,7 @@ Tx::~Tx() {
   if (!open_) return;
   // Inside a RegistryTransaction only this call's own changes are undone.
   Exec(db_.handle(), nested_ ? "ROLLBACK TO vel_call; RELEASE vel_call" : "ROLLBACK");
+  db_.Changed(false);  // what was read inside may be gone
 }
 
 LONG Tx::Begin() {
@@ -440,6 +633,8 @@ LONG Tx::Begin() {
   int rc = s.Step();
   if (rc != SQLITE_DONE) return db_.Fail(rc);
   open_ = true;
+  // Waiting for the write lock may have let another process commit.
+  if (!nested_) db_.Revalidate();
   return ERROR_SUCCESS;
 }
 
@@ -450,6 +645,7 @@ LONG Tx::Commit() {
   if (rc != SQLITE_DONE) return db_.Fail(rc);  // the destructor rolls back
   open_ = false;
   // Changes inside a RegistryTransaction are seen when it commits.
+  db_.Changed(!nested_);
   if (!nested_) WakeWaiters();
   return ERROR_SUCCESS;
 }
@@ -506,7 +702,7 @@ void RegistryReset() {
   reg::CloseAllHandles();
   reg::Connection& c = reg::Conn();
   std::lock_guard<std::mutex> lock(c.mutex);
-  reg::CloseLocked(c, c.pid == getpid());
+  reg::CloseLocked(c, c.forks == reg::ForkCount());
   c.reported.clear();
 }
 
@@ -522,6 +718,7 @@ LONG RegistryTransaction::Begin(int waitMilliseconds) {
   const int rc = reg::Exec(c.db, "BEGIN IMMEDIATE");
   sqlite3_busy_timeout(c.db, c.busyMs);
   if (rc != SQLITE_OK) return db.Fail(rc);
+  db.Revalidate();
   c.txOpen = true;
   c.txOwner = std::this_thread::get_id();
   open_ = true;
@@ -539,6 +736,7 @@ LONG RegistryTransaction::Commit() {
       result = db.Fail(rc);
       reg::Exec(c.db, "ROLLBACK");
     }
+    db.Changed(result == ERROR_SUCCESS);
     c.txOpen = false;
     open_ = false;
   }
@@ -553,6 +751,7 @@ void RegistryTransaction::Rollback() noexcept {
     reg::Db db;
     reg::Connection& c = reg::Conn();
     if (c.db != nullptr) reg::Exec(c.db, "ROLLBACK");
+    db.Changed(false);
     c.txOpen = false;
     open_ = false;
   }

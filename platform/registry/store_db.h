@@ -29,9 +29,18 @@ constexpr int kChangeName = 0x1;     // a direct subkey was added or deleted
 constexpr int kChangeLastSet = 0x4;  // a value was set or deleted
 constexpr int kChangeDeleted = 0x100;  // the key itself was deleted
 
+// A value as the in-process image of the store holds it.
+struct CachedValue {
+  bool exists = false;
+  DWORD type = 0;
+  std::string data;
+};
+
 class Db {
  public:
-  // Locks the connection, opening the store when it is not open yet.
+  // Locks the connection, opening the store when it is not open yet, and
+  // drops the in-process image of the store when any process has changed the
+  // store since it was filled.
   Db();
   ~Db();
   Db(const Db&) = delete;
@@ -49,6 +58,24 @@ class Db {
   std::int64_t DataVersion();
   // Id of HKLM\SOFTWARE\Classes, created when missing; 0 and *error on failure.
   std::int64_t ClassesRoot(LONG* error);
+
+  // The in-process image of what was read: answers from memory while no
+  // process has changed the store. Lookups answer false when the image does
+  // not hold the item; the Cache* calls put what was just read from the store.
+  bool CachedChild(std::int64_t parent, std::string_view folded, std::int64_t* child);
+  void CacheChild(std::int64_t parent, std::string_view folded, std::int64_t child);
+  // ancestry empty: the key no longer exists.
+  bool CachedAncestry(std::int64_t key, std::string* ancestry);
+  void CacheAncestry(std::int64_t key, std::string_view ancestry);
+  const CachedValue* CachedValueOf(std::int64_t key, std::string_view folded);
+  void CacheValue(std::int64_t key, std::string_view folded, CachedValue value);
+  bool CachedNewestChange(std::int64_t* seq);
+  void CacheNewestChange(std::int64_t seq);
+  // After a write of this process: drops the image; once the write is
+  // committed, tells every other process to drop theirs.
+  void Changed(bool committed);
+  // Drops the image when another process has committed since it was filled.
+  void Revalidate();
 
  private:
   std::unique_lock<std::mutex> lock_;

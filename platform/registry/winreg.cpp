@@ -231,13 +231,26 @@ LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPD
   if (LONG e = ResolveKey(hKey, db, &k)) return e;
   if (!(k.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
   std::u16string_view name(lpValueName != nullptr ? lpValueName : u"", vel::U16Len(lpValueName));
-  Stmt s(db, "SELECT type,data FROM vals WHERE key=? AND fold=?");
-  if (!s.ok()) return db.error();
-  int rc = s.Int(1, k.key).Blob(2, FoldedKey(name)).Step();
-  if (rc == SQLITE_DONE) return MissingIn(db, k.key, ERROR_FILE_NOT_FOUND);
-  if (rc != SQLITE_ROW) return db.Fail(rc);
-  if (lpType != nullptr) *lpType = static_cast<DWORD>(s.ColInt(0));
-  return PutData(s.ColBytes(1), lpData, lpcbData);
+  const std::string folded = FoldedKey(name);
+  const CachedValue* cached = db.CachedValueOf(k.key, folded);
+  if (cached == nullptr) {
+    Stmt s(db, "SELECT type,data FROM vals WHERE key=? AND fold=?");
+    if (!s.ok()) return db.error();
+    int rc = s.Int(1, k.key).Blob(2, folded).Step();
+    CachedValue value;
+    if (rc == SQLITE_ROW) {
+      value.exists = true;
+      value.type = static_cast<DWORD>(s.ColInt(0));
+      value.data = std::string(s.ColBytes(1));
+    } else if (rc != SQLITE_DONE) {
+      return db.Fail(rc);
+    }
+    db.CacheValue(k.key, folded, std::move(value));
+    cached = db.CachedValueOf(k.key, folded);
+  }
+  if (!cached->exists) return MissingIn(db, k.key, ERROR_FILE_NOT_FOUND);
+  if (lpType != nullptr) *lpType = cached->type;
+  return PutData(cached->data, lpData, lpcbData);
 }
 
 LSTATUS RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
