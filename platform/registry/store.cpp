@@ -41,14 +41,23 @@ struct Cache {
   std::unordered_map<std::string, std::int64_t> children;  // parent id bytes + folded name -> id, 0: none
   std::unordered_map<std::int64_t, std::string> ancestry;  // key id -> ancestry, empty: deleted
   std::unordered_map<std::string, CachedValue> values;     // key id bytes + folded name
+  std::unordered_map<std::int64_t, std::vector<CachedEntry>> subkeyLists;
+  std::unordered_map<std::int64_t, std::vector<CachedEntry>> valueLists;
+  std::unordered_map<std::int64_t, std::int64_t> mtimes;
   std::int64_t newestChange = -1;
   void Clear() {
     children.clear();
     ancestry.clear();
     values.clear();
+    subkeyLists.clear();
+    valueLists.clear();
+    mtimes.clear();
     newestChange = -1;
   }
-  std::size_t Size() const { return children.size() + ancestry.size() + values.size(); }
+  std::size_t Size() const {
+    return children.size() + ancestry.size() + values.size() + subkeyLists.size() + valueLists.size() +
+           mtimes.size();
+  }
 };
 // An image larger than this starts again (the store is small; a process that
 // walks all of it does not keep all of it).
@@ -432,6 +441,29 @@ const CachedValue* Db::CachedValueOf(std::int64_t key, std::string_view folded) 
 void Db::CacheValue(std::int64_t key, std::string_view folded, CachedValue value) {
   Conn().cache.values.insert_or_assign(ItemKey(key, folded), std::move(value));
 }
+
+const std::vector<CachedEntry>* Db::CachedList(ListKind kind, std::int64_t key) {
+  const Cache& cache = Conn().cache;
+  const auto& lists = kind == ListKind::kSubkeys ? cache.subkeyLists : cache.valueLists;
+  auto it = lists.find(key);
+  return it == lists.end() ? nullptr : &it->second;
+}
+
+const std::vector<CachedEntry>* Db::CacheList(ListKind kind, std::int64_t key, std::vector<CachedEntry> entries) {
+  Cache& cache = Conn().cache;
+  auto& lists = kind == ListKind::kSubkeys ? cache.subkeyLists : cache.valueLists;
+  return &lists.insert_or_assign(key, std::move(entries)).first->second;
+}
+
+bool Db::CachedMtime(std::int64_t key, std::int64_t* mtime) {
+  const Cache& cache = Conn().cache;
+  auto it = cache.mtimes.find(key);
+  if (it == cache.mtimes.end()) return false;
+  *mtime = it->second;
+  return true;
+}
+
+void Db::CacheMtime(std::int64_t key, std::int64_t mtime) { Conn().cache.mtimes.insert_or_assign(key, mtime); }
 
 bool Db::CachedNewestChange(std::int64_t* seq) {
   const std::int64_t cached = Conn().cache.newestChange;

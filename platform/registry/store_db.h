@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/com/types.h"
 
@@ -35,6 +36,16 @@ struct CachedValue {
   DWORD type = 0;
   std::string data;
 };
+
+// One row of a key's subkeys (name, mtime) or values (name, type, data), in
+// enumeration order, as the in-process image holds it.
+struct CachedEntry {
+  std::u16string name;
+  DWORD type = 0;
+  std::string data;
+  std::int64_t mtime = 0;
+};
+enum class ListKind { kSubkeys, kValues };
 
 class Db {
  public:
@@ -69,6 +80,11 @@ class Db {
   void CacheAncestry(std::int64_t key, std::string_view ancestry);
   const CachedValue* CachedValueOf(std::int64_t key, std::string_view folded);
   void CacheValue(std::int64_t key, std::string_view folded, CachedValue value);
+  // A key's whole list of subkeys or values; null when not held.
+  const std::vector<CachedEntry>* CachedList(ListKind kind, std::int64_t key);
+  const std::vector<CachedEntry>* CacheList(ListKind kind, std::int64_t key, std::vector<CachedEntry> entries);
+  bool CachedMtime(std::int64_t key, std::int64_t* mtime);
+  void CacheMtime(std::int64_t key, std::int64_t mtime);
   bool CachedNewestChange(std::int64_t* seq);
   void CacheNewestChange(std::int64_t seq);
   // After a write of this process: drops the image; once the write is

@@ -1,6 +1,7 @@
 // The Reg* functions over the store: keys, values, enumeration, deletion.
 #include "platform/registry/winreg.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -69,6 +70,33 @@ std::string ParentAncestry(const std::string& ancestry) {
 }
 
 // Upper bound of the ancestry texts strictly below `ancestry`.
+// A key's subkeys (by folded name) or values (in creation order), read whole
+// into the in-process image on first use.
+LONG ListOf(Db& db, ListKind kind, std::int64_t key, const std::vector<CachedEntry>** out) {
+  if ((*out = db.CachedList(kind, key)) != nullptr) return ERROR_SUCCESS;
+  const bool subkeys = kind == ListKind::kSubkeys;
+  Stmt s(db, subkeys ? "SELECT name,mtime FROM keys WHERE parent=? ORDER BY fold"
+                     : "SELECT name,type,data FROM vals WHERE key=? ORDER BY id");
+  if (!s.ok()) return db.error();
+  s.Int(1, key);
+  std::vector<CachedEntry> entries;
+  int rc;
+  while ((rc = s.Step()) == SQLITE_ROW) {
+    CachedEntry e;
+    e.name = s.ColName(0);
+    if (subkeys) {
+      e.mtime = s.ColInt(1);
+    } else {
+      e.type = static_cast<DWORD>(s.ColInt(1));
+      e.data = std::string(s.ColBytes(2));
+    }
+    entries.push_back(std::move(e));
+  }
+  if (rc != SQLITE_DONE) return db.Fail(rc);
+  *out = db.CacheList(kind, key, std::move(entries));
+  return ERROR_SUCCESS;
+}
+
 std::string SubtreeEnd(const std::string& ancestry) {
   std::string end = ancestry;
   end.back() = '0';  // the character after '/'
@@ -369,18 +397,16 @@ LSTATUS RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName
   KeyRef k;
   if (LONG e = ResolveKey(hKey, db, &k)) return e;
   if (!(k.access & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
-  Stmt s(db, "SELECT name,mtime FROM keys WHERE parent=? ORDER BY fold LIMIT 1 OFFSET ?");
-  if (!s.ok()) return db.error();
-  int rc = s.Int(1, k.key).Int(2, dwIndex).Step();
-  if (rc == SQLITE_DONE) return MissingIn(db, k.key, ERROR_NO_MORE_ITEMS);
-  if (rc != SQLITE_ROW) return db.Fail(rc);
-  std::u16string name = s.ColName(0);
-  if (name.size() >= *lpcchName) return ERROR_MORE_DATA;
-  CopyName(name, lpName, lpcchName);
+  const std::vector<CachedEntry>* list = nullptr;
+  if (LONG e = ListOf(db, ListKind::kSubkeys, k.key, &list)) return e;
+  if (dwIndex >= list->size()) return MissingIn(db, k.key, ERROR_NO_MORE_ITEMS);
+  const CachedEntry& entry = (*list)[dwIndex];
+  if (entry.name.size() >= *lpcchName) return ERROR_MORE_DATA;
+  CopyName(entry.name, lpName, lpcchName);
   // Keys carry no class text.
   if (lpClass != nullptr && *lpcchClass > 0) lpClass[0] = u'\0';
   if (lpcchClass != nullptr) *lpcchClass = 0;
-  PutFileTime(s.ColInt(1), lpftLastWriteTime);
+  PutFileTime(entry.mtime, lpftLastWriteTime);
   return ERROR_SUCCESS;
 }
 
@@ -393,16 +419,14 @@ LSTATUS RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcc
   KeyRef k;
   if (LONG e = ResolveKey(hKey, db, &k)) return e;
   if (!(k.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-  Stmt s(db, "SELECT name,type,data FROM vals WHERE key=? ORDER BY id LIMIT 1 OFFSET ?");
-  if (!s.ok()) return db.error();
-  int rc = s.Int(1, k.key).Int(2, dwIndex).Step();
-  if (rc == SQLITE_DONE) return MissingIn(db, k.key, ERROR_NO_MORE_ITEMS);
-  if (rc != SQLITE_ROW) return db.Fail(rc);
-  std::u16string name = s.ColName(0);
-  if (name.size() >= *lpcchValueName) return ERROR_MORE_DATA;
-  CopyName(name, lpValueName, lpcchValueName);
-  if (lpType != nullptr) *lpType = static_cast<DWORD>(s.ColInt(1));
-  return PutData(s.ColBytes(2), lpData, lpcbData);
+  const std::vector<CachedEntry>* list = nullptr;
+  if (LONG e = ListOf(db, ListKind::kValues, k.key, &list)) return e;
+  if (dwIndex >= list->size()) return MissingIn(db, k.key, ERROR_NO_MORE_ITEMS);
+  const CachedEntry& entry = (*list)[dwIndex];
+  if (entry.name.size() >= *lpcchValueName) return ERROR_MORE_DATA;
+  CopyName(entry.name, lpValueName, lpcchValueName);
+  if (lpType != nullptr) *lpType = entry.type;
+  return PutData(entry.data, lpData, lpcbData);
 }
 
 LSTATUS RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved, LPDWORD lpcSubKeys,
@@ -416,40 +440,32 @@ LSTATUS RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD 
   if (LONG e = ResolveKey(hKey, db, &k)) return e;
   if (!(k.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
   std::int64_t mtime = 0;
-  {
+  if (!db.CachedMtime(k.key, &mtime)) {
     Stmt s(db, "SELECT mtime FROM keys WHERE id=?");
     if (!s.ok()) return db.error();
     int rc = s.Int(1, k.key).Step();
     if (rc == SQLITE_DONE) return ERROR_KEY_DELETED;
     if (rc != SQLITE_ROW) return db.Fail(rc);
     mtime = s.ColInt(0);
+    db.CacheMtime(k.key, mtime);
   }
-  // Name lengths are in characters without the terminator; names are stored
-  // as two bytes per code unit.
-  std::int64_t subKeys = 0, maxSubKey = 0, values = 0, maxValueName = 0, maxValue = 0;
-  {
-    Stmt s(db, "SELECT count(*),coalesce(max(length(name)),0) FROM keys WHERE parent=?");
-    if (!s.ok()) return db.error();
-    int rc = s.Int(1, k.key).Step();
-    if (rc != SQLITE_ROW) return db.Fail(rc);
-    subKeys = s.ColInt(0);
-    maxSubKey = s.ColInt(1) / 2;
-  }
-  {
-    Stmt s(db, "SELECT count(*),coalesce(max(length(name)),0),coalesce(max(length(data)),0) FROM vals WHERE key=?");
-    if (!s.ok()) return db.error();
-    int rc = s.Int(1, k.key).Step();
-    if (rc != SQLITE_ROW) return db.Fail(rc);
-    values = s.ColInt(0);
-    maxValueName = s.ColInt(1) / 2;
-    maxValue = s.ColInt(2);
+  const std::vector<CachedEntry>* subkeys = nullptr;
+  const std::vector<CachedEntry>* values = nullptr;
+  if (LONG e = ListOf(db, ListKind::kSubkeys, k.key, &subkeys)) return e;
+  if (LONG e = ListOf(db, ListKind::kValues, k.key, &values)) return e;
+  // Name lengths are in characters without the terminator.
+  std::size_t maxSubKey = 0, maxValueName = 0, maxValue = 0;
+  for (const CachedEntry& e : *subkeys) maxSubKey = std::max(maxSubKey, e.name.size());
+  for (const CachedEntry& e : *values) {
+    maxValueName = std::max(maxValueName, e.name.size());
+    maxValue = std::max(maxValue, e.data.size());
   }
   if (lpClass != nullptr && *lpcchClass > 0) lpClass[0] = u'\0';
   if (lpcchClass != nullptr) *lpcchClass = 0;
-  if (lpcSubKeys != nullptr) *lpcSubKeys = static_cast<DWORD>(subKeys);
+  if (lpcSubKeys != nullptr) *lpcSubKeys = static_cast<DWORD>(subkeys->size());
   if (lpcbMaxSubKeyLen != nullptr) *lpcbMaxSubKeyLen = static_cast<DWORD>(maxSubKey);
   if (lpcbMaxClassLen != nullptr) *lpcbMaxClassLen = 0;
-  if (lpcValues != nullptr) *lpcValues = static_cast<DWORD>(values);
+  if (lpcValues != nullptr) *lpcValues = static_cast<DWORD>(values->size());
   if (lpcbMaxValueNameLen != nullptr) *lpcbMaxValueNameLen = static_cast<DWORD>(maxValueName);
   if (lpcbMaxValueLen != nullptr) *lpcbMaxValueLen = static_cast<DWORD>(maxValue);
   if (lpcbSecurityDescriptor != nullptr) *lpcbSecurityDescriptor = 0;
