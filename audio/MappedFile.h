@@ -1,7 +1,8 @@
 // CMappedFile: a whole file as a read-only span of bytes, mapped rather than
 // loaded, so that reading the headers of a large media file touches only the
-// pages that hold them. Audio readers take their bytes from here and read them
-// through bounded readers only.
+// pages that hold them. A small file is read whole with one read instead:
+// mapping it would cost more system calls than reading it. Audio readers take
+// their bytes from here and read them through bounded readers only.
 //
 // When another process shortens the file while it is mapped, the bytes past
 // the new end read as zeros (the platform keeps views readable); the bounded
@@ -15,6 +16,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "platform/win32/UniqueHandles.h"
 
@@ -32,11 +34,12 @@ class CMappedFile {
   void Close() noexcept;
 
   std::span<const std::uint8_t> bytes() const noexcept {
-    return {static_cast<const std::uint8_t*>(view_.get()), size_};
+    return {view_ ? static_cast<const std::uint8_t*>(view_.get()) : buffer_.data(), size_};
   }
   std::uint64_t size() const noexcept { return size_; }
 
  private:
   vel::UniqueView view_;
+  std::vector<std::uint8_t> buffer_;  // a small file's bytes, when it is not mapped
   std::size_t size_ = 0;
 };

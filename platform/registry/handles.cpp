@@ -98,7 +98,11 @@ LONG CloseKeyHandle(HKEY hKey) {
     auto it = t.handles.find(reinterpret_cast<std::uintptr_t>(hKey));
     if (it == t.handles.end()) return ERROR_INVALID_HANDLE;
     it->second->closed = true;
+    const bool waited = it->second->waiters > 0;
     t.handles.erase(it);
+    // Only a thread waiting on this very handle needs to hear of it; waking
+    // every waiter at each close would cost the other waiters a poll each.
+    if (!waited) return ERROR_SUCCESS;
   }
   t.changed.notify_all();
   return ERROR_SUCCESS;
@@ -132,8 +136,10 @@ std::uint64_t WriteGeneration() {
 bool WaitForChange(const std::shared_ptr<KeyHandle>& handle, std::uint64_t* generation, int ms) {
   Table& t = Handles();
   std::unique_lock<std::mutex> lock(t.mutex);
+  ++handle->waiters;
   t.changed.wait_for(lock, std::chrono::milliseconds(ms),
                      [&] { return handle->closed || t.generation != *generation; });
+  --handle->waiters;
   *generation = t.generation;
   return !handle->closed;
 }

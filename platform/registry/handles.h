@@ -18,6 +18,7 @@ struct KeyHandle {
   std::int64_t key = 0;  // row id in the keys table
   REGSAM access = 0;     // specific rights, generic ones mapped
   bool closed = false;   // guarded by the handle table's lock
+  int waiters = 0;       // threads in WaitForChange on it; guarded by the handle table's lock
   // Where the next wait on this handle starts in the change log: the newest
   // change when the handle was opened, then the newest change a wait
   // reported. So a change made after the open (while a listener thread was

@@ -3,8 +3,9 @@
 // Every write appends rows to the log in its own transaction. A waiter notes
 // the newest row when it starts, then sleeps until this process commits, its
 // handle is closed, or a poll interval passes; it then looks for newer rows
-// that concern its key (or subtree) and filter. PRAGMA data_version makes the
-// poll cheap when no other process wrote.
+// that concern its key (or subtree) and filter. The store's change counter
+// makes the poll free when no other process wrote (SQLite's data version is
+// asked once a second, or at every poll where the counter cannot be mapped).
 #include <memory>
 #include <string>
 
@@ -37,7 +38,11 @@ extern "C" LSTATUS RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree, DWORD 
   std::string ancestry;
   std::string subtreeEnd;
   std::int64_t lastSeq = 0;
-  std::int64_t dataVersion = 0;
+  // What the store looked like at the last look: its change counter, SQLite's
+  // data version, and when that was last asked.
+  std::uint64_t storeGeneration = 0;
+  std::int64_t dataVersion = -1;
+  std::int64_t checkedMs = 0;
   bool pending = false;
   {
     Db db;
@@ -51,7 +56,7 @@ extern "C" LSTATUS RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree, DWORD 
       lastSeq = reported;
       pending = true;  // changes since the last report: look before sleeping
     }
-    dataVersion = db.DataVersion();
+    db.StoreChangedSince(&storeGeneration, &dataVersion, &checkedMs);
   }
   subtreeEnd = ancestry;
   subtreeEnd.back() = '0';
@@ -64,9 +69,8 @@ extern "C" LSTATUS RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree, DWORD 
       if (!WaitForChange(handle, &generation, kPollMs)) return ERROR_INVALID_HANDLE;
       Db db;
       if (db.error()) return db.error();
-      std::int64_t version = db.DataVersion();
-      if (version == dataVersion && generation == before) continue;
-      dataVersion = version;
+      // Another process's commit shows in the store; this process's in the generation.
+      if (!db.StoreChangedSince(&storeGeneration, &dataVersion, &checkedMs) && generation == before) continue;
     }
     pending = false;
     Db db;

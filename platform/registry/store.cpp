@@ -401,6 +401,28 @@ void Db::Revalidate() {
   if (c.cache.Size() > kMostCachedItems) c.cache.Clear();
 }
 
+bool Db::StoreChangedSince(std::uint64_t* seenGeneration, std::int64_t* seenVersion, std::int64_t* checkedMs) {
+  Connection& c = Conn();
+  bool changed = false;
+  bool checkVersion = c.counter.value == nullptr;
+  if (c.counter.value != nullptr) {
+    const std::uint64_t generation = c.counter.value->load(std::memory_order_acquire);
+    changed = generation != *seenGeneration;
+    *seenGeneration = generation;
+    const std::int64_t now = CoarseMs();
+    if (now - *checkedMs >= kDataVersionCheckMs) {
+      *checkedMs = now;
+      checkVersion = true;
+    }
+  }
+  if (checkVersion) {
+    const std::int64_t version = DataVersion();
+    changed = changed || version != *seenVersion;
+    *seenVersion = version;
+  }
+  return changed;
+}
+
 void Db::Changed(bool committed) {
   Connection& c = Conn();
   c.cache.Clear();

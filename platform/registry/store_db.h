@@ -92,6 +92,11 @@ class Db {
   void Changed(bool committed);
   // Drops the image when another process has committed since it was filled.
   void Revalidate();
+  // True when a process may have committed since *seen was taken (then *seen
+  // is brought up to date): the shared change counter, and SQLite's data
+  // version once a second or when the counter cannot be mapped. Costs no
+  // system call in between.
+  bool StoreChangedSince(std::uint64_t* seenGeneration, std::int64_t* seenVersion, std::int64_t* checkedMs);
 
  private:
   std::unique_lock<std::mutex> lock_;
