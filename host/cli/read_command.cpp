@@ -54,13 +54,14 @@ void ListFolder(const std::string& dir, std::vector<std::string>& files) {
   }
 }
 
-// One plugin object per plugin type, shared by all worker threads.
+// One plugin object per plugin type, shared by all worker threads. The
+// factory is free-threaded: workers ask it at the same time; only the map of
+// plugins is guarded.
 class PluginCache {
  public:
   explicit PluginCache(IVelItemPluginFactory* factory) : factory_(factory) {}
   // The plugin for the file (null when none); false with failure on error.
   bool For(const std::string& path, ComPtr<IVelItemPlugin>& plugin, std::string& name, Failure& failure) {
-    std::lock_guard<std::mutex> hold(lock_);
     ComPtr<IVelItemPlugin> chosen;
     const HRESULT hr = factory_->CreateWithFile(_bstr_t(Wide(path)), &chosen);
     if (FAILED(hr)) {
@@ -72,6 +73,7 @@ class PluginCache {
       return true;
     }
     name = PluginName(chosen);
+    std::lock_guard<std::mutex> hold(lock_);
     auto [it, inserted] = plugins_.try_emplace(name, chosen);
     plugin = it->second;
     return true;
