@@ -33,6 +33,7 @@ constexpr HRESULT NS_E_FILE_NOT_FOUND = VEL_HR(0xC00D001A);
 constexpr HRESULT NS_E_FILE_OPEN_FAILED = VEL_HR(0xC00D001D);
 constexpr HRESULT NS_E_INVALID_REQUEST = VEL_HR(0xC00D002B);   // the object is not in a state for this call
 constexpr HRESULT NS_E_INVALID_DATA = VEL_HR(0xC00D002F);      // invalid or corrupt data
+constexpr HRESULT NS_E_INVALID_STREAM = VEL_HR(0xC00D003C);
 constexpr HRESULT NS_E_INVALID_INPUT_FORMAT = VEL_HR(0xC00D0BB8);  // not a file the runtime reads
 constexpr HRESULT ASF_E_BUFFERTOOSMALL = VEL_HR(0xC00D07D1);
 constexpr HRESULT ASF_E_NOTFOUND = VEL_HR(0xC00D07F0);
