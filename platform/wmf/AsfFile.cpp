@@ -358,14 +358,16 @@ Bytes AsfFile::BuildHeader(std::uint64_t dataSize) const {
     if (fileWide && a.type == WMT_TYPE_STRING) {
       bool placed = false;
       for (std::size_t i = 0; i < kDescriptionNames.size() && !placed; ++i) {
-        if (a.name == kDescriptionNames[i] && description[i] == nullptr && a.value.size() <= 0xFFFF) {
+        if (a.name == kDescriptionNames[i] && description[i] == nullptr && a.value.size() <= 0xFFFF &&
+            !StringOf(a.value).empty()) {
           description[i] = &a;
           placed = true;
         }
       }
       if (placed) continue;
     }
-    if (fileWide && a.type != WMT_TYPE_GUID && a.value.size() <= kMaxEcdValue && (a.name.size() + 1) * 2 <= 0xFFFF)
+    if (fileWide && a.type != WMT_TYPE_GUID && a.value.size() <= kMaxEcdValue && (a.name.size() + 1) * 2 <= 0xFFFF &&
+        extended.size() < 0xFFFF)
       extended.push_back(&a);
     else
       library.push_back(&a);
@@ -415,17 +417,21 @@ Bytes AsfFile::BuildHeader(std::uint64_t dataSize) const {
       ByteWriter l(list, ByteOrder::kLittle);
       l.PutU16(static_cast<std::uint16_t>(languages_.size()));
       for (const std::u16string& language : languages_) {
-        Bytes text = StringValue(language.substr(0, 126));
+        Bytes text = StringValue(language.substr(0, 127));
+        if (text.size() > 0xFF) text.resize(text.size() - 2);  // 127 characters fit only without a terminator
         l.PutU8(static_cast<std::uint8_t>(text.size()));
         l.PutBytes(text);
       }
       PutObject(d, asf::kLanguageList, list);
     }
-    if (!library.empty()) {
+    // A Metadata Library object counts its records in 16 bits: more go to further objects.
+    for (std::size_t first = 0; first < library.size(); first += 0xFFFF) {
+      std::size_t count = library.size() - first < 0xFFFF ? library.size() - first : 0xFFFF;
       Bytes lib;
       ByteWriter l(lib, ByteOrder::kLittle);
-      l.PutU16(static_cast<std::uint16_t>(library.size()));
-      for (const Attribute* a : library) {
+      l.PutU16(static_cast<std::uint16_t>(count));
+      for (std::size_t i = first; i < first + count; ++i) {
+        const Attribute* a = library[i];
         Bytes name = StringValue(a->name.substr(0, 0x7FFE));
         Bytes value = storedValue(*a, false);
         l.PutU16(a->language);

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "platform/com/comdef.h"
 #include "platform/wmf/wmsdk.h"
@@ -275,6 +276,83 @@ TEST_F(WindowsMediaPeerTest, WmaStreamIsDescribed) {
   std::string bitrate = RunCommand("ffprobe -v error -select_streams a:0 -show_entries stream=bit_rate -of csv=p=0 " +
                                    Quote(path)).out;
   EXPECT_EQ(wave.nAvgBytesPerSec * 8, std::stoul(bitrate));
+}
+
+// Cut and scrambled copies of real files: opening yields what could be read
+// or a failure, a write either works or leaves the file as it was.
+TEST_F(WindowsMediaPeerTest, DamagedFilesNeverBreakTheRuntime) {
+  for (const char* name : {"f.mp3", "g.wma"}) {
+    SCOPED_TRACE(name);
+    Make(name, "");
+    Bytes original = ReadBytes(dir_.File(name));
+    std::vector<Bytes> damaged;
+    for (std::size_t n = 0; n < original.size(); n += (n < 1024 ? 13 : 401))
+      damaged.emplace_back(original.begin(), original.begin() + static_cast<long>(n));
+    std::uint32_t state = 99;
+    for (int round = 0; round < 40; ++round) {
+      Bytes mutated = original;
+      for (int k = 0; k < 6; ++k) {
+        state = state * 1103515245u + 12345u;
+        std::size_t at = (state >> 8) % (mutated.size() < 2048 ? mutated.size() : 2048);
+        mutated[at] = static_cast<std::uint8_t>(state >> 20);
+      }
+      damaged.push_back(std::move(mutated));
+    }
+    for (std::size_t i = 0; i < damaged.size(); ++i) {
+      SCOPED_TRACE(i);
+      auto path = dir_.Write("damaged", damaged[i]);
+      ComPtr<IWMMetadataEditor> editor;
+      ASSERT_EQ(WMCreateEditor(&editor), S_OK);
+      if (FAILED(editor->Open(path.c_str()))) {
+        EXPECT_EQ(ReadBytes(dir_.File("damaged")), damaged[i]);
+        continue;
+      }
+      ComPtr<IWMHeaderInfo3> header;
+      ASSERT_EQ(editor.QueryInterface(&header), S_OK);
+      ReadAll(header);
+      Bytes title = asfb::Utf16z(u"Cut");
+      ASSERT_EQ(header->SetAttribute(0, u"Title", WMT_TYPE_STRING, title.data(), static_cast<WORD>(title.size())),
+                S_OK);
+      if (FAILED(editor->Flush())) EXPECT_EQ(ReadBytes(dir_.File("damaged")), damaged[i]);
+      EXPECT_EQ(editor->Close(), S_OK);
+    }
+  }
+}
+
+// Several threads reading the same files at once see the same attributes.
+TEST_F(WindowsMediaPeerTest, ParallelReadsAgree) {
+  Make("h.mp3", "");
+  Make("i.wma", "");
+  for (const char* name : {"h.mp3", "i.wma"}) {
+    SCOPED_TRACE(name);
+    std::u16string path = dir_.WFile(name);
+    auto readOnce = [&] {
+      std::vector<Listed> list;
+      ComPtr<IWMMetadataEditor> editor;
+      if (FAILED(WMCreateEditor(&editor)) || FAILED(editor->Open(path.c_str()))) return list;
+      ComPtr<IWMHeaderInfo3> header;
+      if (SUCCEEDED(editor.QueryInterface(&header))) list = ReadAll(header);
+      editor->Close();
+      return list;
+    };
+    auto expected = readOnce();
+    ASSERT_FALSE(expected.empty());
+    std::vector<std::vector<Listed>> results(4);
+    std::vector<std::thread> threads;
+    for (auto& result : results)
+      threads.emplace_back([&] {
+        for (int i = 0; i < 5; ++i) result = readOnce();
+      });
+    for (auto& t : threads) t.join();
+    for (const auto& result : results) {
+      ASSERT_EQ(result.size(), expected.size());
+      for (std::size_t i = 0; i < result.size(); ++i) {
+        EXPECT_EQ(result[i].name, expected[i].name);
+        // A picture's pointers lead into each caller's own buffer; every other value is plain bytes.
+        if (result[i].name != g_wszWMPicture) EXPECT_EQ(result[i].value, expected[i].value);
+      }
+    }
+  }
 }
 
 }  // namespace
