@@ -165,6 +165,15 @@ TEST(AsfFileTest, CallsFollowThePlatformPattern) {
   EXPECT_EQ(o.header->GetAttributeIndices(0, u"Nothing", &language0, indices.data(), &count), S_OK);
   EXPECT_EQ(count, 0);
 
+  WORD stream = 0, valueLength = 0;
+  ASSERT_EQ(o.header->GetAttributeByName(&stream, u"WM/AlbumTitle", &type, nullptr, &valueLength), S_OK);
+  EXPECT_EQ(valueLength, Text(u"Album").size());
+  Bytes album(valueLength);
+  ASSERT_EQ(o.header->GetAttributeByName(&stream, u"WM/AlbumTitle", &type, album.data(), &valueLength), S_OK);
+  EXPECT_EQ(album, Text(u"Album"));
+  EXPECT_EQ(type, WMT_TYPE_STRING);
+  EXPECT_EQ(o.header->GetAttributeByName(&stream, u"WM/Nothing", &type, nullptr, &valueLength), ASF_E_NOTFOUND);
+
   // The computed attributes cannot be changed.
   EXPECT_EQ(o.header->DeleteAttribute(0, 0), NS_E_INVALID_REQUEST);
   EXPECT_EQ(o.header->SetAttribute(0, u"Duration", WMT_TYPE_QWORD, asfb::Le(5, 8).data(), 8), NS_E_INVALID_REQUEST);
@@ -208,6 +217,16 @@ TEST(AsfFileTest, FlushRewritesOnlyTheHeader) {
     ASSERT_EQ(o.header->GetAttributeIndices(0, u"WM/Mood", &zero, &mood, &count), S_OK);
     ASSERT_EQ(count, 1);
     ASSERT_EQ(o.header->DeleteAttribute(0, mood), S_OK);
+    ComPtr<IWMLanguageList> languages;
+    ASSERT_EQ(o.editor->QueryInterface(&languages), S_OK);
+    WORD french = 0, again = 0;
+    ASSERT_EQ(languages->AddLanguageByRFC1766String(u"fr-fr", &french), S_OK);
+    EXPECT_EQ(french, 2);
+    ASSERT_EQ(languages->AddLanguageByRFC1766String(u"DE-de", &again), S_OK);
+    EXPECT_EQ(again, 1);  // already listed
+    Bytes titre = Text(u"Chanson");
+    ASSERT_EQ(o.header->AddAttribute(0, u"Title", &index, WMT_TYPE_STRING, french, titre.data(), titre.size()), S_OK);
+    EXPECT_EQ(o.header->AddAttribute(0, u"Title", &index, WMT_TYPE_STRING, 9, titre.data(), titre.size()), E_INVALIDARG);
     ASSERT_EQ(o.editor->Flush(), S_OK);
     ASSERT_EQ(o.editor->Close(), S_OK);
   }
@@ -228,6 +247,8 @@ TEST(AsfFileTest, FlushRewritesOnlyTheHeader) {
   ASSERT_NE(Find(list, u"Title"), nullptr);
   EXPECT_EQ(Find(list, u"Title")->value, Text(u"New title"));
   EXPECT_EQ(Find(list, u"Title", 1)->value, Text(u"Lied"));
+  ASSERT_NE(Find(list, u"Title", 2), nullptr);
+  EXPECT_EQ(Find(list, u"Title", 2)->value, Text(u"Chanson"));
   EXPECT_EQ(Find(list, u"WM/Mood"), nullptr);
   ASSERT_NE(Find(list, u"WM/Big"), nullptr);
   EXPECT_EQ(Find(list, u"WM/Big")->value.size(), 70000u);
