@@ -57,7 +57,9 @@ Opened OpenEditor(const std::u16string& path) {
   Opened o;
   EXPECT_EQ(WMCreateEditor(&o.editor), S_OK);
   o.hr = o.editor->Open(path.c_str());
-  if (SUCCEEDED(o.hr)) EXPECT_EQ(o.editor->QueryInterface(&o.header), S_OK);
+  if (SUCCEEDED(o.hr)) {
+    EXPECT_EQ(o.editor->QueryInterface(&o.header), S_OK);
+  }
   return o;
 }
 
@@ -361,7 +363,9 @@ TEST(AsfFileTest, RandomBytesNeverCrash) {
     auto parsed = vel::wmf::AsfFile::Parse(mutated, mutated.size());
     parsed->ComputedAttributes();
     parsed->Streams();
-    if (parsed->complete()) EXPECT_FALSE(parsed->BuildHeader(100).empty());
+    if (parsed->complete()) {
+      EXPECT_FALSE(parsed->BuildHeader(100).empty());
+    }
   }
 }
 

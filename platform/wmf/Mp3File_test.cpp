@@ -248,7 +248,9 @@ TEST_F(WindowsMediaPeerTest, WritesReadBackByPeers) {
       Bytes bytes = ReadBytes(path);
       bool hasId3v1 = bytes.size() > 128 && std::memcmp(bytes.data() + bytes.size() - 128, "TAG", 3) == 0;
       EXPECT_EQ(hasId3v1, hadId3v1);
-      if (hadId3v1) EXPECT_EQ(Exif("-ID3v1:Album", path), "Album");
+      if (hadId3v1) {
+        EXPECT_EQ(Exif("-ID3v1:Album", path), "Album");
+      }
     } else {
       EXPECT_NE(RunCommand("exiftool -s -s -s -ASF:all " + Quote(path)).out.find("calm"), std::string::npos);
     }
@@ -313,7 +315,9 @@ TEST_F(WindowsMediaPeerTest, DamagedFilesNeverBreakTheRuntime) {
       Bytes title = asfb::Utf16z(u"Cut");
       ASSERT_EQ(header->SetAttribute(0, u"Title", WMT_TYPE_STRING, title.data(), static_cast<WORD>(title.size())),
                 S_OK);
-      if (FAILED(editor->Flush())) EXPECT_EQ(ReadBytes(dir_.File("damaged")), damaged[i]);
+      if (FAILED(editor->Flush())) {
+        EXPECT_EQ(ReadBytes(dir_.File("damaged")), damaged[i]);
+      }
       EXPECT_EQ(editor->Close(), S_OK);
     }
   }
@@ -349,7 +353,9 @@ TEST_F(WindowsMediaPeerTest, ParallelReadsAgree) {
       for (std::size_t i = 0; i < result.size(); ++i) {
         EXPECT_EQ(result[i].name, expected[i].name);
         // A picture's pointers lead into each caller's own buffer; every other value is plain bytes.
-        if (result[i].name != g_wszWMPicture) EXPECT_EQ(result[i].value, expected[i].value);
+        if (result[i].name != g_wszWMPicture) {
+          EXPECT_EQ(result[i].value, expected[i].value);
+        }
       }
     }
   }

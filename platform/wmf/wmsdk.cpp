@@ -1,5 +1,8 @@
 #include "platform/wmf/wmsdk.h"
 
+#include <cstdlib>
+#include <cstring>
+
 #include "platform/wmf/Container.h"
 #include "platform/wmf/MetadataEditor.h"
 #include "platform/wmf/SyncReader.h"
@@ -29,15 +32,25 @@ const GUID WMMEDIASUBTYPE_WMAudioV9 = VEL_WAVE_SUBTYPE(0x00000162);
 const GUID WMFORMAT_WaveFormatEx = {0x05589F81, 0xC356, 0x11CE, {0xBF, 0x01, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A}};
 }
 
+namespace {
+// VEL_WMF_RUNTIME=absent: the system has no Windows Media runtime installed.
+bool RuntimeAbsent() {
+  const char* value = std::getenv("VEL_WMF_RUNTIME");
+  return value != nullptr && std::strcmp(value, "absent") == 0;
+}
+}  // namespace
+
 HRESULT WMCreateEditor(IWMMetadataEditor** ppEditor) {
   if (ppEditor == nullptr) return E_POINTER;
   *ppEditor = nullptr;
+  if (RuntimeAbsent()) return E_NOTIMPL;
   return vel::com::CreateComObject<vel::wmf::MetadataEditor>(ppEditor);
 }
 
 HRESULT WMCreateSyncReader(IUnknown* pUnkCert, DWORD dwRights, IWMSyncReader** ppSyncReader) {
   if (ppSyncReader == nullptr) return E_POINTER;
   *ppSyncReader = nullptr;
+  if (RuntimeAbsent()) return E_NOTIMPL;
   (void)pUnkCert;
   (void)dwRights;
   return vel::com::CreateComObject<vel::wmf::SyncReader>(ppSyncReader);
@@ -46,6 +59,7 @@ HRESULT WMCreateSyncReader(IUnknown* pUnkCert, DWORD dwRights, IWMSyncReader** p
 HRESULT WMIsContentProtected(const WCHAR* pwszFileName, BOOL* pfIsProtected) {
   if (pwszFileName == nullptr || pfIsProtected == nullptr) return E_INVALIDARG;
   *pfIsProtected = FALSE;
+  if (RuntimeAbsent()) return E_NOTIMPL;
   std::u16string path;
   for (const WCHAR* p = pwszFileName; *p != 0; ++p) path.push_back(*p);
   std::unique_ptr<vel::wmf::Container> container;

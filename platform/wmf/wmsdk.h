@@ -9,6 +9,10 @@
 // is called once with a null buffer for the size, then again with a buffer of
 // that size; a buffer that is too small is ASF_E_BUFFERTOOSMALL.
 //
+// A system may lack the runtime: with VEL_WMF_RUNTIME=absent in the
+// environment the factories and WMIsContentProtected answer E_NOTIMPL and
+// create nothing, as there (tests of callers' behaviour without it set this).
+//
 // Thread safety: the factories and WMIsContentProtected keep no state and may
 // be called from any thread. One editor or reader object is used by one
 // thread at a time.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstdlib>
 
 namespace {
 
@@ -40,6 +41,23 @@ TEST(WmsdkTest, FactoriesHandOutObjectsWithTheirInterfaces) {
   EXPECT_EQ(WMIsContentProtected(u"/no/such/file.wma", &isProtected), NS_E_FILE_NOT_FOUND);
   EXPECT_EQ(isProtected, FALSE);
   EXPECT_EQ(WMIsContentProtected(u"/no/such/file.wma", nullptr), E_INVALIDARG);
+}
+
+TEST(WmsdkTest, WithoutTheRuntimeNothingIsCreated) {
+  ASSERT_EQ(::setenv("VEL_WMF_RUNTIME", "absent", 1), 0);
+  auto* staleEditor = reinterpret_cast<IWMMetadataEditor*>(0x1);
+  EXPECT_EQ(WMCreateEditor(&staleEditor), E_NOTIMPL);
+  EXPECT_EQ(staleEditor, nullptr);
+  auto* staleReader = reinterpret_cast<IWMSyncReader*>(0x1);
+  EXPECT_EQ(WMCreateSyncReader(nullptr, 0, &staleReader), E_NOTIMPL);
+  EXPECT_EQ(staleReader, nullptr);
+  BOOL isProtected = TRUE;
+  EXPECT_EQ(WMIsContentProtected(u"/no/such/file.wma", &isProtected), E_NOTIMPL);
+  EXPECT_EQ(isProtected, FALSE);
+  ASSERT_EQ(::unsetenv("VEL_WMF_RUNTIME"), 0);
+  IWMMetadataEditor* editor = nullptr;
+  ASSERT_EQ(WMCreateEditor(&editor), S_OK);
+  editor->Release();
 }
 
 struct IidRow {
