@@ -361,4 +361,70 @@ TEST_F(WindowsMediaPeerTest, ParallelReadsAgree) {
   }
 }
 
+// Every row the ID3 table names is written to its frame and reads back.
+TEST_F(WindowsMediaPeerTest, EveryMp3RowRoundTrips) {
+  struct Row {
+    const char16_t* attribute;
+    std::u16string value;
+    const char* exifTag;  // the frame's exiftool name, or null when not checked there
+    std::string exifValue;
+  };
+  const Row rows[] = {
+      {u"Title", u"T1", "Title", "T1"},
+      {u"Author", u"A1", "Artist", "A1"},
+      {u"WM/AlbumTitle", u"Al", "Album", "Al"},
+      {u"WM/TrackNumber", u"3", "Track", "3"},
+      {u"WM/Year", u"1999", nullptr, ""},
+      {u"WM/Genre", u"Jazz", "Genre", "Jazz"},
+      {u"Description", u"About", "Comment", "About"},
+      {u"Copyright", u"(c) Me", "Copyright", "(c) Me"},
+      {u"WM/AlbumArtist", u"AA", "Band", "AA"},
+      {u"WM/Composer", u"Co", "Composer", "Co"},
+      {u"WM/Writer", u"Wr", "Lyricist", "Wr"},
+      {u"WM/Publisher", u"Pu", "Publisher", "Pu"},
+      {u"WM/OriginalArtist", u"OA", "OriginalArtist", "OA"},
+      {u"WM/PartOfSet", u"1/2", "PartOfSet", "1/2"},
+      {u"WM/Lyrics", u"La la", "Lyrics", "La la"},
+      {u"Rating", u"4", nullptr, ""},
+  };
+  const Bytes mcdi = {0x00, 0x12, 0x01, 0x01, 0x00, 0x10, 0x00, 0x00, 0x00, 0x00};
+  for (const char* options : {"-id3v2_version 3", "-id3v2_version 4"}) {
+    SCOPED_TRACE(options);
+    std::string name = std::string("r") + options[sizeof("-id3v2_version ") - 1] + ".mp3";
+    std::string path = Make(name, options);
+    std::u16string wpath = dir_.WFile(name);
+    {
+      ComPtr<IWMMetadataEditor> editor;
+      ASSERT_EQ(WMCreateEditor(&editor), S_OK);
+      ASSERT_EQ(editor->Open(wpath.c_str()), S_OK);
+      ComPtr<IWMHeaderInfo3> header;
+      ASSERT_EQ(editor.QueryInterface(&header), S_OK);
+      for (const Row& row : rows) {
+        Bytes value = asfb::Utf16z(row.value);
+        ASSERT_EQ(header->SetAttribute(0, row.attribute, WMT_TYPE_STRING, value.data(), static_cast<WORD>(value.size())),
+                  S_OK);
+      }
+      ASSERT_EQ(header->SetAttribute(0, g_wszWMMCDI, WMT_TYPE_BINARY, mcdi.data(), static_cast<WORD>(mcdi.size())), S_OK);
+      ASSERT_EQ(editor->Flush(), S_OK);
+    }
+    ComPtr<IWMMetadataEditor> editor;
+    ASSERT_EQ(WMCreateEditor(&editor), S_OK);
+    ASSERT_EQ(editor->Open(wpath.c_str()), S_OK);
+    ComPtr<IWMHeaderInfo3> header;
+    ASSERT_EQ(editor.QueryInterface(&header), S_OK);
+    auto list = ReadAll(header);
+    for (const Row& row : rows) {
+      std::string label(row.attribute, row.attribute + std::char_traits<char16_t>::length(row.attribute));
+      const Listed* l = Find(list, row.attribute);
+      ASSERT_NE(l, nullptr) << label;
+      EXPECT_EQ(l->value, asfb::Utf16z(row.value)) << label;
+      if (row.exifTag) {
+        EXPECT_EQ(Exif(std::string("-") + row.exifTag, path), row.exifValue) << label;
+      }
+    }
+    ASSERT_NE(Find(list, g_wszWMMCDI), nullptr);
+    EXPECT_EQ(Find(list, g_wszWMMCDI)->value, mcdi);
+  }
+}
+
 }  // namespace
