@@ -427,4 +427,25 @@ TEST_F(WindowsMediaPeerTest, EveryMp3RowRoundTrips) {
   }
 }
 
+TEST_F(WindowsMediaPeerTest, ReadOnlyFilesAreRefusedAndUntouched) {
+  for (const char* name : {"ro.mp3", "ro.wma"}) {
+    SCOPED_TRACE(name);
+    std::string path = Make(name, "");
+    Bytes before = ReadBytes(path);
+    std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
+    ComPtr<IWMMetadataEditor> editor;
+    ASSERT_EQ(WMCreateEditor(&editor), S_OK);
+    ASSERT_EQ(editor->Open(dir_.WFile(name).c_str()), S_OK);
+    ComPtr<IWMHeaderInfo3> header;
+    ASSERT_EQ(editor.QueryInterface(&header), S_OK);
+    Bytes title = asfb::Utf16z(u"Changed");
+    ASSERT_EQ(header->SetAttribute(0, u"Title", WMT_TYPE_STRING, title.data(), static_cast<WORD>(title.size())), S_OK);
+    EXPECT_EQ(editor->Flush(), HRESULT_FROM_WIN32(5));  // ERROR_ACCESS_DENIED
+    EXPECT_EQ(ReadBytes(path), before);
+  }
+  std::size_t entries = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir_.path())) ++entries;
+  EXPECT_EQ(entries, 2u);
+}
+
 }  // namespace
