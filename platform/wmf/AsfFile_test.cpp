@@ -42,7 +42,7 @@ std::vector<Listed> ReadAll(IWMHeaderInfo3* header) {
     EXPECT_EQ(header->GetAttributeByIndexEx(0, i, name.data(), &nameLength, &type, &language, value.data(), &length),
               S_OK);
     name.resize(nameLength > 0 ? nameLength - 1 : 0);
-    out.push_back(Listed{name, type, language, value});
+    out.push_back(Listed{name, type, language, std::move(value)});  // moved: a picture points into it
   }
   return out;
 }

@@ -83,7 +83,8 @@ TEST(MetadataEditorTest, PicturesTravelAsWmPicture) {
     ASSERT_TRUE(inside(out.pbData, out.dwDataLen));
     EXPECT_EQ(std::u16string(out.pwszMIMEType), mime);
     EXPECT_EQ(std::u16string(out.pwszDescription), description);
-    EXPECT_EQ(out.bPictureType, 3);
+    const BYTE pictureType = out.bPictureType;  // the structure is packed: no reference to its fields
+    EXPECT_EQ(pictureType, 3);
     EXPECT_EQ(Bytes(out.pbData, out.pbData + out.dwDataLen), data);
     // OpenEx for reading only: a change is refused at Flush.
     Bytes title = asfb::Utf16z(u"x");

@@ -81,7 +81,7 @@ class WindowsMediaPeerTest : public ::testing::Test {
           header->GetAttributeByIndexEx(0, i, name.data(), &nameLength, &type, &language, value.data(), &length),
           S_OK);
       name.resize(nameLength - 1);
-      out.push_back(Listed{name, type, value});
+      out.push_back(Listed{name, type, std::move(value)});  // moved: a picture points into it
     }
     return out;
   }
@@ -200,7 +200,8 @@ TEST_F(WindowsMediaPeerTest, Mp3TagsAndStreamAreRead) {
   WM_PICTURE out;
   std::memcpy(&out, picture->value.data(), sizeof(out));
   EXPECT_EQ(std::u16string(out.pwszMIMEType), u"image/jpeg");
-  ASSERT_GE(out.dwDataLen, 2u);
+  const DWORD dataLength = out.dwDataLen;  // the structure is packed: no reference to its fields
+  ASSERT_GE(dataLength, 2u);
   EXPECT_EQ(out.pbData[0], 0xFF);
   EXPECT_EQ(out.pbData[1], 0xD8);
 
