@@ -186,8 +186,13 @@ TEST(AsfFileTest, CallsFollowThePlatformPattern) {
   ASSERT_EQ(WMCreateEditor(&fresh), S_OK);
   EXPECT_EQ(fresh->Open(dir.WFile("missing.wma").c_str()), NS_E_FILE_NOT_FOUND);
   EXPECT_EQ(fresh->Flush(), NS_E_INVALID_REQUEST);
-  auto text = dir.Write("plain.txt", Bytes{'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd'});
+  auto text = dir.Write("plain.wma", Bytes{'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd'});
   EXPECT_EQ(fresh->Open(text.c_str()), NS_E_INVALID_INPUT_FORMAT);
+  // The content decides, not the name.
+  auto named = dir.Write("looks-like.mp3", SampleFile());
+  Opened byContent = OpenEditor(named);
+  ASSERT_EQ(byContent.hr, S_OK);
+  EXPECT_EQ(ReadAll(byContent.header).size(), 12u);
 }
 
 

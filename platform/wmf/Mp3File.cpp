@@ -9,7 +9,6 @@
 #include <taglib/textidentificationframe.h>
 #include <taglib/unknownframe.h>
 #include <taglib/unsynchronizedlyricsframe.h>
-#include <taglib/xingheader.h>
 
 #include <cwctype>
 #include <mutex>
@@ -244,7 +243,15 @@ HRESULT Mp3File::Open(const std::string& nativePath, std::uint64_t fileSize, std
   file->bitrate_ = static_cast<std::uint32_t>(properties->bitrate()) * 1000;
   file->sampleRate_ = static_cast<std::uint32_t>(properties->sampleRate());
   file->channels_ = static_cast<std::uint16_t>(properties->channels());
-  file->vbr_ = properties->xingHeader() != nullptr;
+  // A VBR header in the first frame: "Xing" or "VBRI" (an "Info" header marks constant bit rate).
+  if (properties->xingHeader() != nullptr) {
+    const long first = mpeg.firstFrameOffset();
+    if (first >= 0) {
+      mpeg.seek(first);
+      const TagLib::ByteVector frame = mpeg.readBlock(256);
+      file->vbr_ = frame.find("Xing") >= 0 || frame.find("VBRI") >= 0;
+    }
+  }
   if (mpeg.hasID3v2Tag() && !mpeg.ID3v2Tag()->isEmpty())
     ReadId3v2(*mpeg.ID3v2Tag(), file->attributes_);
   else if (mpeg.hasID3v1Tag())

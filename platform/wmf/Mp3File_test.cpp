@@ -170,8 +170,27 @@ class WindowsMediaPeerTest : public ::testing::Test {
 };
 
 TEST_F(WindowsMediaPeerTest, Mp3TagsAndStreamAreRead) {
-  std::string path = Make("a.mp3", "-id3v2_version 3");
-  std::u16string wpath = dir_.WFile("a.mp3");
+  struct Case {
+    const char* name;
+    const char* file;  // a name that says WMA: the content decides
+    const char* options;
+    bool vbr;
+  };
+  const Case cases[] = {
+      {"constant bit rate", "a.mp3", "-id3v2_version 3", false},
+      {"variable bit rate (Xing header)", "v.mp3", "-q:a 6", true},
+      {"named .wma", "n.mp3", "", false},
+  };
+  for (const Case& c : cases) {
+  SCOPED_TRACE(c.name);
+  std::string path = Make(c.file, c.options);
+  std::string name = c.file;
+  if (std::string(c.name) == "named .wma") {
+    std::filesystem::rename(path, dir_.File("n.wma"));
+    path = dir_.File("n.wma");
+    name = "n.wma";
+  }
+  std::u16string wpath = dir_.WFile(name);
   ComPtr<IWMMetadataEditor> editor;
   ASSERT_EQ(WMCreateEditor(&editor), S_OK);
   ASSERT_EQ(editor->Open(wpath.c_str()), S_OK);
@@ -193,7 +212,12 @@ TEST_F(WindowsMediaPeerTest, Mp3TagsAndStreamAreRead) {
   }
   double seconds = std::stod(RunCommand("ffprobe -v error -show_entries format=duration -of csv=p=0 " + Quote(path)).out);
   EXPECT_NEAR(static_cast<double>(Number(Find(list, u"Duration"))) / 1e7, seconds, 0.1);
-  EXPECT_GT(Number(Find(list, u"Bitrate")), 0u);
+  std::uint64_t bitrate =
+      std::stoull(RunCommand("ffprobe -v error -select_streams a:0 -show_entries stream=bit_rate -of csv=p=0 " +
+                             Quote(path)).out);
+  EXPECT_NEAR(static_cast<double>(Number(Find(list, u"Bitrate"))), static_cast<double>(bitrate), bitrate * 0.15);
+  ASSERT_NE(Find(list, g_wszWMIsVBR), nullptr);
+  EXPECT_EQ(Number(Find(list, g_wszWMIsVBR)), c.vbr ? 1u : 0u);
 
   const Listed* picture = Find(list, g_wszWMPicture);
   ASSERT_NE(picture, nullptr);
@@ -209,6 +233,7 @@ TEST_F(WindowsMediaPeerTest, Mp3TagsAndStreamAreRead) {
   EXPECT_EQ(wave.wFormatTag, WAVE_FORMAT_MPEGLAYER3);
   EXPECT_EQ(wave.nSamplesPerSec, 44100u);
   EXPECT_GT(wave.nAvgBytesPerSec, 0u);
+  }
 }
 
 TEST_F(WindowsMediaPeerTest, WritesReadBackByPeers) {
