@@ -109,7 +109,24 @@ std::unique_ptr<AsfFile> AsfFile::Parse(std::span<const std::uint8_t> header, st
 }
 
 void AsfFile::ParseObjects(ByteReader r) {
-  bool haveDescription = false, haveExtended = false, haveExtension = false, haveFileProperties = false;
+  // The header's objects by GUID: how each is read and which node keeps it
+  // (kRaw: written back as it was). Objects not listed are kept raw, unread.
+  struct Handler {
+    const GUID& id;
+    void (AsfFile::*parse)(ByteReader);
+    Kind kind;
+  };
+  static const Handler kHandlers[] = {
+      {asf::kFileProperties, &AsfFile::ParseFileProperties, Kind::kFileProperties},
+      {asf::kContentDescription, &AsfFile::ParseContentDescription, Kind::kContentDescription},
+      {asf::kExtendedContentDescription, &AsfFile::ParseExtendedContentDescription,
+       Kind::kExtendedContentDescription},
+      {asf::kHeaderExtension, &AsfFile::ParseHeaderExtension, Kind::kHeaderExtension},
+      {asf::kStreamProperties, &AsfFile::ParseStreamProperties, Kind::kRaw},
+      {asf::kStreamBitrateProperties, &AsfFile::ParseStreamBitrates, Kind::kRaw},
+      {asf::kContentEncryption, &AsfFile::ParseContentEncryption, Kind::kRaw},
+      {asf::kExtendedContentEncryption, &AsfFile::ParseExtendedEncryption, Kind::kRaw},
+  };
   while (!r.empty()) {
     std::uint64_t start = r.position();
     GUID id = asf::ReadGuid(r);
@@ -121,64 +138,42 @@ void AsfFile::ParseObjects(ByteReader r) {
     ByteReader body = r.Take(size - asf::kObjectHeaderSize);
     auto whole = r.bytes().subspan(static_cast<std::size_t>(start), static_cast<std::size_t>(size));
     Node node{Kind::kRaw, Bytes(whole.begin(), whole.end())};
-    if (id == asf::kFileProperties && !haveFileProperties) {
-      haveFileProperties = true;
-      node.kind = Kind::kFileProperties;
-      ParseFileProperties(body);
-    } else if (id == asf::kContentDescription) {
-      ParseContentDescription(body);
-      if (haveDescription) continue;  // a second one is merged into the first
-      haveDescription = true;
-      node.kind = Kind::kContentDescription;
-    } else if (id == asf::kExtendedContentDescription) {
-      ParseExtendedContentDescription(body);
-      if (haveExtended) continue;
-      haveExtended = true;
-      node.kind = Kind::kExtendedContentDescription;
-    } else if (id == asf::kHeaderExtension && !haveExtension) {
-      haveExtension = true;
-      node.kind = Kind::kHeaderExtension;
-      auto reserved = body.Bytes(18);
-      extensionReserved_.assign(reserved.begin(), reserved.end());
-      std::uint32_t dataSize = body.U32();
-      if (!body.ok() || dataSize > body.remaining()) complete_ = false;
-      ParseExtension(body.Take(dataSize < body.remaining() ? dataSize : body.remaining()), extensionChildren_);
-    } else if (id == asf::kStreamProperties) {
-      ParseStreamProperties(body);
-    } else if (id == asf::kStreamBitrateProperties) {
-      ParseStreamBitrates(body);
-    } else if (id == asf::kContentEncryption) {
-      protected_ = true;
-      ByteReader e = body;
-      e.Skip(e.U32());  // secret data
-      e.Skip(e.U32());  // protection type
-      std::uint32_t keyLength = e.U32();
-      auto key = e.Chars(keyLength);
-      if (e.ok()) {
-        keyId_.clear();
-        for (char c : key) {
-          if (c == 0) break;
-          keyId_.push_back(static_cast<unsigned char>(c));
-        }
+    for (const Handler& handler : kHandlers) {
+      if (!(id == handler.id)) continue;
+      bool seen = false;
+      for (const Node& n : nodes_) seen = seen || (handler.kind != Kind::kRaw && n.kind == handler.kind);
+      if (!seen) {
+        (this->*handler.parse)(body);
+        node.kind = handler.kind;
+      } else if (handler.kind == Kind::kContentDescription || handler.kind == Kind::kExtendedContentDescription) {
+        // A second description object: its attributes join the first one's.
+        (this->*handler.parse)(body);
+        node.kind = handler.kind;
+        node.bytes.clear();
       }
-    } else if (id == asf::kExtendedContentEncryption) {
-      protected_ = true;
-      ParseExtendedEncryption(body);
+      break;  // a second File Properties or Header Extension object stays raw
     }
+    if (node.kind != Kind::kRaw && node.bytes.empty()) continue;
     nodes_.push_back(std::move(node));
   }
 }
 
-void AsfFile::ParseExtension(ByteReader r, std::vector<Node>& children) {
-  while (!r.empty()) {
-    std::uint64_t start = r.position();
-    GUID id = asf::ReadGuid(r);
-    std::uint64_t size = r.U64();
-    if (!r.ok() || size < asf::kObjectHeaderSize || size - asf::kObjectHeaderSize > r.remaining()) {
+void AsfFile::ParseHeaderExtension(ByteReader r) {
+  auto reserved = r.Bytes(18);
+  extensionReserved_.assign(reserved.begin(), reserved.end());
+  std::uint32_t dataSize = r.U32();
+  if (!r.ok() || dataSize > r.remaining()) complete_ = false;
+  ByteReader data = r.Take(dataSize < r.remaining() ? dataSize : r.remaining());
+  // Its attribute and language objects are read; every other child is kept raw.
+  while (!data.empty()) {
+    std::uint64_t start = data.position();
+    GUID id = asf::ReadGuid(data);
+    std::uint64_t size = data.U64();
+    if (!data.ok() || size < asf::kObjectHeaderSize || size - asf::kObjectHeaderSize > data.remaining()) {
       complete_ = false;
       return;
     }
-    ByteReader body = r.Take(size - asf::kObjectHeaderSize);
+    ByteReader body = data.Take(size - asf::kObjectHeaderSize);
     if (id == asf::kMetadata) {
       ParseMetadata(body, false);
     } else if (id == asf::kMetadataLibrary) {
@@ -186,9 +181,23 @@ void AsfFile::ParseExtension(ByteReader r, std::vector<Node>& children) {
     } else if (id == asf::kLanguageList) {
       ParseLanguageList(body);
     } else {
-      auto whole = r.bytes().subspan(static_cast<std::size_t>(start), static_cast<std::size_t>(size));
-      children.push_back(Node{Kind::kRaw, Bytes(whole.begin(), whole.end())});
+      auto whole = data.bytes().subspan(static_cast<std::size_t>(start), static_cast<std::size_t>(size));
+      extensionChildren_.push_back(Node{Kind::kRaw, Bytes(whole.begin(), whole.end())});
     }
+  }
+}
+
+void AsfFile::ParseContentEncryption(ByteReader r) {
+  protected_ = true;
+  r.Skip(r.U32());  // secret data
+  r.Skip(r.U32());  // protection type
+  std::uint32_t keyLength = r.U32();
+  auto key = r.Chars(keyLength);
+  if (!r.ok()) return;
+  keyId_.clear();
+  for (char c : key) {
+    if (c == 0) break;
+    keyId_.push_back(static_cast<unsigned char>(c));
   }
 }
 
@@ -313,6 +322,7 @@ void AsfFile::ParseStreamBitrates(ByteReader r) {
 }
 
 void AsfFile::ParseExtendedEncryption(ByteReader r) {
+  protected_ = true;
   std::uint32_t length = r.U32();
   ByteReader data = r.Take(length);
   if (!r.ok()) {

@@ -54,7 +54,8 @@ class AsfFile final : public Container {
   };
 
   void ParseObjects(ByteReader r);
-  void ParseExtension(ByteReader r, std::vector<Node>& children);
+  void ParseHeaderExtension(ByteReader r);
+  void ParseContentEncryption(ByteReader r);
   void ParseContentDescription(ByteReader r);
   void ParseExtendedContentDescription(ByteReader r);
   void ParseMetadata(ByteReader r, bool library);
