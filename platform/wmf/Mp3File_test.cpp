@@ -55,7 +55,10 @@ class WindowsMediaPeerTest : public ::testing::Test {
   std::string Make(const std::string& name, const std::string& options) {
     std::string path = dir_.File(name);
     std::string command = "ffmpeg -v error -f lavfi -i sine=d=1 ";
-    if (name.ends_with(".mp3"))
+    // (ffmpeg refuses a cover where it writes no ID3v2 tag.)
+    if (name.ends_with(".mp3") && options.find("-id3v2_version 0") != std::string::npos)
+      command += "-c:a libmp3lame ";
+    else if (name.ends_with(".mp3"))
       command += "-f lavfi -i color=c=red:s=64x64:d=1 -map 0 -map 1 -frames:v 1 -c:v mjpeg -disposition:v attached_pic "
                  "-c:a libmp3lame ";
     else
@@ -246,6 +249,7 @@ TEST_F(WindowsMediaPeerTest, WritesReadBackByPeers) {
   const Case cases[] = {
       {"MP3, ID3v2.3", "b.mp3", "-id3v2_version 3", "ID3v2_3"},
       {"MP3, ID3v2.4 and ID3v1", "c.mp3", "-id3v2_version 4 -write_id3v1 1", "ID3v2_4"},
+      {"MP3 without tags: the new ID3v2 tag is 2.3", "e.mp3", "-id3v2_version 0", "ID3v2_3"},
       {"WMA", "d.wma", "", nullptr},
   };
   for (const Case& c : cases) {
@@ -264,8 +268,9 @@ TEST_F(WindowsMediaPeerTest, WritesReadBackByPeers) {
     EXPECT_EQ(AudioMd5(path), audioBefore);
     // (ffmpeg's WMA muxer also stores a lower-case "title" attribute, a name of its own that ffprobe prefers.)
     EXPECT_EQ(Exif("-Title", path), "Fr\xC3\xBChling \xE2\x82\xAC");
+    const bool tagged = std::string(c.options).find("-id3v2_version 0") == std::string::npos;
     EXPECT_EQ(Trim(RunCommand("ffprobe -v error -show_entries format_tags=album -of csv=p=0 " + Quote(path)).out),
-              "Album");
+              tagged ? "Album" : "");
     std::string picture = RunCommand("exiftool -b -Picture " + Quote(path)).out;
     EXPECT_EQ(Bytes(picture.begin(), picture.end()), cover);
     if (c.version) {
@@ -472,6 +477,50 @@ TEST_F(WindowsMediaPeerTest, ReadOnlyFilesAreRefusedAndUntouched) {
   std::size_t entries = 0;
   for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir_.path())) ++entries;
   EXPECT_EQ(entries, 2u);
+}
+
+// An MP3 with only an ID3v1 tag: its fields are the attributes, and a write
+// adds an ID3v2.3 tag and updates the ID3v1 tag in place of dropping it.
+TEST_F(WindowsMediaPeerTest, Id3v1FieldsAreReadAndKeptUpToDate) {
+  std::string path = Make("v1.mp3", "-id3v2_version 0");
+  auto field = [](const std::string& text, std::size_t size) {
+    Bytes out(size, 0);
+    std::memcpy(out.data(), text.data(), std::min(text.size(), size));
+    return out;
+  };
+  Bytes tag = {'T', 'A', 'G'};
+  for (const Bytes& part : {field("Old song", 30), field("Old band", 30), field("Old album", 30), field("1987", 4),
+                            field("Remark", 28), Bytes{0, 5, 8}})  // track 5, genre 8 (Jazz)
+    tag.insert(tag.end(), part.begin(), part.end());
+  ASSERT_EQ(tag.size(), 128u);
+  Bytes bytes = ReadBytes(path);
+  bytes.insert(bytes.end(), tag.begin(), tag.end());
+  std::u16string wpath = dir_.Write("v1.mp3", bytes);
+
+  ComPtr<IWMMetadataEditor> editor;
+  ASSERT_EQ(WMCreateEditor(&editor), S_OK);
+  ASSERT_EQ(editor->Open(wpath.c_str()), S_OK);
+  ComPtr<IWMHeaderInfo3> header;
+  ASSERT_EQ(editor.QueryInterface(&header), S_OK);
+  auto list = ReadAll(header);
+  struct Row {
+    const char16_t* name;
+    std::u16string value;
+  };
+  for (const Row& row : {Row{u"Title", u"Old song"}, Row{u"Author", u"Old band"}, Row{u"WM/AlbumTitle", u"Old album"},
+                         Row{u"WM/Year", u"1987"}, Row{u"Description", u"Remark"}, Row{u"WM/TrackNumber", u"5"},
+                         Row{u"WM/Genre", u"Jazz"}}) {
+    const Listed* l = Find(list, row.name);
+    ASSERT_NE(l, nullptr) << std::string(row.name, row.name + std::char_traits<char16_t>::length(row.name));
+    EXPECT_EQ(l->value, asfb::Utf16z(row.value));
+  }
+  Bytes title = asfb::Utf16z(u"New song");
+  ASSERT_EQ(header->SetAttribute(0, u"Title", WMT_TYPE_STRING, title.data(), static_cast<WORD>(title.size())), S_OK);
+  ASSERT_EQ(editor->Flush(), S_OK);
+  EXPECT_EQ(Exif("-ID3v2_3:Title", path), "New song");
+  EXPECT_EQ(Exif("-ID3v2_3:Album", path), "Old album");
+  EXPECT_EQ(Exif("-ID3v1:Title", path), "New song");
+  EXPECT_EQ(Exif("-ID3v1:Album", path), "Old album");
 }
 
 }  // namespace
