@@ -6,8 +6,11 @@
 // first, then the stored ones in file order. Changes stay in memory until
 // Flush, which saves only when something changed (a Flush without effective
 // change leaves the file untouched). "WM/Picture" values travel as WM_PICTURE
-// (see wmsdk.h). Markers, scripts and codec information are not offered
-// (E_NOTIMPL).
+// (see wmsdk.h). Open allows a Flush; OpenEx only when the access asked for
+// includes GENERIC_WRITE (a read-only editor's Flush with changes answers
+// E_ACCESSDENIED). Share modes are not enforced: writers of one file take
+// turns in the replacing writer instead. Markers, scripts and codec
+// information are not offered (E_NOTIMPL).
 //
 // Thread safety: one thread at a time, like the platform's object.
 #pragma once
