@@ -21,8 +21,8 @@ namespace vel::wmf {
 
 namespace {
 
-// TagLib keeps shared state (frame factory, string tables) that is not
-// documented as thread-safe: every use goes through this lock.
+// TagLib keeps shared state (the frame factory, string tables) and does not
+// document itself as thread-safe: every use goes through this lock.
 std::mutex& TagLibLock() {
   static std::mutex lock;
   return lock;

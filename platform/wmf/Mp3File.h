@@ -13,8 +13,10 @@
 // are rewritten, every other frame and tag stays; the ID3v2 version is kept
 // (a new tag is 2.3) and an ID3v1 tag is updated only where there is one.
 //
-// Thread safety: TagLib's parsing is serialised by one process-wide lock; an
-// object is used by one thread at a time.
+// Thread safety: every use of TagLib is serialised by one process-wide lock
+// (TagLib does not promise thread safety; parallel reads without the lock
+// showed no race under ThreadSanitizer, but the lock costs little beside the
+// file reads). An object is used by one thread at a time.
 #pragma once
 
 #include <span>
