@@ -1,9 +1,11 @@
 // The ASF back end through the runtime's editor: attributes in order with
 // their languages, rewriting the header only, and damaged files.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 
 #include "platform/com/comdef.h"
@@ -392,6 +394,35 @@ TEST(AsfFileTest, FilesOver4GiBKeepTheirSize) {
   Opened o2 = OpenEditor(path2);
   ASSERT_EQ(o2.hr, S_OK);
   EXPECT_EQ(ReadAll(o2.header)[0].value, asfb::Le(big, 8));
+}
+
+// A write that runs out of room (a file size limit stands in for a full
+// disk) fails with the writer's Win32 error and leaves the file as it was.
+TEST(AsfFileTest, AFailedWriteLeavesTheFileAlone) {
+  TempDir dir;
+  std::vector<Bytes> children = {asfb::FileProperties(10'000'000, 0, 1000),
+                                 asfb::ContentDescription({u"Song", u"", u"", u"", u""})};
+  Bytes file = asfb::File(children, 200000);
+  auto path = dir.Write("full.wma", file);
+  Opened o = OpenEditor(path);
+  ASSERT_EQ(o.hr, S_OK);
+  Bytes title = Text(u"Other");
+  ASSERT_EQ(o.header->SetAttribute(0, u"Title", WMT_TYPE_STRING, title.data(), static_cast<WORD>(title.size())), S_OK);
+
+  struct rlimit before {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+  auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit limited = before;
+  limited.rlim_cur = 100000;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+  HRESULT hr = o.editor->Flush();
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &before), 0);
+  std::signal(SIGXFSZ, previous);
+
+  EXPECT_TRUE(FAILED(hr));
+  EXPECT_EQ(HRESULT_FACILITY(hr), static_cast<unsigned>(FACILITY_WIN32)) << std::hex << hr;
+  EXPECT_EQ(ReadBytes(dir.File("full.wma")), file);
+  EXPECT_EQ(FilesIn(dir), 1u);
 }
 
 }  // namespace
