@@ -311,6 +311,31 @@ TEST_F(WindowsMediaPeerTest, WmaStreamIsDescribed) {
   EXPECT_EQ(wave.nAvgBytesPerSec * 8, std::stoul(bitrate));
 }
 
+// A video file: the video stream comes first and is not audio.
+TEST_F(WindowsMediaPeerTest, WmvStreamsAreWalkedInOrder) {
+  std::string path = dir_.File("v.wmv");
+  ASSERT_EQ(RunCommand("ffmpeg -v error -f lavfi -i color=c=blue:s=64x48:d=1 -f lavfi -i sine=d=1 -map 0 -map 1 "
+                       "-c:v wmv2 -c:a wmav2 " + Quote(path)).status,
+            0);
+  ComPtr<IWMSyncReader> reader;
+  ASSERT_EQ(WMCreateSyncReader(nullptr, 0, &reader), S_OK);
+  ASSERT_EQ(reader->Open(dir_.WFile("v.wmv").c_str()), S_OK);
+  ComPtr<IWMProfile> profile;
+  ASSERT_EQ(reader.QueryInterface(&profile), S_OK);
+  DWORD streams = 0;
+  ASSERT_EQ(profile->GetStreamCount(&streams), S_OK);
+  ASSERT_EQ(streams, 2u);
+  const GUID* expected[] = {&WMMEDIATYPE_Video, &WMMEDIATYPE_Audio};
+  for (DWORD i = 0; i < streams; ++i) {
+    ComPtr<IWMStreamConfig> config;
+    ASSERT_EQ(profile->GetStream(i, &config), S_OK);
+    GUID type{};
+    ASSERT_EQ(config->GetStreamType(&type), S_OK);
+    EXPECT_TRUE(IsEqualGUID(type, *expected[i])) << i;
+  }
+  EXPECT_EQ(Wave(dir_.WFile("v.wmv")).wFormatTag, 0x161);
+}
+
 // Cut and scrambled copies of real files: opening yields what could be read
 // or a failure, a write either works or leaves the file as it was.
 TEST_F(WindowsMediaPeerTest, DamagedFilesNeverBreakTheRuntime) {
