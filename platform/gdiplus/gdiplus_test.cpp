@@ -7,10 +7,12 @@
 
 #include <cstring>
 #include <map>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/base/ByteWriter.h"
 #include "platform/text.h"
 #include "testing/ChildProcess.h"
 #include "testing/FileBytes.h"
@@ -366,6 +368,100 @@ TEST_F(GdiplusTest, DamagedFilesFailCleanly) {
   const std::u16string text = dir_.Write("text.png", Bytes{'h', 'e', 'l', 'l', 'o', '\n'});
   Image notAnImage(text.c_str());
   EXPECT_NE(notAnImage.GetLastStatus(), Ok);
+}
+
+// One IFD entry: tag, type, count and the value or offset field (a SHORT
+// value sits in the field's first two bytes).
+struct IfdEntry {
+  std::uint16_t tag, type;
+  std::uint32_t count, value;
+};
+
+// A TIFF structure: IFD0 at ifd0Offset (8 when it is where the header says)
+// holding entries, its count field replaced by countField when given, and
+// link as the offset of the next IFD.
+Bytes BuildTiff(vel::ByteOrder order, const std::vector<IfdEntry>& entries, std::uint32_t link,
+                std::uint32_t ifd0Offset = 8, int countField = -1) {
+  Bytes out;
+  vel::ByteWriter w(out, order);
+  w.PutU16(order == vel::ByteOrder::kBig ? 0x4D4D : 0x4949);  // "MM" or "II"
+  w.PutU16(42);
+  w.PutU32(ifd0Offset);
+  w.PutU16(static_cast<std::uint16_t>(countField < 0 ? entries.size() : countField));
+  for (const IfdEntry& e : entries) {
+    w.PutU16(e.tag);
+    w.PutU16(e.type);
+    w.PutU32(e.count);
+    if (e.type == PropertyTagTypeShort && e.count == 1) {
+      w.PutU16(static_cast<std::uint16_t>(e.value));
+      w.PutU16(0);
+    } else {
+      w.PutU32(e.value);
+    }
+  }
+  w.PutU32(link);
+  w.PutBytes(Bytes(16, 0));  // room a value offset may point into
+  return out;
+}
+
+// jpeg with an APP1 EXIF segment holding block inserted after its SOI.
+Bytes WithExif(const Bytes& jpeg, const Bytes& block) {
+  Bytes out(jpeg.begin(), jpeg.begin() + 2);
+  vel::ByteWriter w(out, vel::ByteOrder::kBig);
+  w.PutU16(0xFFE1);
+  w.PutU16(static_cast<std::uint16_t>(2 + 6 + block.size()));
+  w.PutBytes(Bytes{'E', 'x', 'i', 'f', 0, 0});
+  w.PutBytes(block);
+  w.PutBytes(std::span<const std::uint8_t>(jpeg).subspan(2));
+  return out;
+}
+
+TEST_F(GdiplusTest, DamagedExifBlocksReadCleanly) {
+  const std::string jpg = Make("x.jpg");
+  if (jpg.empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  const Bytes jpeg = vel::testing::ReadBytes(jpg);
+  const IfdEntry orientation{PropertyTagOrientation, PropertyTagTypeShort, 1, 6};
+  struct Case {
+    const char* name;
+    std::vector<IfdEntry> entries;
+    std::uint32_t link;
+    std::uint32_t ifd0Offset;
+    int countField;
+    bool hasOrientation;
+  };
+  const std::vector<Case> cases = {
+      {"thumbnail IFD loops to IFD0", {orientation}, 8, 8, -1, true},
+      {"thumbnail IFD past the block", {orientation}, 0x7FFFFFF0, 8, -1, true},
+      {"entry count beyond the data", {orientation}, 0, 8, 300, true},
+      {"value offset past the block", {orientation, {PropertyTagXResolution, PropertyTagTypeRational, 1, 0xFFFF0000}},
+       0, 8, -1, true},
+      {"count larger than the data", {orientation, {PropertyTagEquipMake, PropertyTagTypeASCII, 0x7FFFFFFF, 8}}, 0, 8,
+       -1, true},
+      {"EXIF IFD pointing at IFD0", {orientation, {PropertyTagExifIFD, PropertyTagTypeLong, 1, 8}}, 0, 8, -1, true},
+      {"IFD0 past the block", {orientation}, 0, 0x7FFFFF00, -1, false},
+  };
+  for (const vel::ByteOrder order : {vel::ByteOrder::kLittle, vel::ByteOrder::kBig}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(::testing::Message() << c.name << (order == vel::ByteOrder::kBig ? " MM" : " II"));
+      const Bytes block = BuildTiff(order, c.entries, c.link, c.ifd0Offset, c.countField);
+      const std::u16string path = dir_.Write("damaged.jpg", WithExif(jpeg, block));
+      Image image(path.c_str());
+      ASSERT_EQ(image.GetLastStatus(), Ok);
+      EXPECT_EQ(image.GetWidth(), 64u);
+      const std::vector<ItemCopy> items = ReadItems(image);
+      EXPECT_EQ(image.GetLastStatus(), Ok);
+      std::map<PROPID, ItemCopy> byId;
+      for (const ItemCopy& item : items) {
+        EXPECT_TRUE(byId.emplace(item.id, item).second) << "tag listed twice: " << std::hex << item.id;
+        EXPECT_EQ(item.value.size() % (item.type == PropertyTagTypeShort ? 2 : 1), 0u);
+      }
+      const auto found = byId.find(PropertyTagOrientation);
+      ASSERT_EQ(found != byId.end(), c.hasOrientation);
+      if (c.hasOrientation) {
+        EXPECT_EQ(FirstNumber(found->second), 6);
+      }
+    }
+  }
 }
 
 TEST_F(GdiplusTest, ImagesOnSeveralThreadsReadTheSame) {
