@@ -72,23 +72,34 @@ void NoUnhook(ULONG_PTR) {}
 // holds it unless a file packs megabytes of other segments before it.
 constexpr std::size_t kHeaderReadLimit = 1u << 20;
 
-// Reads up to limit bytes from the start of path; the Status of a failure to open.
-Status ReadFilePrefix(const std::string& path, std::size_t limit, std::vector<std::uint8_t>& bytes) {
-  bytes.clear();
+// Opens path for reading: fd, or -1 with the Status of the failure.
+int OpenForReading(const std::string& path, Status& status) {
   int fd;
   do {
     fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
-    if (errno == ENOENT || errno == ENOTDIR) return FileNotFound;
-    if (errno == EACCES || errno == EPERM) return AccessDenied;
-    return Win32Error;
+    status = (errno == ENOENT || errno == ENOTDIR) ? FileNotFound
+             : (errno == EACCES || errno == EPERM)  ? AccessDenied
+                                                    : Win32Error;
+    return -1;
   }
   struct stat info;
   if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
     close(fd);
-    return AccessDenied;  // as opening a folder for reading is refused on the platform
+    status = AccessDenied;  // as opening a folder for reading is refused on the platform
+    return -1;
   }
+  status = Ok;
+  return fd;
+}
+
+// Reads up to limit bytes from the start of path (fewer when it cannot be read).
+std::vector<std::uint8_t> ReadFilePrefix(const std::string& path, std::size_t limit) {
+  std::vector<std::uint8_t> bytes;
+  Status status;
+  const int fd = OpenForReading(path, status);
+  if (fd < 0) return bytes;
   bytes.resize(limit);
   std::size_t have = 0;
   while (have < limit) {
@@ -99,7 +110,7 @@ Status ReadFilePrefix(const std::string& path, std::size_t limit, std::vector<st
   }
   close(fd);
   bytes.resize(have);
-  return Ok;
+  return bytes;
 }
 
 }  // namespace
@@ -162,11 +173,14 @@ Image::Image(const WCHAR* filename, BOOL useEmbeddedColorManagement) {
     lastResult_ = mapped.error == ERROR_INVALID_PARAMETER ? InvalidParameter : FileNotFound;
     return;
   }
-  std::vector<std::uint8_t> head;
-  if (const Status opened = ReadFilePrefix(mapped.path, kHeaderReadLimit, head); opened != Ok) {
+  // The library calls every failure to open OutOfMemory: ours say why.
+  Status opened;
+  const int fd = OpenForReading(mapped.path, opened);
+  if (fd < 0) {
     lastResult_ = opened;
     return;
   }
+  close(fd);
   const std::u16string libraryPath = vel::FromUtf8(mapped.path);
   auto content = std::make_unique<Content>();
   GUID format{};
@@ -193,6 +207,7 @@ Image::Image(const WCHAR* filename, BOOL useEmbeddedColorManagement) {
     }
   }
   if (SameGuid(format, kImageFormatJpeg)) {
+    const std::vector<std::uint8_t> head = ReadFilePrefix(mapped.path, kHeaderReadLimit);
     if (const auto block = vel::gdiplus::FindJpegExifBlock(head)) {
       if (const auto layout = vel::gdiplus::WalkExifBlock(*block)) content->properties.FixUpExif(*layout);
     }
