@@ -316,7 +316,11 @@ Status Image::GetPropertySize(UINT* totalBufferSize, UINT* numProperties) {
 }
 
 Status Image::GetAllPropertyItems(UINT totalBufferSize, UINT numProperties, PropertyItem* allItems) {
-  if (content_ == nullptr) return SetStatus(InvalidParameter);
+  if (content_ == nullptr) {
+    // An empty list clears the records the caller passed; the call fails all the same.
+    vel::gdiplus::PropertyList().GetAll(totalBufferSize, numProperties, allItems);
+    return SetStatus(InvalidParameter);
+  }
   return SetStatus(content_->properties.GetAll(totalBufferSize, numProperties, allItems));
 }
 

@@ -234,10 +234,24 @@ TEST_F(GdiplusTest, OpensModulePathForms) {
       EXPECT_EQ(image.GetWidth(), 16u);
     } else {
       EXPECT_EQ(status, c.expected);
-      // An image with no content: every call fails and says so.
+      // An image with no content: every call fails, says so, and clears its outputs.
       EXPECT_EQ(image.GetWidth(), 0u);
       EXPECT_EQ(image.GetPropertyCount(), 0u);
       EXPECT_EQ(image.GetLastStatus(), InvalidParameter);
+      UINT total = 9, count = 9;
+      EXPECT_EQ(image.GetPropertySize(&total, &count), InvalidParameter);
+      EXPECT_EQ(total, 0u);
+      EXPECT_EQ(count, 0u);
+      std::vector<std::uint8_t> records(2 * sizeof(PropertyItem), 0xAB);
+      EXPECT_EQ(image.GetAllPropertyItems(static_cast<UINT>(records.size()), 2,
+                                          reinterpret_cast<PropertyItem*>(records.data())),
+                InvalidParameter);
+      EXPECT_THAT(records, ::testing::Each(0));
+      std::vector<std::uint8_t> item(sizeof(PropertyItem) + 8, 0xAB);
+      EXPECT_EQ(image.GetPropertyItem(PropertyTagOrientation, static_cast<UINT>(item.size()),
+                                      reinterpret_cast<PropertyItem*>(item.data())),
+                InvalidParameter);
+      EXPECT_THAT(std::vector<std::uint8_t>(item.begin(), item.begin() + sizeof(PropertyItem)), ::testing::Each(0));
     }
   }
   Image none(nullptr);
