@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 // The library's message codes, to name the code a report must carry.
@@ -149,6 +150,32 @@ TEST_F(YImageTest, EveryPrefixOfAJpegEndsInASizeOrAReportAndPrintsNothing) {
     }
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
   }
+}
+
+TEST_F(YImageTest, HeaderReadsOnSeveralThreadsKeepTheirOwnErrors) {
+  const std::u16string good = Make("good.jpg", "40x30");
+  const std::u16string bad = dir_.Write("bad.jpg", Bytes{'G', 'I', 'F', '8', '9', 'a', 0, 0});
+  std::vector<int> wrong(4, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 25; ++i) {
+        if ((t + i) % 2 == 0) {
+          const SIZE size = CYImageProcessor::GetJPEGImageSize(good);
+          if (size.cx != 40 || size.cy != 30) ++wrong[t];
+          continue;
+        }
+        try {
+          CYImageProcessor::GetJPEGImageSize(bad);
+          ++wrong[t];
+        } catch (const CYException& x) {
+          if (U8(Origin(x, u"LibJPEGErrorCode")) != std::to_string(JERR_NO_SOI)) ++wrong[t];
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_THAT(wrong, ::testing::ElementsAre(0, 0, 0, 0));
 }
 
 TEST_F(YImageTest, LoadsEachFormatWithItsSize) {
