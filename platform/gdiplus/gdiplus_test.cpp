@@ -7,6 +7,8 @@
 
 #include <cstring>
 #include <map>
+#include <set>
+#include <sstream>
 #include <span>
 #include <string>
 #include <thread>
@@ -260,24 +262,32 @@ TEST_F(GdiplusTest, OpensModulePathForms) {
 
 // The file and its EXIF block in both byte orders: numbers come out in the
 // platform's order, and the thumbnail's own values under the thumbnail tags.
-class GdiplusExifTest : public GdiplusTest, public ::testing::WithParamInterface<const char*> {};
+class GdiplusExifTest : public GdiplusTest, public ::testing::WithParamInterface<const char*> {
+ protected:
+  // A JPEG whose EXIF block in byte order GetParam() holds main-image and
+  // thumbnail values; empty when the tools are missing.
+  std::string MakeExifJpeg() {
+    if (!vel::testing::HaveTool("exiftool")) return {};
+    const std::string jpg = Make("e.jpg");
+    const std::string thumb = Make("t.jpg", "16x12");
+    if (jpg.empty() || thumb.empty()) return {};
+    const std::string order = GetParam();
+    const auto written = vel::testing::RunCommand(
+        "exiftool -q -q -overwrite_original -ExifByteOrder=" + order +
+        " -Make=Maker -Orientation#=6 -XResolution=72 -ExposureTime=0.01 -FNumber=2.8 -ISO=200"
+        " -ExposureCompensation=-0.5 '-DateTimeOriginal=2008:10:05 14:03:59' -ExifImageWidth=64 -ExifVersion=0230"
+        " '-ThumbnailImage<=" + thumb + "' -IFD1:Orientation#=3 -IFD1:ResolutionUnit#=3 -IFD1:XResolution=300 '" +
+        jpg + "'");
+    EXPECT_EQ(written.status, 0);
+    const auto check = vel::testing::RunCommand("exiftool -s3 -ExifByteOrder '" + jpg + "'");
+    EXPECT_THAT(check.out, ::testing::HasSubstr(order == "MM" ? "Big-endian" : "Little-endian"));
+    return jpg;
+  }
+};
 
 TEST_P(GdiplusExifTest, NumbersInPlatformOrderAndThumbnailTags) {
-  if (!vel::testing::HaveTool("exiftool")) GTEST_SKIP() << "exiftool is not installed";
-  const std::string jpg = Make("e.jpg");
-  const std::string thumb = Make("t.jpg", "16x12");
-  if (jpg.empty() || thumb.empty()) GTEST_SKIP() << "ffmpeg is not installed";
-  const std::string order = GetParam();
-  const auto written = vel::testing::RunCommand(
-      "exiftool -q -q -overwrite_original -ExifByteOrder=" + order +
-      " -Make=Maker -Orientation#=6 -XResolution=72 -ExposureTime=0.01 -FNumber=2.8 -ISO=200"
-      " -ExposureCompensation=-0.5 '-DateTimeOriginal=2008:10:05 14:03:59' -ExifImageWidth=64 -ExifVersion=0230"
-      " '-ThumbnailImage<=" + thumb + "' -IFD1:Orientation#=3 -IFD1:ResolutionUnit#=3 -IFD1:XResolution=300 '" +
-      jpg + "'");
-  ASSERT_EQ(written.status, 0);
-  const auto check = vel::testing::RunCommand("exiftool -s3 -ExifByteOrder '" + jpg + "'");
-  ASSERT_THAT(check.out, ::testing::HasSubstr(order == "MM" ? "Big-endian" : "Little-endian"));
-
+  const std::string jpg = MakeExifJpeg();
+  if (jpg.empty()) GTEST_SKIP() << "exiftool or ffmpeg is not installed";
   Image image(vel::FromUtf8(jpg).c_str());
   ASSERT_EQ(image.GetLastStatus(), Ok);
   const std::vector<ItemCopy> items = ReadItems(image);
@@ -324,6 +334,55 @@ TEST_P(GdiplusExifTest, NumbersInPlatformOrderAndThumbnailTags) {
     EXPECT_EQ((ItemCopy{records[i].id, records[i].type, value ? Bytes(value, value + records[i].length) : Bytes{}}),
               items[i]);
   }
+}
+
+// Every number exiftool reads from the main image's, the EXIF and the
+// thumbnail IFD is the number of the item with that tag (the thumbnail's
+// under its thumbnail number).
+TEST_P(GdiplusExifTest, NumbersAgreeWithExiftool) {
+  const std::string jpg = MakeExifJpeg();
+  if (jpg.empty()) GTEST_SKIP() << "exiftool or ffmpeg is not installed";
+  const auto listed = vel::testing::RunCommand("exiftool -n -G1 -H -a -s -IFD0:all -ExifIFD:all -IFD1:all '" + jpg + "'");
+  ASSERT_EQ(listed.status, 0);
+
+  Image image(vel::FromUtf8(jpg).c_str());
+  ASSERT_EQ(image.GetLastStatus(), Ok);
+  std::map<PROPID, ItemCopy> byId;
+  for (const ItemCopy& item : ReadItems(image)) byId.emplace(item.id, item);
+  const std::map<PROPID, PROPID> thumbnailIds = {
+      {0x0103, PropertyTagThumbnailCompression}, {0x0112, PropertyTagThumbnailOrientation},
+      {0x011A, PropertyTagThumbnailResolutionX}, {0x011B, PropertyTagThumbnailResolutionY},
+      {0x0128, PropertyTagThumbnailResolutionUnit},
+  };
+
+  std::istringstream lines(listed.out);
+  std::string line;
+  std::set<PROPID> compared;
+  while (std::getline(lines, line)) {
+    // "[IFD1]          0x0112 Orientation                     : 3"
+    std::istringstream fields(line);
+    std::string group, hexId, name, colon, value;
+    if (!(fields >> group >> hexId >> name >> colon) || colon != ":" || hexId.rfind("0x", 0) != 0) continue;
+    std::getline(fields >> std::ws, value);
+    PROPID id = static_cast<PROPID>(std::stoul(hexId, nullptr, 16));
+    if (group == "[IFD1]") {
+      if (id == PropertyTagJPEGInterFormat || id == PropertyTagJPEGInterLength) continue;  // the thumbnail's place
+      ASSERT_TRUE(thumbnailIds.count(id)) << line;
+      id = thumbnailIds.at(id);
+    }
+    SCOPED_TRACE(line);
+    const auto found = byId.find(id);
+    ASSERT_NE(found, byId.end());
+    const WORD type = found->second.type;
+    if (type == PropertyTagTypeASCII || type == PropertyTagTypeUndefined || type == PropertyTagTypeByte) continue;
+    EXPECT_NEAR(FirstNumber(found->second), std::stod(value), 1e-9);
+    compared.insert(id);
+  }
+  // Not an empty listing: the numbers written above were among those compared.
+  EXPECT_THAT(compared, ::testing::IsSupersetOf({PropertyTagOrientation, PropertyTagXResolution,
+                                                 PropertyTagExifExposureTime, PropertyTagExifExposureBias,
+                                                 PropertyTagThumbnailOrientation, PropertyTagThumbnailResolutionX,
+                                                 PropertyTagThumbnailResolutionUnit}));
 }
 
 INSTANTIATE_TEST_SUITE_P(ByteOrders, GdiplusExifTest, ::testing::Values("II", "MM"));
