@@ -54,7 +54,6 @@ TEST_F(RegistryNotifyTest, WakesForWatchedChangesOnly) {
        [&] { SetDword(writer, nullptr, 4); }},
   };
   for (const Case& c : cases) {
-    std::atomic<bool> woken{false};
     auto wait = Watch(key, c.subtree, c.filter);
     if (c.ignored) {
       c.ignored();

@@ -106,7 +106,7 @@ class Db {
 // A cached statement, reset and unbound again when the object goes.
 class Stmt {
  public:
-  Stmt(Db& db, const char* sql) : db_(db), s_(db.Prepare(sql)) {}
+  Stmt(Db& db, const char* sql) : s_(db.Prepare(sql)) {}
   ~Stmt();
   Stmt(const Stmt&) = delete;
   Stmt& operator=(const Stmt&) = delete;
@@ -123,7 +123,6 @@ class Stmt {
   std::string ColText(int column) const;
 
  private:
-  Db& db_;
   sqlite3_stmt* s_;
 };
 
