@@ -225,6 +225,7 @@ ComPtr<IVelItem> CVelItemAudio::ReadAacMetaData(const std::u16string& path, bool
     Add(properties, _variant_t(std::u16string_view(path)), u"URI", kCoreNamespace);
     CMetaDataItemList records;
     CAacEditor editor;
+    editor.SetReadOnly(readPicture);
     if (editor.Read(path, records)) {
       for (const CMetaDataItem& record : records) {
         if (!readPicture && record.name == kPicture && record.namespaceUri == kExtendedNamespace) continue;

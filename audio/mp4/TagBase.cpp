@@ -108,7 +108,7 @@ void CTagBase::ReadUserData(Bytes bytes, const Mp4Atom& udta) {
     bool reading = true;
     while (auto item = items.Next()) {
       if (reading) reading = ReadItem(bytes, *item);
-      if (!reading) {
+      if (!reading && !readOnly_) {
         // Nothing from a "free" item on is read, but it is all written back.
         CTagFrame kept;
         kept.name = std::string(vel::mp4::StoredType(bytes, *item));
@@ -124,9 +124,10 @@ bool CTagBase::ReadItem(Bytes bytes, const Mp4Atom& item) {
   return YErrorFrame(VEL_FRAME(u"CTagBase::ReadItem"), [&]() {
     const std::string_view type = vel::mp4::StoredType(bytes, item);
     if (AsciiEqualsNoCase(type, "free")) return false;
+    if (readOnly_ && !withPictures_ && AsciiEqualsNoCase(type, "covr")) return true;
     CTagFrame frame;
     frame.name = std::string(type);
-    frame.raw = vel::mp4::RawAtom(bytes, item, byteOrder_);
+    if (!readOnly_) frame.raw = vel::mp4::RawAtom(bytes, item, byteOrder_);
     frame.opaque = true;  // until a value has been decoded
     vel::mp4::DecodeItem(bytes, item, byteOrder_, frame);
     frames_.push_back(std::move(frame));

@@ -42,6 +42,15 @@ class CTagBase {
   // list is replaced. False when the bytes are neither or the parse failed.
   bool ParseImage(std::span<const std::uint8_t> bytes, std::u16string_view extension);
 
+  // For a parse that no write follows (call before ParseImage): frames keep
+  // no copy of their item's bytes, and without pictures the cover is not
+  // decoded at all, so its pages are never read. A picture of many megabytes
+  // then costs a display read nothing.
+  void SetReadOnly(bool withPictures) noexcept {
+    readOnly_ = true;
+    withPictures_ = withPictures;
+  }
+
   // Appends one record per AudioPropertyMap row that a frame holds a value
   // for, in table order; "Duration" in seconds and "SamplingFrequency" as
   // VT_R8.
@@ -113,4 +122,6 @@ class CTagBase {
   std::vector<CTagFrame> frames_;
   vel::ByteOrder byteOrder_ = vel::ByteOrder::kBig;
   bool movie_ = false;
+  bool readOnly_ = false;     // SetReadOnly: no raw item copies
+  bool withPictures_ = true;  // SetReadOnly: decode the cover
 };

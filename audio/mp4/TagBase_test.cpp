@@ -99,6 +99,31 @@ TEST(TagReadTest, ByteArraysKeepTheirDataType) {
   EXPECT_EQ(bytes, Text(" 0000"));
 }
 
+// A read that no write follows keeps no copies of the items' bytes, and
+// without pictures leaves the cover undecoded; the other values are the same.
+TEST(TagReadTest, ReadOnlyParsesKeepNoItemBytes) {
+  const ByteVec png = {0x89, 'P', 'N', 'G', 1, 2, 3};
+  const auto file = SmallFile(Cat({Item("covr", 14, png), Item("\xA9nam", 1, Text("Song"))}));
+  for (const bool withPictures : {true, false}) {
+    SCOPED_TRACE(withPictures);
+    CTagBase base;
+    base.SetReadOnly(withPictures);
+    ASSERT_TRUE(base.ParseImage(file, u".m4a"));
+    for (const CTagFrame& frame : base.Frames()) EXPECT_TRUE(frame.raw.empty()) << frame.name;
+    EXPECT_EQ(Find(base, "covr") != nullptr, withPictures);
+    const CTagFrame* title = Find(base, "\xA9nam");
+    ASSERT_NE(title, nullptr);
+    EXPECT_EQ(title->value, _variant_t(u"Song"));
+  }
+  CTagBase writable;
+  ASSERT_TRUE(writable.ParseImage(file, u".m4a"));
+  for (const CTagFrame& frame : writable.Frames()) {
+    if (!frame.computed) {
+      EXPECT_FALSE(frame.raw.empty()) << frame.name;
+    }
+  }
+}
+
 TEST(TagReadTest, DecodeItemTextTable) {
   struct Row {
     const char* name;
