@@ -88,6 +88,35 @@ TEST_F(CliVideoTest, ReadsTheFiguresOfEncodedVideo) {
   }
 }
 
+// MP4 and 3GP files leave the frame size of MPEG-4 Part 2 and H.263 video to
+// the codec's headers.
+TEST_F(CliVideoTest, FrameSizesFromTheCodecsHeaders) {
+  struct Case {
+    const char* file;
+    const char* codecs;
+    const char* size;
+  };
+  const Case cases[] = {
+      {"part2.mp4", "-c:v mpeg4", "320x240"},
+      {"part2.3gp", "-c:v mpeg4", "176x144"},
+      {"h263.3gp", "-c:v h263", "352x288"},
+      {"small.3gp", "-c:v h263", "128x96"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string path = dir_ + "/" + c.file;
+    const std::string command = std::string("ffmpeg -v error -y -f lavfi -i testsrc=size=") + c.size +
+                                ":rate=10:d=1 " + c.codecs + " " + path;
+    ASSERT_EQ(RunCommand(command).status, 0) << command;
+    const Result r = Velitems("read --json " + path);
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto p = ItemJsonProperties(r.out);
+    const std::string size = c.size;
+    EXPECT_EQ(p["Width"].value, size.substr(0, size.find('x')));
+    EXPECT_EQ(p["Height"].value, size.substr(size.find('x') + 1));
+  }
+}
+
 TEST_F(CliVideoTest, AudioOnlyContainersGoToTheAudioPlugin) {
   const std::string cover = Make("cover.jpg", "-f lavfi -i color=c=blue:s=64x64 -frames:v 1");
   struct Case {

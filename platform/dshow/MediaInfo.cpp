@@ -15,8 +15,11 @@ extern "C" {
 #include <cstdarg>
 #include <limits>
 #include <mutex>
+#include <optional>
+#include <span>
 #include <string>
 
+#include "platform/dshow/FrameSize.h"
 #include "platform/dshow/MediaInfo.h"
 #include "platform/dshow/dshow.h"
 #include "platform/win32/paths.h"
@@ -138,6 +141,35 @@ void TakeVideoFigures(const AVStream* s, MediaInfo& info) {
     info.frames = std::llround(static_cast<double>(duration) * 1e-7 * fps);
 }
 
+// MPEG-4 Part 2 and H.263 streams in MP4 and 3GP files leave the frame size
+// to the codec's headers, which the graph reads itself rather than decode:
+// the decoder configuration, else the first frame of the stream.
+void FrameSizeFromHeaders(AVFormatContext* ctx, const AVStream* s, MediaInfo& info) {
+  const AVCodecID id = s->codecpar->codec_id;
+  const bool mpeg4 = id == AV_CODEC_ID_MPEG4;
+  if (!mpeg4 && id != AV_CODEC_ID_H263 && id != AV_CODEC_ID_H263P) return;
+  std::optional<FrameSize> size;
+  if (mpeg4 && s->codecpar->extradata != nullptr && s->codecpar->extradata_size > 0)
+    size = Mpeg4VolFrameSize({s->codecpar->extradata, static_cast<std::size_t>(s->codecpar->extradata_size)});
+  if (!size) {
+    AVPacket* packet = av_packet_alloc();
+    // Packets of other streams may come first; only the stream's first counts.
+    for (int read = 0; packet != nullptr && read < 64 && av_read_frame(ctx, packet) >= 0; ++read) {
+      const bool ours = packet->stream_index == s->index;
+      if (ours && packet->data != nullptr && packet->size > 0) {
+        const std::span<const std::uint8_t> bytes(packet->data, static_cast<std::size_t>(packet->size));
+        size = mpeg4 ? Mpeg4VolFrameSize(bytes) : H263FrameSize(bytes);
+      }
+      av_packet_unref(packet);
+      if (ours) break;
+    }
+    av_packet_free(&packet);
+  }
+  if (!size) return;
+  info.width = size->width;
+  info.height = size->height;
+}
+
 HRESULT Open(const std::string& path, Input& in) {
   const std::string url = "file:" + path;
   {
@@ -193,7 +225,10 @@ HRESULT ReadMediaInfo(const char16_t* path, MediaInfo& out) {
     stream.renders = avcodec_find_decoder(s->codecpar->codec_id) != nullptr;
     info.streams.push_back(stream);
     info.duration = std::max(info.duration, StreamDuration(s));
-    if (stream.kind == StreamKind::kVideo && stream.renders && !info.hasVideo) TakeVideoFigures(s, info);
+    if (stream.kind == StreamKind::kVideo && stream.renders && !info.hasVideo) {
+      TakeVideoFigures(s, info);
+      if (info.width <= 0 || info.height <= 0) FrameSizeFromHeaders(in.ctx, s, info);
+    }
   }
   if (info.streams.empty()) return VFW_E_INVALID_FILE_FORMAT;
   if (info.duration == 0 && in.ctx->duration != AV_NOPTS_VALUE && in.ctx->duration > 0)
