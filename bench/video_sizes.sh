@@ -2,7 +2,9 @@
 # Reading a video's figures costs about the same for a 10 MB and a 1 GB file:
 # the media graph probes the container's headers, it never decodes the
 # stream. Times `velitems read` of an MP4 and an AVI of each size against
-# `ffprobe` (and `mediainfo` when installed), best of three runs each.
+# `ffprobe` (and `mediainfo` when installed), best of three runs each; then
+# videos per second over a folder of small videos of five containers:
+# `velitems read -r` (one process) against ffprobe run once per file.
 #
 #   bench/video_sizes.sh [BUILD_DIR]
 #
@@ -50,5 +52,30 @@ for ext in mp4 avi; do
     printf '%-22s %8s ms %8s ms\n' "mediainfo .$ext" "$(best mediainfo "$small")" "$(best mediainfo "$large")"
   fi
 done
-command -v mediainfo >/dev/null || echo "mediainfo: not installed, not compared (apt-get install mediainfo)"
+
+# A corpus of small videos: videos per second.
+corpus="$work/corpus"
+mkdir -p "$corpus"
+for spec in "mp4:-c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac" "3gp:-c:v h263 -s 176x144 -c:a aac" \
+  "avi:-c:v mpeg4 -c:a mp2" "wmv:-c:v wmv2 -c:a wmav2" "mpg:-c:v mpeg1video -c:a mp2"; do
+  ext=${spec%%:*}
+  # shellcheck disable=SC2086
+  ffmpeg -v error -y -f lavfi -i testsrc=size=320x240:rate=25:d=2 -f lavfi -i sine=d=2 ${spec#*:} "$work/one.$ext"
+  for i in $(seq 1 40); do cp "$work/one.$ext" "$corpus/$i.$ext"; done
+done
+count=$(find "$corpus" -type f | wc -l)
+perSecond() { awk -v n="$count" -v ms="$1" 'BEGIN { printf "%.0f", n * 1000 / ms }'; }
+probeAll() { for f in "$corpus"/*; do ffprobe -v error -show_format -show_streams "$f"; done; }
+t=$(best "$velitems" read --json -r "$corpus")
+printf '%-34s %6s videos/s\n' "velitems read -r ($count videos)" "$(perSecond "$t")"
+t=$(best "$velitems" read --json -r -j 2 "$corpus")
+printf '%-34s %6s videos/s\n' "velitems read -r -j 2" "$(perSecond "$t")"
+t=$(best probeAll)
+printf '%-34s %6s videos/s\n' "ffprobe, one process per file" "$(perSecond "$t")"
+if command -v mediainfo >/dev/null; then
+  t=$(best mediainfo --Output=JSON "$corpus")
+  printf '%-34s %6s videos/s\n' "mediainfo" "$(perSecond "$t")"
+else
+  echo "mediainfo: not installed, not compared (apt-get install mediainfo)"
+fi
 ls -l "$work"/*.mp4 "$work"/*.avi | awk '{ printf "%s %d bytes\n", $NF, $5 }'
