@@ -8,6 +8,7 @@
 #include "image/ImagePropertyMap.h"
 #include "image/MetadataText.h"
 #include "platform/base/ByteOrder.h"
+#include "platform/base/UniqueAny.h"
 #include "platform/gdiplus/gdiplus.h"
 #include "ylib/YLogging.h"
 
@@ -28,24 +29,14 @@ std::uint32_t U32(std::span<const std::uint8_t> v, std::size_t at = 0) {
   return vel::LoadU32Unchecked(v.data() + at, vel::ByteOrder::kLittle);
 }
 
-// The property's RAII owner of one GDI+ start-up.
-class GdiPlusSession {
- public:
-  GdiPlusSession() {
-    Gdiplus::GdiplusStartupInput input;
-    started_ = Gdiplus::GdiplusStartup(&token_, &input, nullptr) == Gdiplus::Ok;
-  }
-  ~GdiPlusSession() {
-    if (started_) Gdiplus::GdiplusShutdown(token_);
-  }
-  GdiPlusSession(const GdiPlusSession&) = delete;
-  GdiPlusSession& operator=(const GdiPlusSession&) = delete;
-  bool started() const { return started_; }
-
- private:
-  ULONG_PTR token_ = 0;
-  bool started_ = false;
+// A GDI+ start-up token, shut down when its owner goes.
+struct GdiPlusTokenTraits {
+  using Type = ULONG_PTR;
+  static Type Invalid() noexcept { return 0; }
+  static bool IsValid(Type token) noexcept { return token != 0; }
+  static void Close(Type token) noexcept { Gdiplus::GdiplusShutdown(token); }
 };
+using UniqueGdiPlusToken = vel::UniqueAny<GdiPlusTokenTraits>;
 
 }  // namespace
 
@@ -94,8 +85,10 @@ ConvertedProperty GDI2Prop(std::uint32_t tag, std::uint16_t type, std::span<cons
           const std::string text(reinterpret_cast<const char*>(value.data()), value.size());
           out.value = _variant_t(std::u16string_view(DecodeMetadataText(text, CP_ACP)));
         } else if (IsIntegerType(row->variantType)) {
-          if (value.size() == 4 && (row->variantType == VT_UI4 || row->variantType == VT_I4))
-            out.value = _variant_t(static_cast<unsigned int>(U32(value)), row->variantType);
+          if (value.size() == 4 && row->variantType == VT_UI4)
+            out.value = _variant_t(static_cast<unsigned int>(U32(value)), VT_UI4);
+          else if (value.size() == 4 && row->variantType == VT_I4)
+            out.value = _variant_t(static_cast<int>(U32(value)), VT_I4);
           else
             LogLeftOut(tag, "held an undefined value of no integer size");
         }
@@ -110,8 +103,9 @@ ConvertedProperty GDI2Prop(std::uint32_t tag, std::uint16_t type, std::span<cons
 }
 
 void ReadGdiPlusProperties(std::u16string_view path, IVelProperties* properties, const YFrame& f) {
-  GdiPlusSession session;
-  if (!session.started()) return;
+  UniqueGdiPlusToken token;
+  const Gdiplus::GdiplusStartupInput input;
+  if (Gdiplus::GdiplusStartup(token.put(), &input, nullptr) != Gdiplus::Ok) return;
   const std::u16string file(path);
   Gdiplus::Image image(file.c_str());
   const UINT count = image.GetPropertyCount();
