@@ -7,6 +7,8 @@
 
 #include <cmath>
 #include <filesystem>
+#include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,7 @@
 #include "image/ExifReader.h"
 #include "image/ExifWriter.h"
 #include "image/ImageKeywords.h"
+#include "platform/base/ByteWriter.h"
 #include "platform/com/oleauto.h"
 #include "platform/text.h"
 #include "testing/ChildProcess.h"
@@ -268,6 +271,119 @@ TEST_F(ImageFilesTest, DamagedAndForeignFilesReadWhatTheyCan) {
   vel::image::WriteExifProperties(vel::FromUtf8(png), item, kFrame);
   EXPECT_EQ(ReadBytes(png), pngBytes);
   EXPECT_EQ(vel::image::ReadKeywordsOfFile(vel::FromUtf8(png), kFrame).vt, VT_EMPTY);
+}
+
+// An EXIF block in the given byte order: IFD0 with Make ("Camera") and the EXIF
+// IFD pointer, the EXIF IFD with FNumber 28/10. spoil may change any field
+// through the offsets it is handed.
+struct ExifLayout {
+  std::size_t ifd0NextOffset;  // where IFD0's next-IFD offset sits
+  std::size_t makeCount;       // where Make's count sits
+  std::size_t makeOffset;      // where Make's value offset sits
+  std::size_t exifCount;       // where the EXIF IFD's entry count sits
+  std::size_t fnumberCount;    // where FNumber's count sits
+};
+Bytes ExifBlock(vel::ByteOrder order, const std::function<void(Bytes&, const ExifLayout&)>& spoil) {
+  std::vector<std::uint8_t> tiff;
+  vel::ByteWriter w(tiff, order);
+  w.PutChars(order == vel::ByteOrder::kBig ? "MM" : "II");
+  w.PutU16(42);
+  w.PutU32(8);
+  ExifLayout at{};
+  w.PutU16(2);  // IFD0 at 8: 2 entries, then the next-IFD offset
+  w.PutU16(0x010F);
+  w.PutU16(2);
+  at.makeCount = w.position();
+  w.PutU32(7);
+  at.makeOffset = w.position();
+  w.PutU32(38);  // "Camera\0" after IFD0 (longer than 4 bytes: not in the entry)
+  w.PutU16(0x8769);
+  w.PutU16(4);
+  w.PutU32(1);
+  w.PutU32(46);  // the EXIF IFD
+  at.ifd0NextOffset = w.position();
+  w.PutU32(0);
+  w.PutChars(std::string_view("Camera\0\0", 8));  // at 38, padded to a word
+  at.exifCount = w.position();                      // EXIF IFD at 46: 1 entry
+  w.PutU16(1);
+  w.PutU16(0x829D);
+  w.PutU16(5);
+  at.fnumberCount = w.position();
+  w.PutU32(1);
+  w.PutU32(64);  // the rational after the EXIF IFD
+  w.PutU32(0);
+  w.PutU32(28);  // at 64
+  w.PutU32(10);
+  Bytes block(tiff.begin(), tiff.end());
+  if (spoil) spoil(block, at);
+  return block;
+}
+
+// A JPEG with the EXIF block as its APP1 segment, before the picture's own segments.
+Bytes WithExif(const Bytes& jpeg, const Bytes& tiff) {
+  std::vector<std::uint8_t> out;
+  vel::ByteWriter w(out, vel::ByteOrder::kBig);
+  w.PutU16(0xFFD8);
+  w.PutU16(0xFFE1);
+  w.PutU16(static_cast<std::uint16_t>(2 + 6 + tiff.size()));
+  w.PutChars(std::string_view("Exif\0\0", 6));
+  w.PutBytes(tiff);
+  w.PutBytes(std::span<const std::uint8_t>(jpeg).subspan(2));
+  return Bytes(out.begin(), out.end());
+}
+
+TEST_F(ImageFilesTest, MalformedExifReadsWhatItCan) {
+  const Bytes picture = ReadBytes(Photo("plain.jpg", ""));
+  const auto u32 = [](vel::ByteOrder order, std::uint32_t value) {
+    return [=](Bytes& b, std::size_t at) { vel::StoreU32Unchecked(&b[at], value, order); };
+  };
+  struct Row {
+    const char* name;
+    std::function<void(Bytes&, const ExifLayout&, vel::ByteOrder)> spoil;
+    bool make;     // Make still reads "Camera"
+    bool fnumber;  // FNumber still reads 2.8
+  };
+  const Row rows[] = {
+      {"intact", nullptr, true, true},
+      {"IFD0 loops to itself", [&](Bytes& b, const ExifLayout& at, vel::ByteOrder o) { u32(o, 8)(b, at.ifd0NextOffset); },
+       true, true},
+      {"next IFD is the EXIF IFD",
+       [&](Bytes& b, const ExifLayout& at, vel::ByteOrder o) { u32(o, 46)(b, at.ifd0NextOffset); }, true, true},
+      {"Make's offset past the block",
+       [&](Bytes& b, const ExifLayout& at, vel::ByteOrder o) { u32(o, 0xFFFF0000u)(b, at.makeOffset); }, false, true},
+      {"Make's count larger than the data",
+       [&](Bytes& b, const ExifLayout& at, vel::ByteOrder o) { u32(o, 0x10000000u)(b, at.makeCount); }, false, true},
+      {"EXIF IFD claims 65535 entries",
+       [&](Bytes& b, const ExifLayout& at, vel::ByteOrder o) { vel::StoreU16Unchecked(&b[at.exifCount], 0xFFFF, o); },
+       true, false},
+      {"FNumber of no values",
+       [&](Bytes& b, const ExifLayout& at, vel::ByteOrder o) { u32(o, 0)(b, at.fnumberCount); }, true, false},
+      {"block cut in the EXIF IFD", [&](Bytes& b, const ExifLayout& at, vel::ByteOrder) { b.resize(at.exifCount + 4); },
+       true, false},
+  };
+  for (const vel::ByteOrder order : {vel::ByteOrder::kBig, vel::ByteOrder::kLittle}) {
+    for (const Row& r : rows) {
+      SCOPED_TRACE(std::string(r.name) + (order == vel::ByteOrder::kBig ? " (MM)" : " (II)"));
+      const Bytes block = ExifBlock(order, [&](Bytes& b, const ExifLayout& at) {
+        if (r.spoil) r.spoil(b, at, order);
+      });
+      const std::string path = dir_ + "/malformed.jpg";
+      ASSERT_TRUE(WriteBytes(path, WithExif(picture, block)));
+      ComPtr<IVelProperties> p = Read(path);
+      const _variant_t make = Value(p, u"Make");
+      if (r.make) {
+        ASSERT_EQ(make.vt, VT_BSTR);
+        EXPECT_EQ(std::u16string(make.bstrVal), u"Camera");
+      } else {
+        EXPECT_TRUE(make.vt == VT_EMPTY || std::u16string(make.bstrVal) != u"Camera");
+      }
+      if (r.fnumber) {
+        EXPECT_DOUBLE_EQ(Number(Value(p, u"FNumber")), 2.8);
+      } else {
+        EXPECT_EQ(Value(p, u"FNumber").vt, VT_EMPTY);
+      }
+    }
+  }
 }
 
 }  // namespace
