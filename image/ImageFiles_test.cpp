@@ -10,6 +10,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "contract/VelItemsLib.h"
@@ -271,6 +272,38 @@ TEST_F(ImageFilesTest, DamagedAndForeignFilesReadWhatTheyCan) {
   vel::image::WriteExifProperties(vel::FromUtf8(png), item, kFrame);
   EXPECT_EQ(ReadBytes(png), pngBytes);
   EXPECT_EQ(vel::image::ReadKeywordsOfFile(vel::FromUtf8(png), kFrame).vt, VT_EMPTY);
+}
+
+TEST_F(ImageFilesTest, ThreadsReadAndWriteTheirOwnPhotosAtOnce) {
+  const std::string photo = Photo("shared.jpg", CameraTags("II"));
+  constexpr int kThreads = 4;
+  std::vector<std::string> paths;
+  for (int i = 0; i < kThreads; ++i) {
+    paths.push_back(dir_ + "/thread" + std::to_string(i) + ".jpg");
+    std::filesystem::copy_file(photo, paths.back());
+  }
+  std::vector<std::vector<std::u16string>> seen(kThreads);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i) {
+    threads.emplace_back([&, i] {
+      const std::u16string path = vel::FromUtf8(paths[static_cast<std::size_t>(i)]);
+      for (int round = 0; round < 5; ++round) {
+        const std::u16string keyword = u"k" + vel::FromUtf8(std::to_string(i * 10 + round));
+        vel::image::WriteKeywordsOfFile(path, {keyword, u"Caf\u00E9"}, kFrame);
+        const std::vector<std::u16string> read =
+            CYVariant::VariantToStringVector(vel::image::ReadKeywordsOfFile(path, kFrame));
+        if (!read.empty()) seen[static_cast<std::size_t>(i)].push_back(read.front());
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  for (int i = 0; i < kThreads; ++i) {
+    SCOPED_TRACE(i);
+    std::vector<std::u16string> expected;
+    for (int round = 0; round < 5; ++round) expected.push_back(u"k" + vel::FromUtf8(std::to_string(i * 10 + round)));
+    EXPECT_EQ(seen[static_cast<std::size_t>(i)], expected);
+    EXPECT_EQ(Tag(paths[static_cast<std::size_t>(i)], "Make"), "Vel Camera");
+  }
 }
 
 // An EXIF block in the given byte order: IFD0 with Make ("Camera") and the EXIF
