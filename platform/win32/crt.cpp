@@ -1,5 +1,6 @@
 // The C runtime's descriptor functions over POSIX calls.
 #include <errno.h>
+#include <stdio.h>
 #include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -104,6 +105,44 @@ int _wcserror_s(WCHAR* buffer, size_t sizeInWords, int errnum) {
   wide.copy(buffer, n);
   buffer[n] = 0;
   return 0;
+}
+
+FILE* _wfopen(const WCHAR* filename, const WCHAR* mode) {
+  if (!filename || !mode) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  // "r", "w" or "a", then "+", "b" and "t" in any order; text and binary mode
+  // read the same bytes here. The stream is closed across exec.
+  std::string narrow;
+  if (*mode != u'r' && *mode != u'w' && *mode != u'a') {
+    errno = EINVAL;
+    return nullptr;
+  }
+  narrow += static_cast<char>(*mode);
+  for (const WCHAR* m = mode + 1; *m; ++m) {
+    if (*m == u'+') {
+      narrow += '+';
+    } else if (*m != u'b' && *m != u't') {
+      errno = EINVAL;
+      return nullptr;
+    }
+  }
+  narrow += 'e';
+  const vel::win32::MappedPath mp = vel::win32::MapPath(filename);
+  if (!mp.ok()) {
+    errno = mp.error == ERROR_INVALID_PARAMETER ? EINVAL : ENOENT;
+    return nullptr;
+  }
+  FILE* stream = fopen(mp.path.c_str(), narrow.c_str());
+  struct stat st;
+  if (stream && fstat(fileno(stream), &st) == 0 && S_ISDIR(st.st_mode)) {
+    // A folder opens for reading here, never on the platform.
+    fclose(stream);
+    errno = EACCES;
+    return nullptr;
+  }
+  return stream;
 }
 
 int _get_errno(int* value) {

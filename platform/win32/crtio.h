@@ -9,6 +9,8 @@
 // Thread safety: any thread.
 #pragma once
 
+#include <cstdio>
+
 #include "platform/com/types.h"
 
 constexpr int _O_RDONLY = 0x0000;
@@ -36,6 +38,9 @@ int _close(int fd);
 int _wchmod(const WCHAR* filename, int pmode);
 // The C library's English text for an error number, cut to the buffer.
 int _wcserror_s(WCHAR* buffer, size_t sizeInWords, int errnum);
+// A C stream on a wide path; mode is "r", "w" or "a" with "+", "b", "t"
+// (errno EINVAL for another). Close it with fclose.
+FILE* _wfopen(const WCHAR* filename, const WCHAR* mode);
 int _get_errno(int* value);
 // Non-zero when the descriptor is a terminal (0 standard input, 1 output, 2 error).
 int _isatty(int fd);

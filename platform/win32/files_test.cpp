@@ -524,6 +524,51 @@ TEST_F(FilesTest, CRuntimeDescriptors) {
   EXPECT_EQ(std::u16string(text), u"Pe");
 }
 
+TEST_F(FilesTest, CRuntimeStreamsOnWidePaths) {
+  Write("s.txt", "stream");
+  struct Case {
+    const char* name;
+    std::u16string path;
+    std::u16string mode;
+    int error;  // 0: opens
+  };
+  const std::vector<Case> cases = {
+      {"rb, backslashes", Backslashed("s.txt"), u"rb", 0},
+      {"r, long-path prefix", u"\\\\?\\" + Backslashed("s.txt"), u"r", 0},
+      {"rt", P("s.txt"), u"rt", 0},
+      {"missing file", P("none.txt"), u"rb", 2},
+      {"missing folder", P("nodir/s.txt"), u"rb", 2},
+      {"drive letter", u"C:\\s.txt", u"rb", 2},
+      {"a folder", P(""), u"rb", 13},
+      {"bad mode", P("s.txt"), u"x", 22},
+      {"bad mode letter", P("s.txt"), u"rq", 22},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    errno = 0;
+    FILE* stream = _wfopen(c.path.c_str(), c.mode.c_str());
+    if (c.error == 0) {
+      ASSERT_NE(stream, nullptr);
+      char buf[16] = {};
+      EXPECT_EQ(fread(buf, 1, sizeof buf, stream), 6u);
+      EXPECT_STREQ(buf, "stream");
+      fclose(stream);
+    } else {
+      EXPECT_EQ(stream, nullptr);
+      int err = 0;
+      _get_errno(&err);
+      EXPECT_EQ(err, c.error);
+    }
+  }
+  FILE* stream = _wfopen(P("w.bin").c_str(), u"w+b");
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(fwrite("ab", 1, 2, stream), 2u);
+  fclose(stream);
+  EXPECT_EQ(Read("w.bin"), "ab");
+  EXPECT_EQ(_wfopen(nullptr, u"r"), nullptr);
+  EXPECT_EQ(_wfopen(P("s.txt").c_str(), nullptr), nullptr);
+}
+
 TEST_F(FilesTest, ShellFoldersFollowXdgUserDirs) {
   const std::string home = dir_ + "/home";
   const std::string config = dir_ + "/config";
