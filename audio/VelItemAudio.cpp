@@ -46,9 +46,12 @@ constexpr YErrorDef kErrWritingAudioMetadata{61004, u"Error writing audio metada
 using vel::framework::Add;
 using vel::framework::BstrText;
 using vel::framework::Exists;
+using vel::framework::ForEachProperty;
 using vel::framework::IsEmptyValue;
 using vel::framework::NewItem;
 using vel::framework::PropertiesOf;
+using vel::framework::PropertyName;
+using vel::framework::PropertyNamespace;
 using vel::framework::Put;
 
 // The file's extension, lower-cased, as the configuration spells it.
@@ -67,37 +70,6 @@ bool SameNameNoCase(std::u16string_view a, std::u16string_view b) { return vel::
 // The MIME type that the audio plugin's configuration gives ext; possibly empty.
 std::u16string MimeTypeOf(std::u16string_view ext) {
   return CVelPluginHelpers::RegisteredExt2MimeType(CYGUID::GUIDToString(CLSID_VelItemAudio), ext);
-}
-
-// Visits every property of properties in enumeration order.
-template <class Visit>
-void ForEachProperty(IVelProperties* properties, const YFrame& f, Visit&& visit) {
-  ComPtr<IUnknown> unknown;
-  YCheckHr(properties->get__NewEnum(&unknown));
-  ComPtr<IEnumVARIANT> enumerator;
-  YCheckHr(unknown.QueryInterface(enumerator));
-  for (;;) {
-    _variant_t element;
-    ULONG fetched = 0;
-    const HRESULT hr = enumerator->Next(1, element.GetAddress(), &fetched);
-    YCheckHr(hr);
-    if (hr != S_OK || fetched == 0) return;
-    ComPtr<IVelProperty> property(static_cast<const VARIANT&>(element));
-    if (!property) YThrowHr(E_NOINTERFACE, f);
-    visit(property.get());
-  }
-}
-
-std::u16string PropertyName(IVelProperty* property) {
-  _bstr_t name;
-  YCheckHr(property->get_Name(name.GetAddress()));
-  return std::u16string(name.view());
-}
-
-std::u16string PropertyNamespace(IVelProperty* property) {
-  _bstr_t ns;
-  YCheckHr(property->get_Namespace(ns.GetAddress()));
-  return std::u16string(ns.view());
 }
 
 // A value as text, the way VariantChangeType makes one (VT_EMPTY: empty);

@@ -60,4 +60,16 @@ bool Exists(IVelProperties* properties, const char16_t* name, const char16_t* ns
   return exists == VARIANT_TRUE;
 }
 
+std::u16string PropertyName(IVelProperty* property) {
+  _bstr_t name;
+  YCheckHr(property->get_Name(name.GetAddress()));
+  return std::u16string(name.view());
+}
+
+std::u16string PropertyNamespace(IVelProperty* property) {
+  _bstr_t ns;
+  YCheckHr(property->get_Namespace(ns.GetAddress()));
+  return std::u16string(ns.view());
+}
+
 }  // namespace vel::framework

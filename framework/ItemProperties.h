@@ -16,6 +16,7 @@
 
 #include "contract/VelItemsLib.h"
 #include "platform/com/comdef.h"
+#include "platform/com/oleauto.h"
 #include "ylib/YErrorFrame.h"
 
 namespace vel::framework {
@@ -46,5 +47,30 @@ void PutText(IVelProperties* properties, const char16_t* name, std::u16string_vi
 void Add(IVelProperties* properties, const _variant_t& value, std::u16string_view name, std::u16string_view ns);
 // Whether the set holds name in ns.
 bool Exists(IVelProperties* properties, const char16_t* name, const char16_t* ns);
+
+// A property's name and namespace.
+std::u16string PropertyName(IVelProperty* property);
+std::u16string PropertyNamespace(IVelProperty* property);
+
+// Calls visit(IVelProperty*) for every property of the set in its
+// enumeration order. An element that is no property raises E_NOINTERFACE in
+// frame f.
+template <class Visit>
+void ForEachProperty(IVelProperties* properties, const YFrame& f, Visit&& visit) {
+  ComPtr<IUnknown> unknown;
+  YCheckHr(properties->get__NewEnum(&unknown));
+  ComPtr<IEnumVARIANT> enumerator;
+  YCheckHr(unknown.QueryInterface(enumerator));
+  for (;;) {
+    _variant_t element;
+    ULONG fetched = 0;
+    const HRESULT hr = enumerator->Next(1, element.GetAddress(), &fetched);
+    YCheckHr(hr);
+    if (hr != S_OK || fetched == 0) return;
+    ComPtr<IVelProperty> property(static_cast<const VARIANT&>(element));
+    if (!property) YThrowHr(E_NOINTERFACE, f);
+    visit(property.get());
+  }
+}
 
 }  // namespace vel::framework

@@ -117,6 +117,21 @@ TEST_F(ItemProperties, PutAddAndExistsWriteTheNamedProperty) {
   EXPECT_EQ(Text(properties, u"Title", kOther), u"other");
 }
 
+TEST_F(ItemProperties, ForEachPropertyVisitsEveryPropertyInItsOrder) {
+  ComPtr<IVelItem> item = NewItem();
+  ASSERT_TRUE(item);
+  ComPtr<IVelProperties> properties = PropertiesOf(item, kFrame);
+  constexpr char16_t kOther[] = u"urn:test:other";
+  Put(properties, u"Title", _variant_t(u"a"));
+  Put(properties, u"lat", kOther, _variant_t(1.5));
+  Put(properties, u"Artist", _variant_t(u"b"));
+  std::u16string seen;
+  ForEachProperty(properties, kFrame, [&](IVelProperty* property) {
+    seen += PropertyName(property) + u"|" + PropertyNamespace(property) + u";";
+  });
+  EXPECT_EQ(seen, std::u16string(u"Title|") + kCoreNamespace + u";lat|" + kOther + u";Artist|" + kCoreNamespace + u";");
+}
+
 TEST_F(ItemProperties, NullItemRaisesEPointerInTheCallersFrame) {
   try {
     PropertiesOf(nullptr, kFrame);

@@ -451,13 +451,13 @@ TEST_F(ModuleServer, FailuresReachTheCallerAsTheModulesErrorWithTheReport) {
        &IID_IVelItemAudio, u"VelItemPlugins.VelItemAudio.1", u"CVelItemAudio::ReadPicture", u"-2147024894"},
       {"audio Name without out-parameter", [&] { return audio->get_Name(nullptr); }, &IID_IVelItemPlugin,
        u"VelItemPlugins.VelItemAudio.1", u"CVelPluginHelpers::Name", u"1010"},
-      {"image WriteIPTCKeywords",
+      {"image WriteIPTCKeywords without a keyword list (1015)",
        [&] {
          VARIANT v;
          VariantInit(&v);
          return image->WriteIPTCKeywords(path, v);
        },
-       &IID_IVelItemImage, u"VelItemPlugins.VelItemImage.1", u"CVelItemImage::WriteIPTCKeywords", u"-2147467263"},
+       &IID_IVelItemImage, u"VelItemPlugins.VelItemImage.1", u"CVelItemImage::WriteIPTCKeywords", u"1015"},
       {"mms CreateSMIL without an item (E_POINTER)",
        [&] {
          IUnknown* files = nullptr;

@@ -1,4 +1,4 @@
-// Trace lines (level 4) that reach the log while a TraceCapture lives: it
+// Trace lines (level 4, and level 3 apart) that reach the log while a TraceCapture lives: it
 // installs a capturing sink in the logging front end and a quiet one when it
 // goes.
 //
@@ -20,6 +20,8 @@ class TraceCapture {
   TraceCapture& operator=(const TraceCapture&) = delete;
 
   std::vector<std::string> lines;
+  // Level 3 (INFO) lines, where libraries' warnings and logged reports go.
+  std::vector<std::string> info;
   bool Has(std::string_view line) const;
 };
 

@@ -20,6 +20,7 @@ int RunPath(const Args& args);
 int RunWrite(const Args& args);
 int RunMms(const Args& args);
 int RunPicture(const Args& args);
+int RunKeywords(const Args& args);
 int RunRegistry(const Args& args);
 
 // Writes "velitems: <why>" and the usage text to standard error; returns 2.

@@ -39,6 +39,10 @@ constexpr Command kCommands[] = {
      "velitems picture get FILE OUT        write the audio file's embedded picture to OUT\n"
      "velitems picture set FILE IMAGE      embed IMAGE's bytes as the audio file's picture\n"
      "velitems picture clear FILE          remove the audio file's picture\n"},
+    {"keywords", RunKeywords,
+     "velitems keywords get FILE           the image's IPTC keywords, one a line\n"
+     "velitems keywords set FILE [KEYWORD ...]\n"
+     "                                     replace the image's keywords (none given: remove them all)\n"},
     {"registry", RunRegistry, "velitems registry dump [KEY]         the registry store as text\n"},
 };
 
