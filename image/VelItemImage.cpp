@@ -123,6 +123,12 @@ HRESULT CVelItemImage::ValidateItem(IVelItem* pItem, LONG* pStatus) {
     try {
       if (type == u"image/jpeg" || LowerExtension(uri) == u".jpg") {
         size = CYImageProcessor::GetJPEGImageSize(uri);
+        // A JPEG whose header gives no frame (tables only, or cut off before
+        // its frame header) holds no picture: it is damaged.
+        if (size.cx <= 0 || size.cy <= 0) {
+          *pStatus = EVelValidateStatus_FileCorrupt;
+          return;
+        }
       } else {
         const bool image = type.empty() || type == u"image/png" || type == u"image/tiff" || type == u"image/gif" ||
                            type == u"image/bmp";

@@ -134,7 +134,12 @@ TEST_F(ImagePlugin, ValidateCallsNonImagesAndMissingFilesCorrupt) {
       {"missing JPEG", u"image/jpeg", dir_ + "/missing.jpg"},
       {"missing by extension", nullptr, dir_ + "/missing.JPG"},
       {"missing PNG", u"image/png", dir_ + "/missing.png"},
+      {"tables-only JPEG", u"image/jpeg", dir_ + "/tables.jpg"},
   };
+  // An abbreviated stream: start, one quantisation table, end; no frame.
+  std::string tables = "\xFF\xD8\xFF\xDB";
+  tables += std::string("\x00\x43\x00", 3) + std::string(64, '\x01') + "\xFF\xD9";
+  vel::testing::WriteText(dir_ + "/tables.jpg", tables);
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
     ComPtr<IVelItem> item = NewItem();
