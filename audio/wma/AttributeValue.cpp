@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "audio/ByteArray.h"
-#include "audio/wma/PictureBody.h"
+#include "contract/PictureBody.h"
 #include "platform/com/oleauto.h"
 
 namespace vel::wma {

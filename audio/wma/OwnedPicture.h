@@ -7,7 +7,7 @@
 
 #include <utility>
 
-#include "audio/wma/PictureBody.h"
+#include "contract/PictureBody.h"
 #include "platform/wmf/wmsdk.h"
 
 namespace vel::wma {

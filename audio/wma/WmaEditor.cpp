@@ -9,7 +9,7 @@
 #include "audio/AudioPropertyMap.h"
 #include "audio/ByteArray.h"
 #include "audio/wma/AttributeText.h"
-#include "audio/wma/PictureBody.h"
+#include "contract/PictureBody.h"
 #include "contract/VelItemsLib.h"
 #include "platform/base/Ascii.h"
 #include "platform/text.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "audio/ByteArray.h"
-#include "audio/wma/PictureBody.h"
+#include "contract/PictureBody.h"
 #include "contract/VelItemsLib.h"
 #include "platform/com/oleauto.h"
 #include "platform/text.h"
@@ -345,7 +345,9 @@ TEST_F(WmaEditorTest, WritesChangeTheAttributesAsDescribed) {
     file_->AddText(u"Author", u"Someone");
     EXPECT_EQ(Write(row.property, row.ns, row.value), row.answer) << row.name;
     EXPECT_EQ(file_->CountOf(row.attribute), static_cast<std::size_t>(row.present)) << row.name;
-    if (row.present > 0) EXPECT_EQ(file_->Find(row.attribute)->value, row.stored) << row.name;
+    if (row.present > 0) {
+      EXPECT_EQ(file_->Find(row.attribute)->value, row.stored) << row.name;
+    }
   }
 }
 

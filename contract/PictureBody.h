@@ -1,5 +1,6 @@
 // The picture value of a Windows Media file as the audio plugin hands it to a
-// host: the body of an ID3v2 attached-picture frame (encoding byte, MIME type,
+// host (IVelItemAudio::ReadPicture, WritePicture), so both sides of the
+// interface read and build it the same way: the body of an ID3v2 attached-picture frame (encoding byte, MIME type,
 // picture type, description, image bytes), made from and turned back into the
 // fields of the runtime's "WM/Picture" attribute.
 //

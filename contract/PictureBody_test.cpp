@@ -1,4 +1,4 @@
-#include "audio/wma/PictureBody.h"
+#include "contract/PictureBody.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,9 @@
-#include "audio/wma/PictureBody.h"
+#include "contract/PictureBody.h"
 
 #include <algorithm>
 
 #include "platform/base/ByteOrder.h"
 #include "platform/win32/winbase.h"
-#include "ylib/YString.h"
 
 namespace vel::wma {
 namespace {
@@ -12,8 +11,14 @@ namespace {
 // An eight-bit text in the ANSI code page.
 std::u16string AnsiText(std::span<const std::uint8_t> bytes) {
   // A zero length would make the converter look for a terminator itself.
-  if (bytes.empty()) return {};
-  return CYStringHelper::MultiByteToString(reinterpret_cast<const char*>(bytes.data()), bytes.size(), CP_ACP);
+  if (bytes.empty() || bytes.size() > 0x7FFFFFFF) return {};
+  const auto* text = reinterpret_cast<const char*>(bytes.data());
+  const int size = static_cast<int>(bytes.size());
+  const int units = MultiByteToWideChar(CP_ACP, 0, text, size, nullptr, 0);
+  if (units <= 0) return {};
+  std::u16string out(static_cast<std::size_t>(units), u'\0');
+  MultiByteToWideChar(CP_ACP, 0, text, size, out.data(), units);
+  return out;
 }
 
 // The position of the first zero byte at or after from; nothing when the
