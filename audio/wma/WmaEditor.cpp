@@ -1,5 +1,6 @@
 #include "audio/wma/WmaEditor.h"
 
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -33,20 +34,37 @@ std::u16string TextOf(const std::vector<WCHAR>& buffer) {
   return std::u16string(buffer.begin(), end);
 }
 
+// The offset of p inside bounds (the end itself excluded); nothing for a
+// pointer elsewhere. Compared as addresses: p may point anywhere.
+std::optional<std::size_t> OffsetInside(const void* p, std::span<const std::uint8_t> bounds) {
+  if (p == nullptr || bounds.empty()) return std::nullopt;
+  const auto at = reinterpret_cast<std::uintptr_t>(p);
+  const auto begin = reinterpret_cast<std::uintptr_t>(bounds.data());
+  if (at < begin || at - begin >= bounds.size()) return std::nullopt;
+  return static_cast<std::size_t>(at - begin);
+}
+
 // The UTF-16 text at p, which must lie inside bounds with its terminator;
 // nothing otherwise. A null pointer is the empty text.
 std::optional<std::u16string> BoundedText(const WCHAR* p, std::span<const std::uint8_t> bounds) {
   if (p == nullptr) return std::u16string();
-  const auto* at = reinterpret_cast<const std::uint8_t*>(p);
-  const auto* begin = bounds.data();
-  const auto* end = begin + bounds.size();
-  if (begin == nullptr || at < begin || at >= end) return std::nullopt;
+  const std::optional<std::size_t> offset = OffsetInside(p, bounds);
+  if (!offset) return std::nullopt;
+  const std::span<const std::uint8_t> rest = bounds.subspan(*offset);
   std::size_t count = 0;
-  const std::span<const std::uint8_t> rest(at, static_cast<std::size_t>(end - at));
   std::u16string text = vel::wma::ReadUtf16Text(rest, false, count);
   // The terminator must be inside too.
   if (rest.size() - count < 2) return std::nullopt;
   return text;
+}
+
+// The dataLength bytes at p, which must all lie inside bounds.
+std::optional<std::span<const std::uint8_t>> BoundedBytes(const BYTE* p, DWORD dataLength,
+                                                          std::span<const std::uint8_t> bounds) {
+  if (dataLength == 0) return std::span<const std::uint8_t>();
+  const std::optional<std::size_t> offset = OffsetInside(p, bounds);
+  if (!offset || bounds.size() - *offset < dataLength) return std::nullopt;
+  return bounds.subspan(*offset, dataLength);
 }
 
 }  // namespace
@@ -350,18 +368,11 @@ _variant_t CWmaEditor::FromWMPicture(const WM_PICTURE& picture, std::span<const 
     const std::optional<std::u16string> mime = BoundedText(picture.pwszMIMEType, bounds);
     const std::optional<std::u16string> description = BoundedText(picture.pwszDescription, bounds);
     if (!mime || !description) YThrow(kErrUndefined, f);
-    std::span<const std::uint8_t> data;
-    if (picture.dwDataLen > 0) {
-      const auto* at = picture.pbData;
-      const auto* begin = bounds.data();
-      if (at == nullptr || begin == nullptr || at < begin || static_cast<std::size_t>(at - begin) > bounds.size() ||
-          bounds.size() - static_cast<std::size_t>(at - begin) < picture.dwDataLen)
-        YThrow(kErrUndefined, f);
-      data = std::span<const std::uint8_t>(at, picture.dwDataLen);
-    }
+    const std::optional<std::span<const std::uint8_t>> data = BoundedBytes(picture.pbData, picture.dwDataLen, bounds);
+    if (!data) YThrow(kErrUndefined, f);
     std::vector<std::uint8_t> body;
     try {
-      body = vel::wma::EncodePictureBody(*mime, picture.bPictureType, *description, data);
+      body = vel::wma::EncodePictureBody(*mime, picture.bPictureType, *description, *data);
     } catch (const std::bad_alloc&) {
       YThrow(kErrUndefined, f);
     } catch (const std::length_error&) {

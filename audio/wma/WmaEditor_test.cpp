@@ -276,6 +276,7 @@ TEST_F(WmaEditorTest, PicturePointersOutsideTheirBufferAreRefused) {
   std::uint8_t* base = buffer.data();
   const std::size_t text = sizeof(WM_PICTURE);
   buffer[text] = 'a';
+  std::uint8_t elsewhere[8] = {};
   struct Row {
     const char* name;
     const std::uint8_t* mime;
@@ -287,7 +288,7 @@ TEST_F(WmaEditorTest, PicturePointersOutsideTheirBufferAreRefused) {
   const Row rows[] = {
       {"inside", base + text, nullptr, base + text + 4, 2, true},
       {"data running past the end", base + text, nullptr, base + text + 4, 3, false},
-      {"data before the buffer", base + text, nullptr, base - 1, 1, false},
+      {"data in another buffer", base + text, nullptr, elsewhere, 1, false},
       {"data missing", base + text, nullptr, nullptr, 1, false},
       {"text past the end", base + buffer.size(), nullptr, nullptr, 0, false},
       {"text without terminator inside", nullptr, base + buffer.size() - 1, nullptr, 0, false},
