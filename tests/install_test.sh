@@ -17,6 +17,9 @@ check_tree() {  # check_tree VELITEMS LIBDIR
   local libs
   libs=$(ldd "$velitems")
   grep -q "libvelplatform.so => $libdir" <<< "$libs" || { echo "velitems does not load $libdir/libvelplatform.so"; echo "$libs"; exit 1; }
+  # The Windows Media runtime (and TagLib with it) is loaded by the audio plugin only.
+  [ -f "$libdir/libvelwmf.so" ] || { echo "no $libdir/libvelwmf.so"; exit 1; }
+  grep -q "libtag" <<< "$libs" && { echo "velitems loads TagLib itself"; echo "$libs"; exit 1; }
   "$velitems" read -r "$source/samples" > "$work/read.txt"
   grep -q 'plugin MMS' "$work/read.txt" || { echo "no MMS sample read"; cat "$work/read.txt"; exit 1; }
   grep -q 'plugin Audio' "$work/read.txt" || { echo "no audio sample read"; cat "$work/read.txt"; exit 1; }
@@ -37,6 +40,7 @@ check_tree "$work/prefix/bin/velitems" "$work/prefix/bin/../lib/velitems"
 deb=$(ls "$work"/deb/velitems_*_amd64.deb)
 depends=$(dpkg-deb -f "$deb" Depends)
 grep -q libsqlite3 <<< "$depends" || { echo "Depends lacks libsqlite3"; dpkg-deb -I "$deb"; exit 1; }
+grep -q libtag <<< "$depends" || { echo "Depends lacks TagLib"; dpkg-deb -I "$deb"; exit 1; }
 dpkg-deb -x "$deb" "$work/root"
 check_tree "$work/root/usr/bin/velitems" "$work/root/usr/bin/../lib/velitems"
 echo "install and package: ok"

@@ -1,5 +1,12 @@
 #include "platform/wmf/wmsdk.h"
 
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/wmf/Container.h"
+#include "platform/wmf/MetadataEditor.h"
+#include "platform/wmf/SyncReader.h"
+
 extern "C" {
 const IID IID_IWMMetadataEditor = {0x96406BD9, 0x2B2B, 0x11D3, {0xB3, 0x6B, 0x00, 0xC0, 0x4F, 0x61, 0x08, 0xFF}};
 const IID IID_IWMMetadataEditor2 = {0x203CFFE3, 0x2E18, 0x4FDF, {0xB5, 0x9D, 0x6E, 0x71, 0x53, 0x05, 0x34, 0xCF}};
@@ -25,21 +32,39 @@ const GUID WMMEDIASUBTYPE_WMAudioV9 = VEL_WAVE_SUBTYPE(0x00000162);
 const GUID WMFORMAT_WaveFormatEx = {0x05589F81, 0xC356, 0x11CE, {0xBF, 0x01, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A}};
 }
 
-// No runtime is installed with this build yet: nothing can be created.
+namespace {
+// VEL_WMF_RUNTIME=absent: the system has no Windows Media runtime installed.
+bool RuntimeAbsent() {
+  const char* value = std::getenv("VEL_WMF_RUNTIME");
+  return value != nullptr && std::strcmp(value, "absent") == 0;
+}
+}  // namespace
+
 HRESULT WMCreateEditor(IWMMetadataEditor** ppEditor) {
   if (ppEditor == nullptr) return E_POINTER;
   *ppEditor = nullptr;
-  return E_NOTIMPL;
+  if (RuntimeAbsent()) return E_NOTIMPL;
+  return vel::com::CreateComObject<vel::wmf::MetadataEditor>(ppEditor);
 }
 
 HRESULT WMCreateSyncReader(IUnknown* pUnkCert, DWORD dwRights, IWMSyncReader** ppSyncReader) {
   if (ppSyncReader == nullptr) return E_POINTER;
   *ppSyncReader = nullptr;
-  return E_NOTIMPL;
+  if (RuntimeAbsent()) return E_NOTIMPL;
+  (void)pUnkCert;
+  (void)dwRights;
+  return vel::com::CreateComObject<vel::wmf::SyncReader>(ppSyncReader);
 }
 
 HRESULT WMIsContentProtected(const WCHAR* pwszFileName, BOOL* pfIsProtected) {
   if (pwszFileName == nullptr || pfIsProtected == nullptr) return E_INVALIDARG;
   *pfIsProtected = FALSE;
-  return E_NOTIMPL;
+  if (RuntimeAbsent()) return E_NOTIMPL;
+  std::u16string path;
+  for (const WCHAR* p = pwszFileName; *p != 0; ++p) path.push_back(*p);
+  std::unique_ptr<vel::wmf::Container> container;
+  HRESULT hr = vel::wmf::OpenContainer(path, container);
+  if (FAILED(hr)) return hr;
+  *pfIsProtected = container->IsProtected() ? TRUE : FALSE;
+  return *pfIsProtected ? S_OK : S_FALSE;
 }

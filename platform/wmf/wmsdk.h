@@ -9,6 +9,10 @@
 // is called once with a null buffer for the size, then again with a buffer of
 // that size; a buffer that is too small is ASF_E_BUFFERTOOSMALL.
 //
+// A system may lack the runtime: with VEL_WMF_RUNTIME=absent in the
+// environment the factories and WMIsContentProtected answer E_NOTIMPL and
+// create nothing, as there (tests of callers' behaviour without it set this).
+//
 // Thread safety: the factories and WMIsContentProtected keep no state and may
 // be called from any thread. One editor or reader object is used by one
 // thread at a time.
@@ -33,6 +37,7 @@ constexpr HRESULT NS_E_FILE_NOT_FOUND = VEL_HR(0xC00D001A);
 constexpr HRESULT NS_E_FILE_OPEN_FAILED = VEL_HR(0xC00D001D);
 constexpr HRESULT NS_E_INVALID_REQUEST = VEL_HR(0xC00D002B);   // the object is not in a state for this call
 constexpr HRESULT NS_E_INVALID_DATA = VEL_HR(0xC00D002F);      // invalid or corrupt data
+constexpr HRESULT NS_E_INVALID_STREAM = VEL_HR(0xC00D003C);
 constexpr HRESULT NS_E_INVALID_INPUT_FORMAT = VEL_HR(0xC00D0BB8);  // not a file the runtime reads
 constexpr HRESULT ASF_E_BUFFERTOOSMALL = VEL_HR(0xC00D07D1);
 constexpr HRESULT ASF_E_NOTFOUND = VEL_HR(0xC00D07F0);

@@ -1,28 +1,63 @@
-// The Windows Media runtime stand-in: until the runtime is built, neither
-// factory creates anything, and both say so.
+// The Windows Media runtime stand-in's entry points, identifiers and layouts.
 #include "platform/wmf/wmsdk.h"
 
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstdlib>
 
 namespace {
 
-TEST(WmsdkTest, FactoriesCreateNothingYet) {
+TEST(WmsdkTest, FactoriesHandOutObjectsWithTheirInterfaces) {
+  EXPECT_EQ(WMCreateEditor(nullptr), E_POINTER);
+  EXPECT_EQ(WMCreateSyncReader(nullptr, 0, nullptr), E_POINTER);
+
+  IWMMetadataEditor* editor = nullptr;
+  ASSERT_EQ(WMCreateEditor(&editor), S_OK);
+  ASSERT_NE(editor, nullptr);
+  const IID* editorInterfaces[] = {&IID_IWMMetadataEditor2, &IID_IWMHeaderInfo, &IID_IWMHeaderInfo2,
+                                   &IID_IWMHeaderInfo3, &IID_IWMLanguageList, &IID_IWMDRMEditor};
+  for (const IID* iid : editorInterfaces) {
+    void* p = nullptr;
+    EXPECT_EQ(editor->QueryInterface(*iid, &p), S_OK) << iid->Data1;
+    if (p) static_cast<IUnknown*>(p)->Release();
+  }
+  void* none = reinterpret_cast<void*>(0x1);
+  EXPECT_EQ(editor->QueryInterface(IID_IWMSyncReader, &none), E_NOINTERFACE);
+  // Nothing is open yet.
+  EXPECT_EQ(editor->Flush(), NS_E_INVALID_REQUEST);
+  EXPECT_EQ(editor->Close(), NS_E_INVALID_REQUEST);
+  editor->Release();
+
+  IWMSyncReader* reader = nullptr;
+  ASSERT_EQ(WMCreateSyncReader(nullptr, 0, &reader), S_OK);
+  void* profile = nullptr;
+  EXPECT_EQ(reader->QueryInterface(IID_IWMProfile, &profile), S_OK);
+  if (profile) static_cast<IUnknown*>(profile)->Release();
+  EXPECT_EQ(reader->Open(u"/no/such/file.wma"), NS_E_FILE_NOT_FOUND);
+  reader->Release();
+
+  BOOL isProtected = TRUE;
+  EXPECT_EQ(WMIsContentProtected(u"/no/such/file.wma", &isProtected), NS_E_FILE_NOT_FOUND);
+  EXPECT_EQ(isProtected, FALSE);
+  EXPECT_EQ(WMIsContentProtected(u"/no/such/file.wma", nullptr), E_INVALIDARG);
+}
+
+TEST(WmsdkTest, WithoutTheRuntimeNothingIsCreated) {
+  ASSERT_EQ(::setenv("VEL_WMF_RUNTIME", "absent", 1), 0);
   auto* staleEditor = reinterpret_cast<IWMMetadataEditor*>(0x1);
   EXPECT_EQ(WMCreateEditor(&staleEditor), E_NOTIMPL);
   EXPECT_EQ(staleEditor, nullptr);
-  EXPECT_EQ(WMCreateEditor(nullptr), E_POINTER);
-
   auto* staleReader = reinterpret_cast<IWMSyncReader*>(0x1);
   EXPECT_EQ(WMCreateSyncReader(nullptr, 0, &staleReader), E_NOTIMPL);
   EXPECT_EQ(staleReader, nullptr);
-  EXPECT_EQ(WMCreateSyncReader(nullptr, 0, nullptr), E_POINTER);
-
   BOOL isProtected = TRUE;
   EXPECT_EQ(WMIsContentProtected(u"/no/such/file.wma", &isProtected), E_NOTIMPL);
   EXPECT_EQ(isProtected, FALSE);
-  EXPECT_EQ(WMIsContentProtected(u"/no/such/file.wma", nullptr), E_INVALIDARG);
+  ASSERT_EQ(::unsetenv("VEL_WMF_RUNTIME"), 0);
+  IWMMetadataEditor* editor = nullptr;
+  ASSERT_EQ(WMCreateEditor(&editor), S_OK);
+  editor->Release();
 }
 
 struct IidRow {

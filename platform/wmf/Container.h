@@ -1,0 +1,55 @@
+// vel::wmf::Container: the seam between the runtime stand-in's COM objects
+// and the file formats behind them. A container is read from a file once; the
+// editor changes its attribute and language lists and asks it to save them.
+// OpenContainer picks the back end by the file's first bytes (an ASF header
+// object or an MP3 stream), never by the name's extension.
+//
+// Thread safety: a container belongs to one object, used by one thread at a
+// time; OpenContainer may run in any number of threads.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/wmf/Attribute.h"
+
+namespace vel::wmf {
+
+class Container {
+ public:
+  virtual ~Container() = default;
+
+  // Attributes the file's structure gives (FileSize, Duration, Bitrate,
+  // Is_Protected, ...): read-only, listed before the stored ones.
+  virtual std::vector<Attribute> ComputedAttributes() const = 0;
+  virtual std::vector<StreamInfo> Streams() const = 0;
+  virtual bool IsProtected() const { return false; }
+  // A property of the content-protection header ("DRMHeader.KID", ...).
+  virtual std::optional<Attribute> DrmProperty(std::u16string_view name) const {
+    (void)name;
+    return std::nullopt;
+  }
+  // Writes attributes() and languages() into the file at path through a
+  // replacing writer: S_OK, or the failure with the file unchanged.
+  virtual HRESULT Save(const std::u16string& path) = 0;
+
+  // The stored attributes in file order, and the language list.
+  std::vector<Attribute>& attributes() { return attributes_; }
+  std::vector<std::u16string>& languages() { return languages_; }
+
+ protected:
+  std::vector<Attribute> attributes_;
+  std::vector<std::u16string> languages_;
+};
+
+// Reads the file at path (a module path text). NS_E_FILE_NOT_FOUND for a
+// missing file, NS_E_INVALID_INPUT_FORMAT for content neither back end reads,
+// the Win32 error as HRESULT for other failures.
+HRESULT OpenContainer(const std::u16string& path, std::unique_ptr<Container>& out);
+
+// The HRESULT for a failed replacing write (its Win32 error).
+HRESULT SaveFailure(DWORD win32Error);
+
+}  // namespace vel::wmf

@@ -1,0 +1,179 @@
+// The editor's picture values (WM_PICTURE in and out) and the synchronous
+// reader's stream walk.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "platform/com/comdef.h"
+#include "platform/wmf/wmsdk.h"
+#include "testing/AsfBuilder.h"
+#include "testing/TempDir.h"
+
+namespace {
+
+using vel::testing::Bytes;
+using vel::testing::TempDir;
+namespace asfb = vel::testing::asfb;
+
+Bytes SmallFile() {
+  return asfb::File({asfb::FileProperties(20'000'000, 0, 64000), asfb::AudioStream(1, 0x161, 2, 44100, 16000),
+                     asfb::ContentDescription({u"Song", u"", u"", u"", u""})});
+}
+
+struct PictureCase {
+  const char* name;
+  std::u16string description;
+  std::size_t dataSize;
+  WORD length;  // what the caller states as the value's length
+};
+
+TEST(MetadataEditorTest, PicturesTravelAsWmPicture) {
+  const PictureCase cases[] = {
+      {"small, 17-byte length", u"Cover", 300, kWmPictureLength32},
+      {"over 64 KB, full length", u"Fr\u00fchling \u20ac", 70000, sizeof(WM_PICTURE)},
+      {"no description", u"", 1, kWmPictureLength32},
+  };
+  for (const PictureCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    auto path = dir.Write("p.wma", SmallFile());
+    Bytes data(c.dataSize);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 11 + 3);
+    std::u16string mime = u"image/jpeg";
+    std::u16string description = c.description;
+    WM_PICTURE in{mime.data(), 3, description.data(), static_cast<DWORD>(data.size()), data.data()};
+    {
+      ComPtr<IWMMetadataEditor> editor;
+      ASSERT_EQ(WMCreateEditor(&editor), S_OK);
+      ASSERT_EQ(editor->Open(path.c_str()), S_OK);
+      ComPtr<IWMHeaderInfo3> header;
+      ASSERT_EQ(editor.QueryInterface(&header), S_OK);
+      ASSERT_EQ(header->SetAttribute(0, g_wszWMPicture, WMT_TYPE_BINARY, reinterpret_cast<const BYTE*>(&in), c.length),
+                S_OK);
+      ASSERT_EQ(editor->Flush(), S_OK);
+      ASSERT_EQ(editor->Close(), S_OK);
+    }
+    ComPtr<IWMMetadataEditor2> editor;
+    ASSERT_EQ(WMCreateEditor(reinterpret_cast<IWMMetadataEditor**>(&editor)), S_OK);
+    ComPtr<IWMMetadataEditor2> second;
+    ASSERT_EQ(editor.QueryInterface(&second), S_OK);
+    ASSERT_EQ(second->OpenEx(path.c_str(), 0x80000000, 5), S_OK);
+    ComPtr<IWMHeaderInfo3> header;
+    ASSERT_EQ(second.QueryInterface(&header), S_OK);
+    WORD zero = 0, index = 0, count = 1;
+    ASSERT_EQ(header->GetAttributeIndices(0, g_wszWMPicture, &zero, &index, &count), S_OK);
+    ASSERT_EQ(count, 1);
+    WORD nameLength = 0, language = 0;
+    DWORD length = 0;
+    WMT_ATTR_DATATYPE type{};
+    ASSERT_EQ(header->GetAttributeByIndexEx(0, index, nullptr, &nameLength, &type, &language, nullptr, &length), S_OK);
+    EXPECT_EQ(type, WMT_TYPE_BINARY);
+    Bytes value(length);
+    ASSERT_EQ(header->GetAttributeByIndexEx(0, index, nullptr, &nameLength, &type, &language, value.data(), &length),
+              S_OK);
+    WM_PICTURE out;
+    std::memcpy(&out, value.data(), sizeof(out));
+    // Every pointer leads into the caller's buffer.
+    auto inside = [&](const void* p, std::size_t n) {
+      auto* b = static_cast<const BYTE*>(p);
+      return b >= value.data() && b + n <= value.data() + value.size();
+    };
+    ASSERT_TRUE(inside(out.pwszMIMEType, (mime.size() + 1) * 2));
+    ASSERT_TRUE(inside(out.pwszDescription, (description.size() + 1) * 2));
+    ASSERT_TRUE(inside(out.pbData, out.dwDataLen));
+    EXPECT_EQ(std::u16string(out.pwszMIMEType), mime);
+    EXPECT_EQ(std::u16string(out.pwszDescription), description);
+    const BYTE pictureType = out.bPictureType;  // the structure is packed: no reference to its fields
+    EXPECT_EQ(pictureType, 3);
+    EXPECT_EQ(Bytes(out.pbData, out.pbData + out.dwDataLen), data);
+    // OpenEx for reading only: a change is refused at Flush.
+    Bytes title = asfb::Utf16z(u"x");
+    ASSERT_EQ(header->SetAttribute(0, u"Title", WMT_TYPE_STRING, title.data(), static_cast<WORD>(title.size())), S_OK);
+    EXPECT_EQ(second->Flush(), E_ACCESSDENIED);
+  }
+}
+
+TEST(MetadataEditorTest, SyncReaderDescribesTheAudioStream) {
+  TempDir dir;
+  auto path = dir.Write("s.wma", SmallFile());
+  ComPtr<IWMSyncReader> reader;
+  ASSERT_EQ(WMCreateSyncReader(nullptr, 0, &reader), S_OK);
+  ComPtr<IWMProfile> profile;
+  ASSERT_EQ(reader.QueryInterface(&profile), S_OK);
+  DWORD streams = 0;
+  EXPECT_EQ(profile->GetStreamCount(&streams), NS_E_INVALID_REQUEST);
+  ASSERT_EQ(reader->Open(path.c_str()), S_OK);
+  ASSERT_EQ(profile->GetStreamCount(&streams), S_OK);
+  ASSERT_EQ(streams, 1u);
+  ComPtr<IWMStreamConfig> config;
+  ASSERT_EQ(profile->GetStream(0, &config), S_OK);
+  GUID type{};
+  ASSERT_EQ(config->GetStreamType(&type), S_OK);
+  EXPECT_TRUE(IsEqualGUID(type, WMMEDIATYPE_Audio));
+  ComPtr<IWMMediaProps> props;
+  ASSERT_EQ(config.QueryInterface(&props), S_OK);
+  DWORD size = 0;
+  ASSERT_EQ(props->GetMediaType(nullptr, &size), S_OK);
+  ASSERT_GE(size, sizeof(WM_MEDIA_TYPE) + sizeof(WAVEFORMATEX));
+  std::vector<std::uint64_t> storage(size / 8 + 1);
+  auto* media = reinterpret_cast<WM_MEDIA_TYPE*>(storage.data());
+  DWORD small = size - 1;
+  EXPECT_EQ(props->GetMediaType(media, &small), ASF_E_BUFFERTOOSMALL);
+  ASSERT_EQ(props->GetMediaType(media, &size), S_OK);
+  EXPECT_TRUE(IsEqualGUID(media->formattype, WMFORMAT_WaveFormatEx));
+  EXPECT_EQ(media->subtype.Data1, 0x161u);
+  ASSERT_GE(media->cbFormat, 18u);
+  auto* base = reinterpret_cast<BYTE*>(storage.data());
+  ASSERT_TRUE(media->pbFormat >= base && media->pbFormat + media->cbFormat <= base + size);
+  WAVEFORMATEX wave;
+  std::memcpy(&wave, media->pbFormat, sizeof(wave));
+  EXPECT_EQ(wave.nSamplesPerSec, 44100u);
+  EXPECT_EQ(wave.nAvgBytesPerSec, 16000u);
+  EXPECT_EQ(wave.nChannels, 2);
+  EXPECT_EQ(profile->GetStream(1, &config), E_INVALIDARG);
+  EXPECT_EQ(reader->Close(), S_OK);
+
+  BOOL isProtected = TRUE;
+  EXPECT_EQ(WMIsContentProtected(path.c_str(), &isProtected), S_FALSE);
+  EXPECT_EQ(isProtected, FALSE);
+}
+
+TEST(MetadataEditorTest, ProtectedFilesShowTheirRightsHeader) {
+  TempDir dir;
+  Bytes encryption;
+  for (const Bytes& part : {asfb::Le(0, 4), asfb::Le(4, 4), Bytes{'D', 'R', 'M', 0}, asfb::Le(5, 4),
+                            Bytes{'K', 'I', 'D', '1', 0}, asfb::Le(0, 4)})
+    encryption.insert(encryption.end(), part.begin(), part.end());
+  Bytes xml = asfb::Utf16z(u"<WRMHEADER><DATA><SECURITYVERSION>2.2</SECURITYVERSION></DATA></WRMHEADER>");
+  Bytes extended = asfb::Le(xml.size(), 4);
+  extended.insert(extended.end(), xml.begin(), xml.end());
+  auto path = dir.Write("p.wma", asfb::File({asfb::FileProperties(1, 0, 1),
+                                             asfb::Object(vel::wmf::asf::kContentEncryption, encryption),
+                                             asfb::Object(vel::wmf::asf::kExtendedContentEncryption, extended)}));
+  BOOL isProtected = FALSE;
+  EXPECT_EQ(WMIsContentProtected(path.c_str(), &isProtected), S_OK);
+  EXPECT_EQ(isProtected, TRUE);
+  ComPtr<IWMMetadataEditor> editor;
+  ASSERT_EQ(WMCreateEditor(&editor), S_OK);
+  ASSERT_EQ(editor->Open(path.c_str()), S_OK);
+  ComPtr<IWMDRMEditor> drm;
+  ASSERT_EQ(editor.QueryInterface(&drm), S_OK);
+  struct Row {
+    const char16_t* name;
+    std::u16string value;
+  };
+  for (const Row& row : {Row{u"DRMHeader.KID", u"KID1"}, Row{u"DRMHeader.SECURITYVERSION", u"2.2"}}) {
+    WMT_ATTR_DATATYPE type{};
+    WORD length = 0;
+    ASSERT_EQ(drm->GetDRMProperty(row.name, &type, nullptr, &length), S_OK);
+    Bytes value(length);
+    ASSERT_EQ(drm->GetDRMProperty(row.name, &type, value.data(), &length), S_OK);
+    EXPECT_EQ(type, WMT_TYPE_STRING);
+    EXPECT_EQ(value, asfb::Utf16z(row.value)) << static_cast<int>(row.value.size());
+  }
+  WMT_ATTR_DATATYPE type{};
+  WORD length = 0;
+  EXPECT_EQ(drm->GetDRMProperty(u"DRMHeader.Other", &type, nullptr, &length), ASF_E_NOTFOUND);
+}
+
+}  // namespace
