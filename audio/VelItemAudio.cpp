@@ -1,6 +1,8 @@
 #include "audio/VelItemAudio.h"
 
+#include <cstring>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "audio/AudioFormats.h"
@@ -9,6 +11,7 @@
 #include "audio/MappedFile.h"
 #include "audio/mp4/AacEditor.h"
 #include "audio/wave/WaveHeader.h"
+#include "audio/wma/WmaEditor.h"
 #include "contract/VelComBoundary.h"
 #include "contract/VelItemsLib.h"
 #include "framework/ItemProperties.h"
@@ -92,6 +95,34 @@ std::u16string FolderName(std::u16string text) {
   return text;
 }
 
+// Opens the file's header for reading, with OpenEx where the editor offers it
+// so that others may go on reading and deleting the file meanwhile.
+HRESULT OpenForReading(IWMMetadataEditor* editor, const std::u16string& path) {
+  ComPtr<IWMMetadataEditor2> editor2;
+  if (SUCCEEDED(ComPtr<IWMMetadataEditor>(editor).QueryInterface(editor2)) && editor2)
+    return editor2->OpenEx(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE);
+  return editor->Open(path.c_str());
+}
+
+// Closes an opened runtime editor or reader on every way out of a scope.
+template <class Runtime>
+class ClosingScope {
+ public:
+  explicit ClosingScope(Runtime* runtime) noexcept : runtime_(runtime) {}
+  ~ClosingScope() {
+    if (runtime_) runtime_->Close();
+  }
+  ClosingScope(const ClosingScope&) = delete;
+  ClosingScope& operator=(const ClosingScope&) = delete;
+  // Closes now; the scope's end does nothing more.
+  void Close() noexcept {
+    if (runtime_) std::exchange(runtime_, nullptr)->Close();
+  }
+
+ private:
+  Runtime* runtime_;
+};
+
 // The byte at a byte array's lower bound; nothing when the array has none.
 std::optional<BYTE> FirstByte(const VARIANT& value) {
   const CByteArrayView view(value);
@@ -170,9 +201,19 @@ ComPtr<IVelItem> CVelItemAudio::ReadWmaMetaData(const std::u16string& path, bool
     ReadMediaProperties(path, item);
     ComPtr<IWMMetadataEditor> editor;
     if (FAILED(WMCreateEditor(&editor)) || !editor) return item;
-    // Opening the header (OpenEx through IWMMetadataEditor2 where offered)
-    // and reading its attributes need the runtime's attribute interfaces.
-    VelThrowNotImplemented(f);
+    if (FAILED(OpenForReading(editor, path))) return item;
+    ClosingScope<IWMMetadataEditor> open(editor.get());
+    CMetaDataItemList records;
+    CWmaEditor wma;
+    if (!wma.ReadAll(path, editor, records)) return item;
+    CYLogging::Log(kYLogDebug, u"WMA Metadata read for file: %s\n", path);
+    ComPtr<IVelProperties> properties = PropertiesOf(item, f);
+    for (const CMetaDataItem& record : records) {
+      if (!readPicture && record.name == kPicture && record.namespaceUri == kExtendedNamespace) continue;
+      if (IsEmptyValue(record.value)) continue;
+      Add(properties, record.value, record.name, record.namespaceUri);
+    }
+    return item;
   });
 }
 
@@ -182,10 +223,46 @@ void CVelItemAudio::ReadMediaProperties(const std::u16string& path, IVelItem* it
     ComPtr<IWMSyncReader> reader;
     if (FAILED(WMCreateSyncReader(nullptr, 0, &reader)) || !reader) return;
     if (FAILED(reader->Open(path.c_str()))) return;
-    reader->Close();
-    // The stream walk asks the reader for its profile (IWMProfile), one of the
-    // runtime's interfaces that this build does not have.
-    VelThrowNotImplemented(f);
+    ClosingScope<IWMSyncReader> open(reader.get());
+    ComPtr<IWMProfile> profile;
+    if (FAILED(reader.QueryInterface(profile)) || !profile) return;
+    DWORD streams = 0;
+    if (FAILED(profile->GetStreamCount(&streams))) return;
+    for (DWORD i = 0; i < streams; ++i) {
+      ComPtr<IWMStreamConfig> stream;
+      GUID type{};
+      if (FAILED(profile->GetStream(i, &stream)) || !stream || FAILED(stream->GetStreamType(&type))) continue;
+      if (type != WMMEDIATYPE_Audio) continue;
+      // The first audio stream answers; the walk ends here.
+      std::uint32_t bitrate = 0;
+      float rate = 0;
+      ComPtr<IWMMediaProps> props;
+      DWORD size = 0;
+      if (SUCCEEDED(stream.QueryInterface(props)) && props && SUCCEEDED(props->GetMediaType(nullptr, &size)) &&
+          size >= sizeof(WM_MEDIA_TYPE)) {
+        std::vector<std::uint8_t> buffer(size);
+        WM_MEDIA_TYPE media{};
+        if (SUCCEEDED(props->GetMediaType(reinterpret_cast<WM_MEDIA_TYPE*>(buffer.data()), &size))) {
+          std::memcpy(&media, buffer.data(), sizeof media);
+          // The format block must lie inside what the runtime filled.
+          const std::uint8_t* block = media.pbFormat;
+          const bool inside = block != nullptr && block >= buffer.data() &&
+                              static_cast<std::size_t>(block - buffer.data()) <= buffer.size() &&
+                              buffer.size() - static_cast<std::size_t>(block - buffer.data()) >= media.cbFormat;
+          if (media.formattype == WMFORMAT_WaveFormatEx && media.cbFormat >= sizeof(WAVEFORMATEX) && inside) {
+            WAVEFORMATEX wave;
+            std::memcpy(&wave, block, sizeof wave);
+            bitrate = wave.nAvgBytesPerSec * 8u;
+            if (bitrate == 0) bitrate = static_cast<std::uint32_t>(wave.wBitsPerSample) * wave.nSamplesPerSec;
+            rate = static_cast<float>(wave.nSamplesPerSec);
+          }
+        }
+      }
+      ComPtr<IVelProperties> properties = PropertiesOf(item, f);
+      if (bitrate != 0) Put(properties, u"Bitrate", kCoreNamespace, _variant_t(bitrate, VT_UI4));
+      if (rate > 0) Put(properties, u"SamplingFrequency", kCoreNamespace, _variant_t(rate));
+      break;
+    }
   });
 }
 
@@ -310,10 +387,37 @@ void CVelItemAudio::WriteWmaMetaData(const std::u16string& path, IVelItem* item)
       CYLogging::Log(kYLogWarning, u"Failed to write metadata for file: %s\n", path);
       return;
     }
-    editor->Close();
-    // Reading the attributes back and writing the changed ones go through the
-    // header interfaces (IWMHeaderInfo3) of the runtime, which this build does not have.
-    VelThrowNotImplemented(f);
+    ClosingScope<IWMMetadataEditor> open(editor.get());
+    ComPtr<IWMHeaderInfo3> header;
+    const HRESULT hr = editor.QueryInterface(header);
+    if (hr == E_NOINTERFACE) return;
+    YCheckHr(hr);
+    // One editor object reads and writes: the byte order the read finds
+    // applies to the writes.
+    CWmaEditor wma;
+    CMetaDataItemList records;
+    if (!wma.ReadAll(path, editor, records)) throw YReport(kErrWritingAudioMetadata, f).AddDetail(u"FilePath", path);
+    bool changed = false;
+    ForEachProperty(PropertiesOf(item, f), f, [&](IVelProperty* property) {
+      const std::u16string name = PropertyName(property);
+      const std::u16string ns = PropertyNamespace(property);
+      _variant_t value;
+      YCheckHr(property->get_Value(value.GetAddress()));
+      const CMetaDataItem* record = FindRecord(name, records);
+      // VT_NULL asks for the attribute to go; no stored value is "the same"
+      // (and none could be converted to it for the comparison).
+      if (record != nullptr && value.vt != VT_NULL && record->IsSameData(value)) {
+        RemoveMetaDataItem(name, records);
+        return;
+      }
+      if (wma.WriteAttribute(header, path, name, ns, value)) {
+        changed = true;
+        if (record != nullptr) RemoveMetaDataItem(name, records);
+      }
+    });
+    // A header that cannot be written back (a read-only file, a full disk, a
+    // file changed meanwhile) is the caller's failure, not a silent success.
+    if (changed && FAILED(editor->Flush())) throw YReport(kErrWritingAudioMetadata, f).AddDetail(u"FilePath", path);
   });
 }
 
@@ -389,7 +493,12 @@ HRESULT CVelItemAudio::WritePicture(BSTR strFilePath, VARIANT varPicture) {
     switch (FamilyOf(LowerExtension(path))) {
       case AudioFamily::kWindowsMedia: {
         ComPtr<IVelItem> item = ReadWmaMetaData(path, true);
-        Put(PropertiesOf(item, f), kPicture, kExtendedNamespace, _variant_t(varPicture));
+        // Either kind of "no picture" removes it: VT_NULL is the value the
+        // write path deletes with (VT_EMPTY cannot be compared with a
+        // stored picture).
+        _variant_t picture(varPicture);
+        if (picture.vt == VT_EMPTY) picture.vt = VT_NULL;  // VT_EMPTY holds nothing to free
+        Put(PropertiesOf(item, f), kPicture, kExtendedNamespace, picture);
         WriteWmaMetaData(path, item);
         break;
       }
@@ -457,7 +566,7 @@ LONG CVelItemAudio::ValidateExisting(IVelItem* item, const std::u16string& path,
 }
 
 bool CVelItemAudio::ValidateWma(const std::u16string& path) {
-  return YErrorFrame(VEL_FRAME(u"CVelItemAudio::ValidateWma"), [&](const YFrame& f) {
+  return YErrorFrame(VEL_FRAME(u"CVelItemAudio::ValidateWma"), [&] {
     if (path.empty()) return false;
     ComPtr<IWMSyncReader> reader;
     if (SUCCEEDED(WMCreateSyncReader(nullptr, 0, &reader)) && reader && SUCCEEDED(reader->Open(path.c_str()))) {
@@ -466,9 +575,9 @@ bool CVelItemAudio::ValidateWma(const std::u16string& path) {
     }
     ComPtr<IWMMetadataEditor> editor;
     if (FAILED(WMCreateEditor(&editor)) || !editor) return false;
-    // Opening with OpenEx (GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE)
-    // where the editor offers IWMMetadataEditor2 needs that runtime interface.
-    VelThrowNotImplemented(f);
+    if (FAILED(OpenForReading(editor, path))) return false;
+    editor->Close();
+    return true;
   });
 }
 

@@ -1,11 +1,14 @@
 // The audio plugin as a host sees it: libVelItems.so and libVelItemPlugins.so
 // registered into a fresh registry store, audio files of every family read
 // into items, validated, given storage folders, written and given pictures.
-// The Windows Media runtime is not in this build: files of that family read
-// as files the runtime could not open.
+// The test runs as on a system without the Windows Media runtime (files of
+// that family read as files the runtime could not open), apart from the tests
+// that bring the runtime back for their own duration (WithRuntime).
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -517,6 +520,138 @@ TEST_F(AudioPlugin, MissingFilesFail) {
   EXPECT_EQ(audio_->WritePicture(Bstr(dir_ + "/missing.m4a"), _variant_t()), VEL_HR(0x80045D53));
   // No item: nothing to write, not even a missing file is looked at.
   EXPECT_EQ(plugin_->WriteMetadata(Bstr(dir_ + "/missing.m4a"), nullptr), S_OK);
+}
+
+// The Windows Media runtime present while the object lives (the process runs
+// as on a system without it otherwise).
+class WithRuntime {
+ public:
+  WithRuntime() {
+    if (const char* v = std::getenv("VEL_WMF_RUNTIME")) saved_ = v;
+    unsetenv("VEL_WMF_RUNTIME");
+  }
+  ~WithRuntime() {
+    if (saved_) setenv("VEL_WMF_RUNTIME", saved_->c_str(), 1);
+  }
+
+ private:
+  std::optional<std::string> saved_;
+};
+
+// A Windows Media file made by ffmpeg: 1.5 s of WMA 2 with a title, an
+// artist and an album.
+std::string MakeWma(const std::string& dir) {
+  const std::string path = dir + "/song.wma";
+  const std::string command = "ffmpeg -v error -f lavfi -i sine=frequency=440:sample_rate=22050:duration=1.5 -ac 1 "
+                              "-c:a wmav2 -b:a 32k -metadata title=Old -metadata artist=Band -metadata album=LP -y " +
+                              path;
+  if (std::system(command.c_str()) != 0) return {};
+  return path;
+}
+
+// An attached-picture body: JPEG, front cover, no description, the bytes given.
+_variant_t PictureBody(const Bytes& image) {
+  Bytes body = {0};
+  for (char c : std::string("image/jpeg")) body.push_back(static_cast<std::uint8_t>(c));
+  body.insert(body.end(), {0, 3, 0});
+  body.insert(body.end(), image.begin(), image.end());
+  SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(body.size()));
+  std::copy(body.begin(), body.end(), static_cast<std::uint8_t*>(array->pvData));
+  VARIANT raw;
+  VariantInit(&raw);
+  raw.vt = VT_ARRAY | VT_UI1;
+  raw.parray = array;
+  return _variant_t(raw, false);
+}
+
+TEST_F(AudioPlugin, WindowsMediaItemsHoldEveryRow) {
+  if (std::system("command -v ffmpeg >/dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg is not installed";
+  WithRuntime runtime;
+  const std::string path = MakeWma(dir_);
+  ASSERT_FALSE(path.empty());
+  const Snapshot s = Snap(Read(path));
+  for (const AudioPropertyMapRow& row : AudioPropertyMap) {
+    const std::string key = "{" + Narrow(row.propertyNamespace) + "}" + Narrow(row.propertyName);
+    EXPECT_TRUE(s.Has(key)) << key;
+  }
+  EXPECT_EQ(Narrow(_bstr_t(s.At(Core("Title"))).view()), "Old");
+  EXPECT_EQ(Narrow(_bstr_t(s.At(Core("Artist"))).view()), "Band");
+  EXPECT_EQ(Narrow(_bstr_t(s.At(Core("Author"))).view()), "Band");
+  EXPECT_EQ(s.At(Core("SamplingFrequency")).vt, VT_R4);
+  EXPECT_EQ(s.At(Core("Duration")).vt, VT_R8);
+  EXPECT_EQ(s.At("{urn:zandor:vel:extended}Picture").vt, VT_EMPTY) << "read leaves the picture out";
+}
+
+TEST_F(AudioPlugin, WindowsMediaWritesAndPictures) {
+  if (std::system("command -v ffmpeg >/dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg is not installed";
+  WithRuntime runtime;
+  const std::string path = MakeWma(dir_);
+  ASSERT_FALSE(path.empty());
+  const auto album = [&] { return Snap(Read(path)).At(Core("Album")); };
+
+  // An empty text is not written; VT_EMPTY deletes.
+  ComPtr<IVelItem> item = NewItem();
+  Put(item, u"Album", _variant_t(u""));
+  EXPECT_EQ(plugin_->WriteMetadata(Bstr(path), item), S_OK);
+  EXPECT_EQ(Narrow(_bstr_t(album()).view()), "LP");
+  item = NewItem();
+  Put(item, u"Album", _variant_t());
+  EXPECT_EQ(plugin_->WriteMetadata(Bstr(path), item), S_OK);
+  EXPECT_EQ(album().vt, VT_EMPTY);
+
+  // A picture over 64 KB is written whole and read back as it was given.
+  Bytes image(70000);
+  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7);
+  image[0] = 0xFF;
+  image[1] = 0xD8;
+  const _variant_t body = PictureBody(image);
+  ASSERT_EQ(audio_->WritePicture(Bstr(path), body), S_OK);
+  _variant_t read;
+  ASSERT_EQ(audio_->ReadPicture(Bstr(path), read.GetAddress()), S_OK);
+  EXPECT_TRUE(read == body);
+
+  // VT_EMPTY through WriteMetadata cannot be compared with the stored picture.
+  item = NewItem();
+  Put(item, u"Picture", _variant_t(), kExtendedNamespace);
+  EXPECT_EQ(plugin_->WriteMetadata(Bstr(path), item), VEL_HR(0x80045D53));
+  ASSERT_EQ(audio_->ReadPicture(Bstr(path), read.GetAddress()), S_OK);
+  EXPECT_EQ(read.vt, VT_ARRAY | VT_UI1) << "the failed write changed nothing";
+
+  // Either kind of "no picture" through WritePicture removes it.
+  for (VARTYPE none : {VT_NULL, VT_EMPTY}) {
+    ASSERT_EQ(audio_->WritePicture(Bstr(path), body), S_OK);
+    _variant_t clear;
+    clear.vt = none;
+    EXPECT_EQ(audio_->WritePicture(Bstr(path), clear), S_OK) << none;
+    ASSERT_EQ(audio_->ReadPicture(Bstr(path), read.GetAddress()), S_OK);
+    EXPECT_EQ(read.vt, VT_EMPTY) << none;
+  }
+  EXPECT_EQ(Narrow(_bstr_t(Snap(Read(path)).At(Core("Title"))).view()), "Old") << "other tags stay";
+}
+
+// A header that cannot be written back fails the write with the file's path.
+TEST_F(AudioPlugin, WindowsMediaFlushFailureIsReported) {
+  if (std::system("command -v ffmpeg >/dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg is not installed";
+  WithRuntime runtime;
+  const std::string path = MakeWma(dir_);
+  ASSERT_FALSE(path.empty());
+  const std::string before = ReadBytes(path);
+  ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+  ComPtr<IVelItem> item = NewItem();
+  Put(item, u"Title", _variant_t(u"New"));
+  SetErrorInfo(0, nullptr);
+  const HRESULT hr = plugin_->WriteMetadata(Bstr(path), item);
+  chmod(path.c_str(), 0644);
+  EXPECT_EQ(hr, VEL_HR(0x80045D53));
+  ComPtr<IErrorInfo> info;
+  ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
+  _bstr_t description;
+  info->GetDescription(description.GetAddress());
+  const std::string xml = Narrow(description.view());
+  EXPECT_NE(xml.find("Error writing audio metadata."), std::string::npos) << xml;
+  EXPECT_NE(xml.find("<errorcode>61004</errorcode>"), std::string::npos) << xml;
+  EXPECT_NE(xml.find(path), std::string::npos) << xml;
+  EXPECT_EQ(ReadBytes(path), before);
 }
 
 }  // namespace

@@ -20,7 +20,8 @@ class CliAudioTest : public CliTest {};
 
 TEST_F(CliAudioTest, PictureArgumentsAreChecked) {
   for (const char* args : {"picture", "picture get a.m4a", "picture set a.m4a", "picture clear", "picture show a.m4a",
-                           "picture get a.m4a out.jpg extra"}) {
+                           "picture get a.m4a out.jpg extra", "picture --raw", "picture --raw get a.m4a",
+                           "picture clear a.m4a --raw extra"}) {
     const Result r = Velitems(args);
     EXPECT_EQ(r.status, 2) << args << "\n" << r.err;
     EXPECT_NE(r.err.find("usage: velitems"), std::string::npos) << args;

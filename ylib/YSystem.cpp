@@ -1,6 +1,9 @@
 #include "ylib/YSystem.h"
 
+#include "platform/win32/winbase.h"
 #include "ylib/YErrorFrame.h"
+#include "ylib/YErrorText.h"
+#include "ylib/YLogging.h"
 
 namespace {
 
@@ -33,5 +36,20 @@ std::u16string CYSystem::MakeKernelObjectName(std::u16string_view name, bool bGl
     if (out.size() > limit) out.erase(0, out.size() - limit);
     if (bGlobal) out.insert(0, kGlobalPrefix);
     return out;
+  });
+}
+
+std::u16string CYSystem::GetOSLanguage() {
+  return YErrorFrame(VEL_FRAME(u"CYSystem::GetOSLanguage"), [&] {
+    WCHAR buffer[3] = {};
+    if (GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, LOCALE_SISO639LANGNAME, buffer, 3) == 0) {
+      CYLogging::Log(kYLogWarning, u"%s", FormatErrorMessage(GetLastError()));
+      return std::u16string();
+    }
+    std::u16string_view language(buffer);
+    constexpr std::u16string_view kSpace = u" \t\r\n\v\f";
+    const std::size_t first = language.find_first_not_of(kSpace);
+    if (first == std::u16string_view::npos) return std::u16string();
+    return std::u16string(language.substr(first, language.find_last_not_of(kSpace) - first + 1));
   });
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "platform/text.h"
@@ -35,6 +37,55 @@ TEST(CYSystem, MakeKernelObjectName) {
     EXPECT_EQ(vel::ToUtf8(got), vel::ToUtf8(r.want)) << r.name;
   }
   EXPECT_EQ(CYSystem::MakeKernelObjectName(longName, true).size(), 260u);
+}
+
+}  // namespace
+
+namespace {
+
+// The variables that decide the system's language, set for one test.
+class LanguageEnv {
+ public:
+  explicit LanguageEnv(const char* lang) {
+    for (std::size_t i = 0; i < 3; ++i) {
+      const char* v = std::getenv(kNames[i]);
+      saved_[i] = v ? std::optional<std::string>(v) : std::nullopt;
+      unsetenv(kNames[i]);
+    }
+    if (lang) setenv("LANG", lang, 1);
+  }
+  ~LanguageEnv() {
+    for (std::size_t i = 0; i < 3; ++i) {
+      if (saved_[i]) {
+        setenv(kNames[i], saved_[i]->c_str(), 1);
+      } else {
+        unsetenv(kNames[i]);
+      }
+    }
+  }
+
+ private:
+  static constexpr const char* kNames[3] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+  std::optional<std::string> saved_[3];
+};
+
+TEST(CYSystem, GetOSLanguage) {
+  struct Row {
+    const char* name;
+    const char* lang;
+    const char* want;
+  };
+  const Row rows[] = {
+      {"German", "de_DE.UTF-8", "de"},
+      {"French", "fr_CA", "fr"},
+      {"unset: English", nullptr, "en"},
+      // Three letters do not fit the two-letter buffer: the failure gives nothing.
+      {"three-letter language", "fil_PH", ""},
+  };
+  for (const Row& row : rows) {
+    LanguageEnv env(row.lang);
+    EXPECT_EQ(vel::ToUtf8(CYSystem::GetOSLanguage()), row.want) << row.name;
+  }
 }
 
 }  // namespace

@@ -36,9 +36,12 @@ constexpr Command kCommands[] = {
      "velitems mms compose --title TEXT --from NUMBER --to NUMBER [--to NUMBER ...] --folder DIR FILE...\n"
      "                                       compose a message from FILEs into DIR; prints its path\n"},
     {"picture", RunPicture,
-     "velitems picture get FILE OUT        write the audio file's embedded picture to OUT\n"
-     "velitems picture set FILE IMAGE      embed IMAGE's bytes as the audio file's picture\n"
-     "velitems picture clear FILE          remove the audio file's picture\n"},
+     "velitems picture [--raw] get FILE OUT    write the image embedded in the audio file to OUT\n"
+     "velitems picture [--raw] set FILE IMAGE  embed IMAGE as the audio file's front cover\n"
+     "velitems picture clear FILE          remove the audio file's picture\n"
+     "                                     .wma/.mp3/.wmv/.asf keep an attached-picture body (MIME type,\n"
+     "                                     picture type, description, image); get and set deal in the image,\n"
+     "                                     --raw in the body itself\n"},
     {"keywords", RunKeywords,
      "velitems keywords get FILE           the image's IPTC keywords, one a line\n"
      "velitems keywords set FILE [KEYWORD ...]\n"

@@ -1,8 +1,14 @@
-// velitems picture get FILE OUT | set FILE IMAGE | clear FILE: the embedded
-// picture of an audio file through the plugin's picture interface
-// (IVelItemAudio). get writes the picture's bytes as the plugin hands them
-// over; set hands the image file's bytes over as they are (VT_ARRAY|VT_UI1);
-// clear hands over VT_EMPTY, which removes the picture.
+// velitems picture [--raw] get FILE OUT | set FILE IMAGE | clear FILE: the
+// embedded picture of an audio file through the plugin's picture interface
+// (IVelItemAudio). clear hands over VT_EMPTY, which removes the picture.
+//
+// The plugin's picture value is the image itself for MP4 files, but for the
+// Windows Media family (".wma", ".mp3", ".wmv", ".asf") an attached-picture
+// body (encoding, MIME type, picture type, description, image). For those,
+// so that a person deals in image files either way, set wraps IMAGE in a body
+// (MIME type from the image's content, front cover, no description) and get
+// writes the image out of the body. --raw hands the value over unchanged in
+// both directions.
 #include <algorithm>
 #include <cstdio>
 #include <optional>
@@ -11,6 +17,7 @@
 
 #include "host/cli/com_host.h"
 #include "host/cli/commands.h"
+#include "contract/PictureBody.h"
 #include "platform/com/oleauto.h"
 #include "platform/win32/UniqueHandles.h"
 #include "platform/win32/fileapi.h"
@@ -99,6 +106,36 @@ bool SamePicture(const VARIANT& read, const VARIANT& written) {
   return a && b && *a == *b;
 }
 
+// Whether the plugin's picture value for file is an attached-picture body.
+bool TakesPictureBodies(const std::string& file) {
+  const std::size_t slash = file.find_last_of('/');
+  const std::size_t dot = file.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
+  std::string ext = file.substr(dot);
+  for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return ext == ".wma" || ext == ".mp3" || ext == ".wmv" || ext == ".asf";
+}
+
+// The MIME type an image's first bytes announce; empty when they announce
+// none this command knows.
+std::u16string ImageMimeType(const std::vector<BYTE>& image) {
+  const auto starts = [&](std::initializer_list<int> head, std::size_t at = 0) {
+    if (image.size() < at + head.size()) return false;
+    std::size_t i = at;
+    for (int b : head) {
+      if (image[i++] != static_cast<BYTE>(b)) return false;
+    }
+    return true;
+  };
+  if (starts({0xFF, 0xD8, 0xFF})) return u"image/jpeg";
+  if (starts({0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A})) return u"image/png";
+  if (starts({'G', 'I', 'F', '8', '7', 'a'}) || starts({'G', 'I', 'F', '8', '9', 'a'})) return u"image/gif";
+  if (starts({'B', 'M'}) && image.size() >= 14) return u"image/bmp";
+  if (starts({'R', 'I', 'F', 'F'}) && starts({'W', 'E', 'B', 'P'}, 8)) return u"image/webp";
+  if (starts({'I', 'I', 0x2A, 0x00}) || starts({'M', 'M', 0x00, 0x2A})) return u"image/tiff";
+  return {};
+}
+
 // The picture interface of the plugin the factory picks for file, or null
 // after the reason was printed.
 ComPtr<IVelItemAudio> PicturePlugin(const std::string& file) {
@@ -128,7 +165,7 @@ ComPtr<IVelItemAudio> PicturePlugin(const std::string& file) {
   return audio;
 }
 
-int RunPictureGet(const std::string& file, const std::string& out) {
+int RunPictureGet(const std::string& file, const std::string& out, bool raw) {
   ComPtr<IVelItemAudio> audio = PicturePlugin(file);
   if (!audio) return 1;
   _variant_t picture;
@@ -147,15 +184,35 @@ int RunPictureGet(const std::string& file, const std::string& out) {
                  static_cast<unsigned>(picture.vt));
     return 1;
   }
-  return WriteWholeFile(out, bytes->data(), bytes->size()) ? 0 : 1;
+  if (raw || !TakesPictureBodies(file)) return WriteWholeFile(out, bytes->data(), bytes->size()) ? 0 : 1;
+  const std::optional<vel::wma::PictureFields> fields = vel::wma::DecodePictureBody(*bytes);
+  if (!fields) {
+    std::fprintf(stderr, "velitems: %s: the picture is not an attached-picture body this command reads; "
+                 "--raw writes it as it is\n", file.c_str());
+    return 1;
+  }
+  return WriteWholeFile(out, fields->data.data(), fields->data.size()) ? 0 : 1;
 }
 
-int RunPictureSet(const std::string& file, const std::string* image) {
+int RunPictureSet(const std::string& file, const std::string* image, bool raw) {
   // The image first: a file that cannot be read changes nothing.
   _variant_t picture;
   if (image != nullptr) {
     std::vector<BYTE> bytes;
     if (!ReadWholeFile(*image, bytes)) return 1;
+    if (!raw && TakesPictureBodies(file)) {
+      const std::u16string mime = ImageMimeType(bytes);
+      if (mime.empty()) {
+        std::fprintf(stderr, "velitems: %s: not a JPEG, PNG, GIF, BMP, WebP or TIFF image; --raw hands the bytes "
+                     "over as they are\n", image->c_str());
+        return 1;
+      }
+      bytes = vel::wma::EncodePictureBody(mime, 3, u"", bytes);  // 3: front cover
+      if (bytes.size() > 0x7FFFFFFF) {
+        std::fprintf(stderr, "velitems: %s: too large for a picture\n", image->c_str());
+        return 1;
+      }
+    }
     SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
     void* data = nullptr;
     if (array == nullptr || FAILED(SafeArrayAccessData(array, &data))) {
@@ -188,20 +245,30 @@ int RunPictureSet(const std::string& file, const std::string* image) {
 
 }  // namespace
 
-int RunPicture(const Args& args) {
+int RunPicture(const Args& given) {
+  // --raw may stand anywhere among the arguments.
+  Args args;
+  bool raw = false;
+  for (const std::string& arg : given) {
+    if (arg == "--raw") {
+      raw = true;
+    } else {
+      args.push_back(arg);
+    }
+  }
   if (args.empty()) return UsageError("picture expects \"get\", \"set\" or \"clear\"");
   const std::string& verb = args[0];
   if (verb == "get") {
     if (args.size() != 3) return UsageError("picture get expects FILE OUT");
-    return RunPictureGet(args[1], args[2]);
+    return RunPictureGet(args[1], args[2], raw);
   }
   if (verb == "set") {
     if (args.size() != 3) return UsageError("picture set expects FILE IMAGE");
-    return RunPictureSet(args[1], &args[2]);
+    return RunPictureSet(args[1], &args[2], raw);
   }
   if (verb == "clear") {
     if (args.size() != 2) return UsageError("picture clear expects FILE");
-    return RunPictureSet(args[1], nullptr);
+    return RunPictureSet(args[1], nullptr, raw);
   }
   return UsageError("picture expects \"get\", \"set\" or \"clear\", not \"" + verb + "\"");
 }

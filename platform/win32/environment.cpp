@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/com/oleauto.h"
 #include "platform/text.h"
 #include "platform/win32/winbase.h"
 
@@ -70,6 +71,43 @@ bool KnownLcid(LCID lcid) {
 }
 
 thread_local LCID t_threadLocale = 0;  // 0: the user's
+
+// The ISO 639 language a POSIX locale name spells ("de_DE.UTF-8" -> "de"):
+// two or three ASCII letters before the territory, code set or modifier;
+// "en" for "C", "POSIX" and anything else that names no language.
+std::u16string LanguageOfPosixName(std::string_view locale) {
+  const std::string_view language = locale.substr(0, locale.find_first_of("_-.@"));
+  std::u16string out;
+  for (char c : language) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c < 'a' || c > 'z') return u"en";
+    out.push_back(static_cast<char16_t>(c));
+  }
+  if (out.size() < 2 || out.size() > 3) return u"en";
+  return out;
+}
+
+// The language of the environment's locale, read as GetUserDefaultLCID reads it.
+std::u16string EnvironmentLanguage() {
+  for (const char* var : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(var);
+    if (value && *value) return LanguageOfPosixName(value);
+  }
+  return u"en";
+}
+
+// The language of an LCID the table knows, or of its primary language.
+std::optional<std::u16string> LanguageOfLcid(LCID lcid) {
+  lcid &= 0xFFFF;
+  if (lcid == LOCALE_INVARIANT) return std::u16string(u"iv");
+  for (const auto& l : kLocales) {
+    if (l.lcid == lcid) return LanguageOfPosixName(l.name);
+  }
+  for (const auto& l : kLocales) {
+    if ((l.lcid & 0x3FF) == (lcid & 0x3FF)) return LanguageOfPosixName(l.name);
+  }
+  return std::nullopt;
+}
 
 void WriteDebug(std::string_view text) {
   const char* on = std::getenv("VEL_DEBUG_OUTPUT");
@@ -173,6 +211,34 @@ BOOL SetThreadLocale(LCID Locale) {
   }
   t_threadLocale = Locale;
   return TRUE;
+}
+
+int GetLocaleInfoW(LCID Locale, LCTYPE LCType, LPWSTR lpLCData, int cchData) {
+  if (cchData < 0 || (cchData > 0 && lpLCData == nullptr)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  if ((LCType & ~LOCALE_NOUSEROVERRIDE) != LOCALE_SISO639LANGNAME) {
+    SetLastError(ERROR_INVALID_FLAGS);
+    return 0;
+  }
+  std::u16string text;
+  if (Locale == LOCALE_SYSTEM_DEFAULT || Locale == LOCALE_USER_DEFAULT || Locale == 0) {
+    text = EnvironmentLanguage();
+  } else if (std::optional<std::u16string> language = LanguageOfLcid(Locale)) {
+    text = *language;
+  } else {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  const int needed = static_cast<int>(text.size()) + 1;
+  if (cchData == 0) return needed;
+  if (cchData < needed) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  std::memcpy(lpLCData, text.c_str(), static_cast<std::size_t>(needed) * sizeof(WCHAR));
+  return needed;
 }
 
 void OutputDebugStringW(LPCWSTR lpOutputString) {

@@ -6,9 +6,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <optional>
 #include <sstream>
 #include <string>
 
+#include "platform/com/oleauto.h"
 #include "platform/text.h"
 #include "platform/win32/winbase.h"
 
@@ -141,6 +144,105 @@ TEST(DebugOutput, OnlyWhenAskedFor) {
   text << in.rdbuf();
   std::remove(path);
   EXPECT_EQ(text.str(), "caf\xC3\xA9\n\xE2\x82\xAC ansi\n");
+}
+
+}  // namespace
+
+namespace {
+
+// Sets the variables that decide the language of messages for one test.
+class LanguageEnv {
+ public:
+  LanguageEnv() {
+    for (std::size_t i = 0; i < std::size(kNames); ++i) {
+      const char* v = std::getenv(kNames[i]);
+      saved_[i] = v ? std::optional<std::string>(v) : std::nullopt;
+      unsetenv(kNames[i]);
+    }
+  }
+  ~LanguageEnv() {
+    for (std::size_t i = 0; i < std::size(kNames); ++i) {
+      if (saved_[i]) {
+        setenv(kNames[i], saved_[i]->c_str(), 1);
+      } else {
+        unsetenv(kNames[i]);
+      }
+    }
+  }
+
+ private:
+  static constexpr const char* kNames[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+  std::optional<std::string> saved_[3];
+};
+
+std::u16string Language(LCID lcid) {
+  WCHAR buffer[8] = {};
+  if (GetLocaleInfoW(lcid, LOCALE_SISO639LANGNAME, buffer, 8) == 0) return u"<fail " + vel::FromUtf8(std::to_string(GetLastError())) + u">";
+  return buffer;
+}
+
+TEST(Environment, LocaleLanguageFollowsTheEnvironment) {
+  struct Row {
+    const char* name;
+    const char* lcAll;
+    const char* lcMessages;
+    const char* lang;
+    std::u16string want;
+  };
+  const Row rows[] = {
+      {"nothing set", nullptr, nullptr, nullptr, u"en"},
+      {"LANG alone", nullptr, nullptr, "de_DE.UTF-8", u"de"},
+      {"LC_MESSAGES before LANG", nullptr, "fr_FR.UTF-8", "de_DE.UTF-8", u"fr"},
+      {"LC_ALL before both", "es_ES@euro", "fr_FR", "de_DE", u"es"},
+      {"language only", nullptr, nullptr, "pt", u"pt"},
+      {"three letters", nullptr, nullptr, "fil_PH.UTF-8", u"fil"},
+      {"upper case", nullptr, nullptr, "DE_de", u"de"},
+      {"C locale", nullptr, nullptr, "C.UTF-8", u"en"},
+      {"POSIX", nullptr, nullptr, "POSIX", u"en"},
+  };
+  for (const Row& row : rows) {
+    LanguageEnv env;
+    if (row.lcAll) setenv("LC_ALL", row.lcAll, 1);
+    if (row.lcMessages) setenv("LC_MESSAGES", row.lcMessages, 1);
+    if (row.lang) setenv("LANG", row.lang, 1);
+    EXPECT_EQ(vel::ToUtf8(Language(LOCALE_SYSTEM_DEFAULT)), vel::ToUtf8(row.want)) << row.name;
+    EXPECT_EQ(vel::ToUtf8(Language(LOCALE_USER_DEFAULT)), vel::ToUtf8(row.want)) << row.name;
+  }
+}
+
+TEST(Environment, LocaleLanguageOfAnLcid) {
+  LanguageEnv env;
+  setenv("LANG", "de_DE.UTF-8", 1);  // must not matter for an explicit LCID
+  struct Row {
+    const char* name;
+    LCID lcid;
+    std::u16string want;
+  };
+  const Row rows[] = {
+      {"en-US", 0x0409, u"en"}, {"en-GB", 0x0809, u"en"},        {"fr-CA", 0x0C0C, u"fr"},
+      {"it-IT", 0x0410, u"it"}, {"de-LU by primary language", 0x1007, u"de"}, {"invariant", LOCALE_INVARIANT, u"iv"},
+      {"unknown language", 0x0425, u"<fail 87>"},
+  };
+  for (const Row& row : rows) EXPECT_EQ(vel::ToUtf8(Language(row.lcid)), vel::ToUtf8(row.want)) << row.name;
+}
+
+TEST(Environment, LocaleInfoBuffersAndTypes) {
+  LanguageEnv env;
+  setenv("LANG", "fil_PH", 1);
+  EXPECT_EQ(GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, LOCALE_SISO639LANGNAME, nullptr, 0), 4) << "size asked for";
+  WCHAR small[3] = {u'x', u'x', u'x'};
+  SetLastError(0);
+  EXPECT_EQ(GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, LOCALE_SISO639LANGNAME, small, 3), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  WCHAR exact[4] = {};
+  EXPECT_EQ(GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, LOCALE_SISO639LANGNAME | LOCALE_NOUSEROVERRIDE, exact, 4), 4);
+  EXPECT_EQ(std::u16string(exact), u"fil");
+  SetLastError(0);
+  EXPECT_EQ(GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, 0x5A, exact, 4), 0) << "another LCTYPE";
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FLAGS));
+  SetLastError(0);
+  EXPECT_EQ(GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, LOCALE_SISO639LANGNAME, nullptr, 4), 0) << "no buffer";
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
 }  // namespace

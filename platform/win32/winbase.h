@@ -119,6 +119,22 @@ LCID GetSystemDefaultLCID();
 LCID GetThreadLocale();
 BOOL SetThreadLocale(LCID Locale);
 
+// Locale information. Only the language's ISO 639 name is known here.
+using LCTYPE = DWORD;
+constexpr LCTYPE LOCALE_SISO639LANGNAME = 0x00000059;  // LOCALE_NOUSEROVERRIDE (oleauto.h) may be or-ed in
+// lpLCData receives the text with its terminator; cchData 0 asks for the
+// number of characters needed (terminator included). A too small buffer is
+// ERROR_INSUFFICIENT_BUFFER, another LCType ERROR_INVALID_FLAGS, an LCID
+// without a known language ERROR_INVALID_PARAMETER; each answers 0.
+// LOCALE_SYSTEM_DEFAULT and LOCALE_USER_DEFAULT both name the language of the
+// process's environment (LC_ALL, LC_MESSAGES, LANG, as GetUserDefaultLCID
+// reads them; "en" when none names one): a Linux process learns the machine's
+// language from the environment its session was given, and any language the
+// name spells ("es_ES", "pt_BR.UTF-8") is answered, not only the languages
+// whose formats this platform knows. GetSystemDefaultLCID stays en-US: it
+// chooses number and date formats, which must not vary between machines.
+int GetLocaleInfoW(LCID Locale, LCTYPE LCType, LPWSTR lpLCData, int cchData);
+
 // FORMAT_MESSAGE_FROM_SYSTEM knows the platform's texts for the Win32 errors
 // and HRESULTs the module reports; other numbers fail with
 // ERROR_MR_MID_NOT_FOUND (317).
