@@ -236,10 +236,12 @@ int RunPictureSet(const std::string& file, const std::string* image, bool raw) {
     return 1;
   }
   // The plugin leaves files that keep no pictures as they are and succeeds;
-  // a person is told when the file does not hold what was asked for.
+  // that is no success for the person who asked to store one.
   _variant_t now;
-  if (SUCCEEDED(audio->ReadPicture(_bstr_t(Wide(file)), now.GetAddress())) && !SamePicture(now, picture))
+  if (SUCCEEDED(audio->ReadPicture(_bstr_t(Wide(file)), now.GetAddress())) && !SamePicture(now, picture)) {
     std::fprintf(stderr, "velitems: %s: this file keeps no pictures; it was left as it is\n", file.c_str());
+    return 1;
+  }
   return 0;
 }
 
