@@ -52,4 +52,22 @@ TEST_F(CliRegistrationTest, ConcurrentRegistrationsAndReadsAllSucceed) {
   EXPECT_EQ(r.out, "done\n");
 }
 
+// A store that is no registry store is reported once, with its path, and
+// left exactly as it is: nothing is registered into it.
+TEST_F(CliRegistrationTest, ADamagedStoreIsReportedOnceAndNeverWritten) {
+  const std::string song = MakeM4a();
+  const std::string store = dir_ + "/damaged.db";
+  const std::string garbage(4096, 'x');
+  WriteText(store, garbage);
+  const ProcessResult r =
+      RunCommand("VEL_REGISTRY=" + store + " " + Velitems() + " read --json " + song + " 2>&1; echo status=$?");
+  EXPECT_NE(r.out.find(store), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("registering it"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("status=1"), std::string::npos) << r.out;
+  std::size_t mentions = 0;
+  for (std::size_t at = r.out.find(store); at != std::string::npos; at = r.out.find(store, at + 1)) ++mentions;
+  EXPECT_EQ(mentions, 1u) << r.out;
+  EXPECT_EQ(ReadText(store), garbage);
+}
+
 }  // namespace
