@@ -1,21 +1,22 @@
 // The registry store's connection: where the file lives, opening and
-// creating it, mapping SQLite failures to Win32 errors.
+// creating it, mapping SQLite failures to Win32 errors; the in-process image
+// of what was read and the change counter that keeps it honest; transactions.
 #include "platform/registry/store.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <pwd.h>
-#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <condition_variable>
 #include <set>
 #include <thread>
 #include <unordered_map>
