@@ -301,4 +301,19 @@ std::string PluginName(IVelItemPlugin* plugin) {
   return text;
 }
 
+ComPtr<IVelItemPlugin> PluginForFile(const std::string& file) {
+  InitCom();
+  if (!EnsureRegistered()) return {};
+  ComPtr<IVelItemPluginFactory> factory = CreateFactory();
+  if (!factory) return {};
+  ComPtr<IVelItemPlugin> plugin;
+  const HRESULT hr = factory->CreateWithFile(_bstr_t(Wide(file)), &plugin);
+  if (FAILED(hr)) {
+    ReportFailure("CreateWithFile", hr);
+    return {};
+  }
+  if (!plugin) std::fprintf(stderr, "velitems: %s: no plugin is registered for this file\n", file.c_str());
+  return plugin;
+}
+
 }  // namespace velitems

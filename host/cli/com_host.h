@@ -37,6 +37,9 @@ ComPtr<IVelItem> CreateItem();
 ComPtr<IVelEnum> CreateEnum();
 // The plugin's name (get_Name) in UTF-8; empty when it answers none.
 std::string PluginName(IVelItemPlugin* plugin);
+// COM started, the modules registered first, the plugin the factory picks for
+// file; null after the reason was printed.
+ComPtr<IVelItemPlugin> PluginForFile(const std::string& file);
 
 // The description of the thread's error info (the module's report XML), or
 // the HRESULT's text when there is none.

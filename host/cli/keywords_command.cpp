@@ -18,20 +18,8 @@ namespace {
 // The keyword interface of the plugin the factory picks for file, or null
 // after the reason was printed.
 ComPtr<IVelItemImage> KeywordPlugin(const std::string& file) {
-  InitCom();
-  if (!EnsureRegistered()) return {};
-  ComPtr<IVelItemPluginFactory> factory = CreateFactory();
-  if (!factory) return {};
-  ComPtr<IVelItemPlugin> plugin;
-  const HRESULT hr = factory->CreateWithFile(_bstr_t(Wide(file)), &plugin);
-  if (FAILED(hr)) {
-    ReportFailure("CreateWithFile", hr);
-    return {};
-  }
-  if (!plugin) {
-    std::fprintf(stderr, "velitems: %s: no plugin is registered for this file\n", file.c_str());
-    return {};
-  }
+  ComPtr<IVelItemPlugin> plugin = PluginForFile(file);
+  if (!plugin) return {};
   ComPtr<IVelItemImage> image;
   if (FAILED(plugin.QueryInterface(image)) || !image) {
     const std::string name = PluginName(plugin.get());

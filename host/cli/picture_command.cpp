@@ -139,27 +139,13 @@ std::u16string ImageMimeType(const std::vector<BYTE>& image) {
 // The picture interface of the plugin the factory picks for file, or null
 // after the reason was printed.
 ComPtr<IVelItemAudio> PicturePlugin(const std::string& file) {
-  InitCom();
-  if (!EnsureRegistered()) return {};
-  ComPtr<IVelItemPluginFactory> factory = CreateFactory();
-  if (!factory) return {};
-  ComPtr<IVelItemPlugin> plugin;
-  const HRESULT hr = factory->CreateWithFile(_bstr_t(Wide(file)), &plugin);
-  if (FAILED(hr)) {
-    ReportFailure("CreateWithFile", hr);
-    return {};
-  }
-  if (!plugin) {
-    std::fprintf(stderr, "velitems: %s: no plugin is registered for this file\n", file.c_str());
-    return {};
-  }
+  ComPtr<IVelItemPlugin> plugin = PluginForFile(file);
+  if (!plugin) return {};
   ComPtr<IVelItemAudio> audio;
   if (FAILED(plugin.QueryInterface(audio)) || !audio) {
-    BSTR name = nullptr;
-    const std::string pluginName = SUCCEEDED(plugin->get_Name(&name)) ? BstrUtf8(name) : "";
-    SysFreeString(name);
+    const std::string name = PluginName(plugin.get());
     std::fprintf(stderr, "velitems: %s: the %s plugin keeps no pictures (it has no IVelItemAudio)\n", file.c_str(),
-                 pluginName.empty() ? "chosen" : pluginName.c_str());
+                 name.empty() ? "chosen" : name.c_str());
     return {};
   }
   return audio;
