@@ -10,17 +10,12 @@
 # mediainfo are compared when they are installed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-"$root/build"}
+# shellcheck source=bench/lib.sh
+source "$root/bench/lib.sh"
 count=${2:-100}
-velitems="$build/bin/velitems"
-[ -x "$velitems" ] || { echo "no $velitems: build first" >&2; exit 2; }
-command -v ffmpeg >/dev/null || { echo "ffmpeg is needed to make the corpus" >&2; exit 2; }
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/velcompare-XXXXXX")
-trap 'rm -rf "$work"' EXIT
+bench_start velcompare "${1:-"$root/build"}" ffmpeg
 corpus="$work/corpus"
 mkdir -p "$corpus"
-export VEL_REGISTRY="$work/registry.db"
 
 # One file of each kind, then copies (the contents do not change the work).
 ff() { ffmpeg -v error -y "$@"; }
@@ -45,39 +40,24 @@ for sample in "$root"/samples/*.mms "$root"/samples/*.vmg; do
   for i in $(seq 1 "$count"); do cp "$sample" "$corpus/$i-$(basename "$sample")"; done
 done
 files=$(find "$corpus" -type f | wc -l)
-"$velitems" register >/dev/null
 cat "$corpus"/* >/dev/null  # into the page cache
 
-best() {  # best wall time in seconds of three runs of "$@"
-  local best="" t
-  for _ in 1 2 3; do
-    local start end
-    start=$(date +%s.%N)
-    "$@" >/dev/null 2>&1 || true
-    end=$(date +%s.%N)
-    t=$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }')
-    if [ -z "$best" ] || awk -v t="$t" -v b="$best" 'BEGIN { exit !(t < b) }'; then best=$t; fi
-  done
-  printf '%.3f' "$best"
-}
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
-
 echo "corpus: $files files (${kinds[*]}, messages), $(nproc) cores"
-v1=$(best "$velitems" read --json -r -j 1 "$corpus")
-v2=$(best "$velitems" read --json -r -j 2 "$corpus")
-printf '%-28s %8s s\n' "velitems read -r -j 1" "$v1" "velitems read -r -j 2" "$v2"
+v1=$(best_ms "$velitems" read --json -r -j 1 "$corpus")
+v2=$(best_ms "$velitems" read --json -r -j 2 "$corpus")
+printf '%-28s %8s ms\n' "velitems read -r -j 1" "$v1" "velitems read -r -j 2" "$v2"
 printf '%-28s %8s\n' "-j 1 / -j 2" "$(ratio "$v1" "$v2")"
 if command -v exiftool >/dev/null; then
-  e=$(best exiftool -json -r "$corpus")
-  printf '%-28s %8s s\n' "exiftool -json -r" "$e"
+  e=$(best_ms exiftool -json -r "$corpus")
+  printf '%-28s %8s ms\n' "exiftool -json -r" "$e"
   printf '%-28s %8s\n' "exiftool / velitems -j 1" "$(ratio "$e" "$v1")"
   printf '%-28s %8s\n' "exiftool / velitems -j 2" "$(ratio "$e" "$v2")"
 else
   echo "exiftool: not installed, not compared"
 fi
 if command -v mediainfo >/dev/null; then
-  m=$(best mediainfo --Output=JSON "$corpus")
-  printf '%-28s %8s s\n' "mediainfo --Output=JSON" "$m"
+  m=$(best_ms mediainfo --Output=JSON "$corpus")
+  printf '%-28s %8s ms\n' "mediainfo --Output=JSON" "$m"
   printf '%-28s %8s\n' "mediainfo / velitems -j 1" "$(ratio "$m" "$v1")"
 else
   echo "mediainfo: not installed, not compared (apt-get install mediainfo)"

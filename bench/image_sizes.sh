@@ -9,18 +9,10 @@
 # Needs ffmpeg and exiftool.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-"$root/build"}
+# shellcheck source=bench/lib.sh
+source "$root/bench/lib.sh"
 count=${2:-100}
-velitems="$build/bin/velitems"
-[ -x "$velitems" ] || { echo "no $velitems: build first" >&2; exit 2; }
-for tool in ffmpeg exiftool; do
-  command -v "$tool" >/dev/null || { echo "$tool is needed to make the files" >&2; exit 2; }
-done
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/velimage-XXXXXX")
-trap 'rm -rf "$work"' EXIT
-export VEL_REGISTRY="$work/registry.db"
-"$velitems" register >/dev/null
+bench_start velimage "${1:-"$root/build"}" ffmpeg exiftool
 
 tag() {
   exiftool -q -overwrite_original -Make=Bench -Model=One -FNumber=2.8 -ExposureTime=1/250 \
@@ -32,23 +24,12 @@ ffmpeg -v error -y -f lavfi -i testsrc=size=5472x3648 -frames:v 1 -q:v 2 "$work/
 tag "$work/1MP.jpg"
 tag "$work/20MP.jpg"
 
-best() {  # best wall time in milliseconds of three runs of "$@"
-  local best="" t start end
-  for _ in 1 2 3; do
-    start=$(date +%s%N)
-    "$@" >/dev/null 2>&1 || true
-    end=$(date +%s%N)
-    t=$(((end - start) / 1000000))
-    if [ -z "$best" ] || ((t < best)); then best=$t; fi
-  done
-  echo "$best"
-}
 
 printf '%-24s %10s %10s\n' "" "1 MP" "20 MP"
-printf '%-24s %7s ms %7s ms\n' "velitems read" "$(best "$velitems" read --json "$work/1MP.jpg")" \
-  "$(best "$velitems" read --json "$work/20MP.jpg")"
-printf '%-24s %7s ms %7s ms\n' "exiftool -json" "$(best exiftool -json "$work/1MP.jpg")" \
-  "$(best exiftool -json "$work/20MP.jpg")"
+printf '%-24s %7s ms %7s ms\n' "velitems read" "$(best_ms "$velitems" read --json "$work/1MP.jpg")" \
+  "$(best_ms "$velitems" read --json "$work/20MP.jpg")"
+printf '%-24s %7s ms %7s ms\n' "exiftool -json" "$(best_ms exiftool -json "$work/1MP.jpg")" \
+  "$(best_ms exiftool -json "$work/20MP.jpg")"
 
 corpus="$work/corpus"
 mkdir -p "$corpus"
@@ -61,7 +42,7 @@ for ext in jpg png gif; do
 done
 files=$(find "$corpus" -type f | wc -l)
 perSecond() { awk -v n="$files" -v ms="$1" 'BEGIN { printf "%.0f", n * 1000 / ms }'; }
-printf '%-34s %6s images/s\n' "velitems read -r ($files images)" "$(perSecond "$(best "$velitems" read --json -r "$corpus")")"
-printf '%-34s %6s images/s\n' "velitems read -r -j 2" "$(perSecond "$(best "$velitems" read --json -r -j 2 "$corpus")")"
-printf '%-34s %6s images/s\n' "exiftool -json -r" "$(perSecond "$(best exiftool -json -r "$corpus")")"
+printf '%-34s %6s images/s\n' "velitems read -r ($files images)" "$(perSecond "$(best_ms "$velitems" read --json -r "$corpus")")"
+printf '%-34s %6s images/s\n' "velitems read -r -j 2" "$(perSecond "$(best_ms "$velitems" read --json -r -j 2 "$corpus")")"
+printf '%-34s %6s images/s\n' "exiftool -json -r" "$(perSecond "$(best_ms exiftool -json -r "$corpus")")"
 ls -l "$work"/1MP.jpg "$work"/20MP.jpg | awk '{ printf "%s %d bytes\n", $NF, $5 }'

@@ -11,15 +11,9 @@
 # Needs ffmpeg and about 2 GB of space in TMPDIR.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-"$root/build"}
-velitems="$build/bin/velitems"
-[ -x "$velitems" ] || { echo "no $velitems: build first" >&2; exit 2; }
-command -v ffmpeg >/dev/null || { echo "ffmpeg is needed to make the files" >&2; exit 2; }
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/velvideo-XXXXXX")
-trap 'rm -rf "$work"' EXIT
-export VEL_REGISTRY="$work/registry.db"
-"$velitems" register >/dev/null
+# shellcheck source=bench/lib.sh
+source "$root/bench/lib.sh"
+bench_start velvideo "${1:-"$root/build"}" ffmpeg
 
 # About 10 MB of noise video (it does not compress), then a 1 GB file made of
 # copies of its stream (no encoding).
@@ -29,51 +23,40 @@ for ext in mp4 avi; do
   ffmpeg -v error -y -stream_loop 99 -i "$work/10MB.$ext" -c copy "$work/1GB.$ext"
 done
 
-best() {  # best wall time in milliseconds of three runs of "$@"
-  local best="" t start end
-  for _ in 1 2 3; do
-    start=$(date +%s%N)
-    "$@" >/dev/null 2>&1 || true
-    end=$(date +%s%N)
-    t=$(((end - start) / 1000000))
-    if [ -z "$best" ] || ((t < best)); then best=$t; fi
-  done
-  echo "$best"
-}
 
 printf '%-22s %10s %10s\n' "" "10 MB" "1 GB"
 for ext in mp4 avi; do
   small="$work/10MB.$ext" large="$work/1GB.$ext"
-  printf '%-22s %8s ms %8s ms\n' "velitems read .$ext" "$(best "$velitems" read --json "$small")" \
-    "$(best "$velitems" read --json "$large")"
-  printf '%-22s %8s ms %8s ms\n' "ffprobe .$ext" "$(best ffprobe -v error -show_format -show_streams "$small")" \
-    "$(best ffprobe -v error -show_format -show_streams "$large")"
+  printf '%-22s %8s ms %8s ms\n' "velitems read .$ext" "$(best_ms "$velitems" read --json "$small")" \
+    "$(best_ms "$velitems" read --json "$large")"
+  printf '%-22s %8s ms %8s ms\n' "ffprobe .$ext" "$(best_ms ffprobe -v error -show_format -show_streams "$small")" \
+    "$(best_ms ffprobe -v error -show_format -show_streams "$large")"
   if command -v mediainfo >/dev/null; then
-    printf '%-22s %8s ms %8s ms\n' "mediainfo .$ext" "$(best mediainfo "$small")" "$(best mediainfo "$large")"
+    printf '%-22s %8s ms %8s ms\n' "mediainfo .$ext" "$(best_ms mediainfo "$small")" "$(best_ms mediainfo "$large")"
   fi
 done
 
 # A corpus of small videos: videos per second.
 corpus="$work/corpus"
 mkdir -p "$corpus"
-for spec in "mp4:-c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac" "3gp:-c:v h263 -s 176x144 -c:a aac" \
+for recipe in "mp4:-c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac" "3gp:-c:v h263 -s 176x144 -c:a aac" \
   "avi:-c:v mpeg4 -c:a mp2" "wmv:-c:v wmv2 -c:a wmav2" "mpg:-c:v mpeg1video -c:a mp2"; do
-  ext=${spec%%:*}
+  ext=${recipe%%:*}
   # shellcheck disable=SC2086
-  ffmpeg -v error -y -f lavfi -i testsrc=size=320x240:rate=25:d=2 -f lavfi -i sine=d=2 ${spec#*:} "$work/one.$ext"
+  ffmpeg -v error -y -f lavfi -i testsrc=size=320x240:rate=25:d=2 -f lavfi -i sine=d=2 ${recipe#*:} "$work/one.$ext"
   for i in $(seq 1 40); do cp "$work/one.$ext" "$corpus/$i.$ext"; done
 done
 count=$(find "$corpus" -type f | wc -l)
 perSecond() { awk -v n="$count" -v ms="$1" 'BEGIN { printf "%.0f", n * 1000 / ms }'; }
 probeAll() { for f in "$corpus"/*; do ffprobe -v error -show_format -show_streams "$f"; done; }
-t=$(best "$velitems" read --json -r "$corpus")
+t=$(best_ms "$velitems" read --json -r "$corpus")
 printf '%-34s %6s videos/s\n' "velitems read -r ($count videos)" "$(perSecond "$t")"
-t=$(best "$velitems" read --json -r -j 2 "$corpus")
+t=$(best_ms "$velitems" read --json -r -j 2 "$corpus")
 printf '%-34s %6s videos/s\n' "velitems read -r -j 2" "$(perSecond "$t")"
-t=$(best probeAll)
+t=$(best_ms probeAll)
 printf '%-34s %6s videos/s\n' "ffprobe, one process per file" "$(perSecond "$t")"
 if command -v mediainfo >/dev/null; then
-  t=$(best mediainfo --Output=JSON "$corpus")
+  t=$(best_ms mediainfo --Output=JSON "$corpus")
   printf '%-34s %6s videos/s\n' "mediainfo" "$(perSecond "$t")"
 else
   echo "mediainfo: not installed, not compared (apt-get install mediainfo)"

@@ -9,15 +9,9 @@
 # Needs ffmpeg and about 1 GB of space in TMPDIR.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-"$root/build"}
-velitems="$build/bin/velitems"
-[ -x "$velitems" ] || { echo "no $velitems: build first" >&2; exit 2; }
-command -v ffmpeg >/dev/null || { echo "ffmpeg is needed to make the files" >&2; exit 2; }
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/velwm-XXXXXX")
-trap 'rm -rf "$work"' EXIT
-export VEL_REGISTRY="$work/registry.db"
-"$velitems" register >/dev/null
+# shellcheck source=bench/lib.sh
+source "$root/bench/lib.sh"
+bench_start velwm "${1:-"$root/build"}" ffmpeg
 
 # About 3 MB of MP3 with a tag, then a 300 MB file of copies of its frames.
 ffmpeg -v error -y -f lavfi -i sine=frequency=440:duration=75 -c:a libmp3lame -b:a 320k -id3v2_version 3 \
@@ -29,27 +23,16 @@ ffmpeg -v error -y -f lavfi -i sine=frequency=440:duration=75 -c:a wmav2 -b:a 32
 ffmpeg -v error -y -stream_loop 99 -i "$work/3MB.wma" -c copy -metadata title=Bench "$work/300MB.wma"
 ffmpeg -v error -y -f lavfi -i testsrc=size=640x480 -frames:v 1 "$work/cover.jpg"
 
-best() {  # best wall time in milliseconds of three runs of "$@"
-  local best="" t start end
-  for _ in 1 2 3; do
-    start=$(date +%s%N)
-    "$@" >/dev/null 2>&1 || true
-    end=$(date +%s%N)
-    t=$(((end - start) / 1000000))
-    if [ -z "$best" ] || ((t < best)); then best=$t; fi
-  done
-  echo "$best"
-}
 setAndClear() { "$velitems" picture set "$1" "$work/cover.jpg" && "$velitems" picture clear "$1"; }
 
 printf '%-30s %10s %10s\n' "" "3 MB" "300 MB"
 for ext in mp3 wma; do
   small="$work/3MB.$ext" large="$work/300MB.$ext"
-  printf '%-30s %7s ms %7s ms\n' "velitems read .$ext" "$(best "$velitems" read --json "$small")" \
-    "$(best "$velitems" read --json "$large")"
-  printf '%-30s %7s ms %7s ms\n' "picture set + clear .$ext" "$(best setAndClear "$small")" \
-    "$(best setAndClear "$large")"
-  printf '%-30s %7s ms %7s ms\n' "two copies of the file (cp)" "$(best sh -c "cp '$small' '$work/c' && cp '$small' '$work/c'")" \
-    "$(best sh -c "cp '$large' '$work/c' && cp '$large' '$work/c'")"
+  printf '%-30s %7s ms %7s ms\n' "velitems read .$ext" "$(best_ms "$velitems" read --json "$small")" \
+    "$(best_ms "$velitems" read --json "$large")"
+  printf '%-30s %7s ms %7s ms\n' "picture set + clear .$ext" "$(best_ms setAndClear "$small")" \
+    "$(best_ms setAndClear "$large")"
+  printf '%-30s %7s ms %7s ms\n' "two copies of the file (cp)" "$(best_ms sh -c "cp '$small' '$work/c' && cp '$small' '$work/c'")" \
+    "$(best_ms sh -c "cp '$large' '$work/c' && cp '$large' '$work/c'")"
 done
 ls -l "$work"/*.mp3 "$work"/*.wma | awk '{ printf "%s %d bytes\n", $NF, $5 }'
