@@ -1,5 +1,6 @@
 #include "module/VelRegistrar.h"
 
+#include "platform/registry/update.h"
 #include "platform/win32/UniqueHandles.h"
 
 namespace {
@@ -8,16 +9,25 @@ class Runner {
  public:
   explicit Runner(const VelRegReplacements& replacements) : replacements_(replacements) {}
 
-  HRESULT Register(HKEY parent, const VelRegKey& k) {
+  // A ForceRemove key, and everything below it, ends up holding exactly what
+  // the script names: what else it held goes, what it already holds is left
+  // as it is, so registering again changes nothing in the store.
+  HRESULT Register(HKEY parent, const VelRegKey& k, bool exact = false) {
+    exact = exact || k.flag == VelRegFlag::ForceRemove;
     const std::u16string name = VelExpandRegText(k.name, replacements_);
-    if (k.flag == VelRegFlag::ForceRemove) {
-      LSTATUS rc = RegDeleteTreeW(parent, name.c_str());
-      if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) return HRESULT_FROM_WIN32(rc);
-    }
     vel::UniqueHKey key;
     LSTATUS rc = RegCreateKeyExW(parent, name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                                  nullptr, key.put(), nullptr);
     if (rc != ERROR_SUCCESS) return HRESULT_FROM_WIN32(rc);
+    if (exact) {
+      std::vector<std::u16string> subkeys;
+      std::vector<std::u16string> values;
+      for (const VelRegKey& child : k.children) subkeys.push_back(VelExpandRegText(child.name, replacements_));
+      if (k.defaultValue) values.emplace_back();
+      for (const VelRegValue& v : k.values) values.push_back(v.name);
+      rc = vel::RegKeepOnly(key.get(), subkeys, values);
+      if (rc != ERROR_SUCCESS) return HRESULT_FROM_WIN32(rc);
+    }
     if (k.defaultValue) {
       if (HRESULT hr = SetString(key.get(), nullptr, *k.defaultValue); FAILED(hr)) return hr;
     }
@@ -25,7 +35,7 @@ class Runner {
       if (HRESULT hr = SetString(key.get(), v.name.c_str(), v.data); FAILED(hr)) return hr;
     }
     for (const VelRegKey& child : k.children) {
-      if (HRESULT hr = Register(key.get(), child); FAILED(hr)) return hr;
+      if (HRESULT hr = Register(key.get(), child, exact); FAILED(hr)) return hr;
     }
     return S_OK;
   }
@@ -68,9 +78,7 @@ class Runner {
   }
 
   HRESULT SetString(HKEY key, const char16_t* name, const std::u16string& text) {
-    const std::u16string data = VelExpandRegText(text, replacements_);
-    LSTATUS rc = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                                static_cast<DWORD>((data.size() + 1) * sizeof(char16_t)));
+    const LSTATUS rc = vel::RegSetTextIfChanged(key, name, VelExpandRegText(text, replacements_));
     return rc == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(rc);
   }
 

@@ -2,8 +2,10 @@
 // value, named string values, a removal flag and child keys, walked by one
 // function in register or unregister mode.
 //
-//   register:   ForceRemove keys are deleted with their tree first; every key
-//               is created (or opened) and gets its values; children follow.
+//   register:   every key is created (or opened) and gets its values;
+//               children follow. A ForceRemove key ends up holding exactly
+//               what the script names below it (anything else goes). Only
+//               what differs is written, so registering again changes nothing.
 //   unregister: ForceRemove keys go with their whole tree; NoRemove keys stay
 //               and only their children are visited; any other key loses the
 //               values the script names and goes when nothing else is left

@@ -57,6 +57,8 @@ class Registrar : public TempStore {
 TEST_F(Registrar, RegisterWritesTheTreeAndForceRemoveStartsAfresh) {
   Put(u"Owned-not", nullptr, u"");  // unrelated
   Put(u"Shared\\Owned", u"Stale", u"old");
+  Put(u"Shared\\Owned\\Sub\\Stale", nullptr, u"old");
+  Put(u"Shared\\Owned\\Sub", u"Stale", u"old");
   ASSERT_EQ(VelRunRegScript(Script(), true, replacements_), S_OK);
   EXPECT_EQ(Get(u"Shared\\Plain", nullptr), u"ex");
   EXPECT_EQ(Get(u"Shared\\Plain", u"V"), u"v");
@@ -64,6 +66,28 @@ TEST_F(Registrar, RegisterWritesTheTreeAndForceRemoveStartsAfresh) {
   EXPECT_EQ(Get(u"Shared\\Owned", u"W"), u"ex-w");
   EXPECT_TRUE(Exists(u"Shared\\Owned\\Sub"));
   EXPECT_EQ(Get(u"Shared\\Owned", u"Stale"), u"<no value>");
+  EXPECT_EQ(Get(u"Shared\\Owned\\Sub", u"Stale"), u"<no value>");
+  EXPECT_FALSE(Exists(u"Shared\\Owned\\Sub\\Stale"));
+}
+
+// Registering again writes nothing: keys are not made anew (a handle another
+// reader holds stays valid) and no write time moves.
+TEST_F(Registrar, RegisteringAgainChangesNothing) {
+  ASSERT_EQ(VelRunRegScript(Script(), true, replacements_), S_OK);
+  HKEY sub = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"Shared\\Owned\\Sub", 0, KEY_READ, &sub), ERROR_SUCCESS);
+  FILETIME before{}, after{};
+  ASSERT_EQ(RegQueryInfoKeyW(sub, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                             nullptr, &before),
+            ERROR_SUCCESS);
+  ASSERT_EQ(VelRunRegScript(Script(), true, replacements_), S_OK);
+  EXPECT_EQ(RegQueryInfoKeyW(sub, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                             nullptr, &after),
+            ERROR_SUCCESS);
+  EXPECT_EQ(after.dwLowDateTime, before.dwLowDateTime);
+  EXPECT_EQ(after.dwHighDateTime, before.dwHighDateTime);
+  RegCloseKey(sub);
+  EXPECT_EQ(Get(u"Shared\\Owned", u"W"), u"ex-w");
 }
 
 TEST_F(Registrar, UnregisterKeepsNoRemoveKeysAndForeignContent) {

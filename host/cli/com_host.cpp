@@ -8,6 +8,7 @@
 #include "platform/com/combase.h"
 #include "platform/com/oleauto.h"
 #include "platform/registry/store.h"
+#include "platform/registry/update.h"
 #include "platform/registry/winreg.h"
 #include "platform/text.h"
 #include "platform/win32/UniqueHandles.h"
@@ -112,11 +113,11 @@ std::u16string RegistrationMark() {
 
 LONG SetRegistrationMark(const std::u16string& text) {
   vel::UniqueHKey h;
-  LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kMarkKey, 0, nullptr, 0, KEY_WRITE, nullptr, h.put(), nullptr);
+  LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kMarkKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, h.put(),
+                           nullptr);
   if (rc != ERROR_SUCCESS) return rc;
   if (text.empty()) return RegDeleteValueW(h.get(), kMarkValue) == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : rc;
-  return RegSetValueExW(h.get(), kMarkValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                        static_cast<DWORD>((text.size() + 1) * sizeof(char16_t)));
+  return vel::RegSetTextIfChanged(h.get(), kMarkValue, text);
 }
 
 }  // namespace

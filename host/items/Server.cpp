@@ -1,8 +1,10 @@
 // The in-process server entry points of libVelItems.so: class objects,
 // unloading, and the registration of VelItem and VelEnum.
 #include <string>
+#include <vector>
 
 #include "host/items/ItemModel.h"
+#include "platform/registry/update.h"
 #include "platform/registry/winreg.h"
 #include "platform/win32/UniqueHandles.h"
 #include "platform/win32/thismodule.h"
@@ -39,18 +41,22 @@ std::u16string GuidText(const CLSID& clsid) {
   return text;
 }
 
-// Creates root\subKey and sets its default value (and one named value).
+// Creates root\subKey and sets its default value (and one named value),
+// writing only what differs. An exact key keeps nothing else: no other value,
+// no subkey but those listed.
 LSTATUS WriteKey(const std::u16string& subKey, const std::u16string& defaultValue, const char16_t* valueName = nullptr,
-                 const std::u16string& value = {}) {
+                 const std::u16string& value = {}, const std::vector<std::u16string>* exactSubkeys = nullptr) {
   vel::UniqueHKey key;
-  LSTATUS rc = RegCreateKeyExW(HKEY_CLASSES_ROOT, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
+  LSTATUS rc = RegCreateKeyExW(HKEY_CLASSES_ROOT, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                                nullptr, key.put(), nullptr);
   if (rc != ERROR_SUCCESS) return rc;
-  rc = RegSetValueExW(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(defaultValue.c_str()),
-                      static_cast<DWORD>((defaultValue.size() + 1) * sizeof(char16_t)));
-  if (rc == ERROR_SUCCESS && valueName)
-    rc = RegSetValueExW(key.get(), valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                        static_cast<DWORD>((value.size() + 1) * sizeof(char16_t)));
+  if (exactSubkeys) {
+    std::vector<std::u16string> values{u""};
+    if (valueName) values.emplace_back(valueName);
+    rc = vel::RegKeepOnly(key.get(), *exactSubkeys, values);
+  }
+  if (rc == ERROR_SUCCESS) rc = vel::RegSetTextIfChanged(key.get(), nullptr, defaultValue);
+  if (rc == ERROR_SUCCESS && valueName) rc = vel::RegSetTextIfChanged(key.get(), valueName, value);
   return rc;
 }
 
@@ -69,19 +75,21 @@ LSTATUS Unregister(const ClassInfo& c) {
 LSTATUS Register(const ClassInfo& c, const std::u16string& path) {
   const std::u16string clsid = GuidText(*c.clsid);
   const std::u16string clsidKey = ClsidKey(*c.clsid);
-  // A stale registration (another path, old subkeys) is replaced as a whole.
-  LSTATUS rc = DeleteTree(clsidKey);
   const std::u16string progId = c.progId;
   const std::u16string versioned = c.progIdVersioned;
-  if (rc == ERROR_SUCCESS) rc = WriteKey(versioned, c.description);
+  // The class key holds exactly this registration: what a stale one (another
+  // path, old subkeys) left goes, and registering again writes nothing.
+  const std::vector<std::u16string> classSubkeys{u"ProgID", u"VersionIndependentProgID", u"InprocServer32"};
+  const std::vector<std::u16string> none;
+  LSTATUS rc = WriteKey(versioned, c.description);
   if (rc == ERROR_SUCCESS) rc = WriteKey(versioned + u"\\CLSID", clsid);
   if (rc == ERROR_SUCCESS) rc = WriteKey(progId, c.description);
   if (rc == ERROR_SUCCESS) rc = WriteKey(progId + u"\\CLSID", clsid);
   if (rc == ERROR_SUCCESS) rc = WriteKey(progId + u"\\CurVer", versioned);
-  if (rc == ERROR_SUCCESS) rc = WriteKey(clsidKey, c.description);
-  if (rc == ERROR_SUCCESS) rc = WriteKey(clsidKey + u"\\ProgID", versioned);
-  if (rc == ERROR_SUCCESS) rc = WriteKey(clsidKey + u"\\VersionIndependentProgID", progId);
-  if (rc == ERROR_SUCCESS) rc = WriteKey(clsidKey + u"\\InprocServer32", path, u"ThreadingModel", u"Free");
+  if (rc == ERROR_SUCCESS) rc = WriteKey(clsidKey, c.description, nullptr, {}, &classSubkeys);
+  if (rc == ERROR_SUCCESS) rc = WriteKey(clsidKey + u"\\ProgID", versioned, nullptr, {}, &none);
+  if (rc == ERROR_SUCCESS) rc = WriteKey(clsidKey + u"\\VersionIndependentProgID", progId, nullptr, {}, &none);
+  if (rc == ERROR_SUCCESS) rc = WriteKey(clsidKey + u"\\InprocServer32", path, u"ThreadingModel", u"Free", &none);
   return rc;
 }
 

@@ -9,6 +9,7 @@
 
 #include "platform/com/comobject.h"
 #include "platform/dshow/FilterGraph.h"
+#include "platform/registry/update.h"
 #include "platform/registry/winreg.h"
 #include "platform/win32/UniqueHandles.h"
 #include "platform/win32/thismodule.h"
@@ -23,9 +24,9 @@ std::u16string ClassKey() {
   return u"CLSID\\" + std::u16string(guid);
 }
 
+// Only what differs is written: registering again changes nothing.
 LSTATUS SetText(HKEY key, const char16_t* name, const std::u16string& text) {
-  return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                        static_cast<DWORD>((text.size() + 1) * sizeof(char16_t)));
+  return vel::RegSetTextIfChanged(key, name, text);
 }
 
 }  // namespace

@@ -104,6 +104,9 @@ struct Connection {
   std::uint64_t seenGeneration = 0;
   std::int64_t seenDataVersion = -1;
   std::int64_t checkedMs = 0;
+  // sqlite3_total_changes64 when the open write transaction began: a
+  // transaction that wrote nothing tells no other process to drop its image.
+  std::int64_t changesAtBegin = 0;
 };
 
 std::int64_t CoarseMs() {
@@ -424,10 +427,34 @@ bool Db::StoreChangedSince(std::uint64_t* seenGeneration, std::int64_t* seenVers
   return changed;
 }
 
+bool Db::MovedDuringCall() {
+  Connection& c = Conn();
+  bool moved;
+  if (c.counter.value != nullptr) {
+    moved = c.counter.value->load(std::memory_order_acquire) != c.seenGeneration;
+  } else {
+    moved = DataVersion() != c.seenDataVersion;
+  }
+  if (moved) Revalidate();
+  return moved;
+}
+
+void Db::WriteBegun() { Conn().changesAtBegin = sqlite3_total_changes64(Conn().db); }
+
+bool Db::Wrote() const { return sqlite3_total_changes64(Conn().db) != Conn().changesAtBegin; }
+
+void Db::Committing() {
+  // Bumped before the commit too: a reader that sees the new rows has seen
+  // this bump first, so it knows to drop what it took from the old ones.
+  Connection& c = Conn();
+  if (Wrote() && c.counter.value != nullptr && c.counter.writable)
+    c.counter.value->fetch_add(1, std::memory_order_acq_rel);
+}
+
 void Db::Changed(bool committed) {
   Connection& c = Conn();
   c.cache.Clear();
-  if (!committed || c.counter.value == nullptr || !c.counter.writable) return;
+  if (!committed || !Wrote() || c.counter.value == nullptr || !c.counter.writable) return;
   c.seenGeneration = c.counter.value->fetch_add(1, std::memory_order_acq_rel) + 1;
 }
 
@@ -688,20 +715,24 @@ LONG Tx::Begin() {
   int rc = s.Step();
   if (rc != SQLITE_DONE) return db_.Fail(rc);
   open_ = true;
-  // Waiting for the write lock may have let another process commit.
-  if (!nested_) db_.Revalidate();
+  if (!nested_) {
+    db_.WriteBegun();
+    // Waiting for the write lock may have let another process commit.
+    db_.Revalidate();
+  }
   return ERROR_SUCCESS;
 }
 
 LONG Tx::Commit() {
   Stmt s(db_, nested_ ? "RELEASE vel_call" : "COMMIT");
   if (!s.ok()) return db_.error();
+  if (!nested_) db_.Committing();
   int rc = s.Step();
   if (rc != SQLITE_DONE) return db_.Fail(rc);  // the destructor rolls back
   open_ = false;
   // Changes inside a RegistryTransaction are seen when it commits.
   db_.Changed(!nested_);
-  if (!nested_) WakeWaiters();
+  if (!nested_ && db_.Wrote()) WakeWaiters();
   return ERROR_SUCCESS;
 }
 
@@ -773,6 +804,7 @@ LONG RegistryTransaction::Begin(int waitMilliseconds) {
   const int rc = reg::Exec(c.db, "BEGIN IMMEDIATE");
   sqlite3_busy_timeout(c.db, c.busyMs);
   if (rc != SQLITE_OK) return db.Fail(rc);
+  db.WriteBegun();
   db.Revalidate();
   c.txOpen = true;
   c.txOwner = std::this_thread::get_id();
@@ -783,9 +815,12 @@ LONG RegistryTransaction::Begin(int waitMilliseconds) {
 LONG RegistryTransaction::Commit() {
   if (!open_) return ERROR_INVALID_FUNCTION;
   LONG result = ERROR_SUCCESS;
+  bool wrote = false;
   {
     reg::Db db;
     reg::Connection& c = reg::Conn();
+    wrote = db.Wrote();
+    db.Committing();
     const int rc = reg::Exec(c.db, "COMMIT");
     if (rc != SQLITE_OK) {
       result = db.Fail(rc);
@@ -796,7 +831,7 @@ LONG RegistryTransaction::Commit() {
     open_ = false;
   }
   reg::Conn().txDone.notify_all();
-  if (result == ERROR_SUCCESS) reg::WakeWaiters();
+  if (result == ERROR_SUCCESS && wrote) reg::WakeWaiters();
   return result;
 }
 

@@ -87,9 +87,19 @@ class Db {
   void CacheMtime(std::int64_t key, std::int64_t mtime);
   bool CachedNewestChange(std::int64_t* seq);
   void CacheNewestChange(std::int64_t seq);
-  // After a write of this process: drops the image; once the write is
-  // committed, tells every other process to drop theirs.
+  // Inside a write transaction: WriteBegun right after it begins; Wrote
+  // tells whether it has changed anything since; Committing right before its
+  // commit tells other processes that a change is coming.
+  void WriteBegun();
+  bool Wrote() const;
+  void Committing();
+  // After a write of this process: drops the image; once a write that
+  // changed something is committed, tells every other process to drop theirs.
   void Changed(bool committed);
+  // True (and the image dropped) when a process has committed since this
+  // call's Revalidate: then what the call read may be half from the image,
+  // half from the changed store, and a "missing" answer is read again.
+  bool MovedDuringCall();
   // Drops the image when another process has committed since it was filled.
   void Revalidate();
   // True when a process may have committed since *seen was taken (then *seen

@@ -31,6 +31,18 @@ std::vector<std::u16string_view> SplitPath(LPCWSTR subKey) {
   return parts;
 }
 
+// A read answers from the in-process image and from the store. When another
+// process committed in between, a "missing" answer may mix the two (a key id
+// from the image that the store no longer has): it is read again, from the
+// store as it is now. Other answers are true of the store before that commit.
+template <class Read>
+LONG Settled(Db& db, Read read) {
+  LONG e = read();
+  if ((e == ERROR_FILE_NOT_FOUND || e == ERROR_KEY_DELETED || e == ERROR_NO_MORE_ITEMS) && db.MovedDuringCall())
+    e = read();
+  return e;
+}
+
 // Follows existing subkeys from `start`; ERROR_FILE_NOT_FOUND when one is
 // missing, ERROR_KEY_DELETED when `start` itself is gone.
 LONG Walk(Db& db, std::int64_t start, const std::vector<std::u16string_view>& parts, std::int64_t* out) {
@@ -192,14 +204,16 @@ LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDe
   *phkResult = nullptr;
   Db db;
   if (db.error()) return db.error();
-  KeyRef from;
-  if (LONG e = ResolveKey(hKey, db, &from)) return e;
-  std::int64_t key = 0;
-  if (LONG e = Walk(db, from.key, SplitPath(lpSubKey), &key)) return e;
-  std::int64_t changeSeq = 0;
-  if (LONG e = NewestChange(db, &changeSeq)) return e;
-  *phkResult = NewHandle(key, samDesired, changeSeq);
-  return ERROR_SUCCESS;
+  return Settled(db, [&]() -> LONG {
+    KeyRef from;
+    if (LONG e = ResolveKey(hKey, db, &from)) return e;
+    std::int64_t key = 0;
+    if (LONG e = Walk(db, from.key, SplitPath(lpSubKey), &key)) return e;
+    std::int64_t changeSeq = 0;
+    if (LONG e = NewestChange(db, &changeSeq)) return e;
+    *phkResult = NewHandle(key, samDesired, changeSeq);
+    return ERROR_SUCCESS;
+  });
 }
 
 LSTATUS RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass, DWORD dwOptions,
@@ -255,30 +269,32 @@ LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPD
   if (lpReserved != nullptr || (lpData != nullptr && lpcbData == nullptr)) return ERROR_INVALID_PARAMETER;
   Db db;
   if (db.error()) return db.error();
-  KeyRef k;
-  if (LONG e = ResolveKey(hKey, db, &k)) return e;
-  if (!(k.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-  std::u16string_view name(lpValueName != nullptr ? lpValueName : u"", vel::U16Len(lpValueName));
-  const std::string folded = FoldedKey(name);
-  const CachedValue* cached = db.CachedValueOf(k.key, folded);
-  if (cached == nullptr) {
-    Stmt s(db, "SELECT type,data FROM vals WHERE key=? AND fold=?");
-    if (!s.ok()) return db.error();
-    int rc = s.Int(1, k.key).Blob(2, folded).Step();
-    CachedValue value;
-    if (rc == SQLITE_ROW) {
-      value.exists = true;
-      value.type = static_cast<DWORD>(s.ColInt(0));
-      value.data = std::string(s.ColBytes(1));
-    } else if (rc != SQLITE_DONE) {
-      return db.Fail(rc);
+  return Settled(db, [&]() -> LONG {
+    KeyRef k;
+    if (LONG e = ResolveKey(hKey, db, &k)) return e;
+    if (!(k.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+    std::u16string_view name(lpValueName != nullptr ? lpValueName : u"", vel::U16Len(lpValueName));
+    const std::string folded = FoldedKey(name);
+    const CachedValue* cached = db.CachedValueOf(k.key, folded);
+    if (cached == nullptr) {
+      Stmt s(db, "SELECT type,data FROM vals WHERE key=? AND fold=?");
+      if (!s.ok()) return db.error();
+      int rc = s.Int(1, k.key).Blob(2, folded).Step();
+      CachedValue value;
+      if (rc == SQLITE_ROW) {
+        value.exists = true;
+        value.type = static_cast<DWORD>(s.ColInt(0));
+        value.data = std::string(s.ColBytes(1));
+      } else if (rc != SQLITE_DONE) {
+        return db.Fail(rc);
+      }
+      db.CacheValue(k.key, folded, std::move(value));
+      cached = db.CachedValueOf(k.key, folded);
     }
-    db.CacheValue(k.key, folded, std::move(value));
-    cached = db.CachedValueOf(k.key, folded);
-  }
-  if (!cached->exists) return MissingIn(db, k.key, ERROR_FILE_NOT_FOUND);
-  if (lpType != nullptr) *lpType = cached->type;
-  return PutData(cached->data, lpData, lpcbData);
+    if (!cached->exists) return MissingIn(db, k.key, ERROR_FILE_NOT_FOUND);
+    if (lpType != nullptr) *lpType = cached->type;
+    return PutData(cached->data, lpData, lpcbData);
+  });
 }
 
 LSTATUS RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
@@ -394,20 +410,22 @@ LSTATUS RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName
   if (lpClass != nullptr && lpcchClass == nullptr) return ERROR_INVALID_PARAMETER;
   Db db;
   if (db.error()) return db.error();
-  KeyRef k;
-  if (LONG e = ResolveKey(hKey, db, &k)) return e;
-  if (!(k.access & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
-  const std::vector<CachedEntry>* list = nullptr;
-  if (LONG e = ListOf(db, ListKind::kSubkeys, k.key, &list)) return e;
-  if (dwIndex >= list->size()) return MissingIn(db, k.key, ERROR_NO_MORE_ITEMS);
-  const CachedEntry& entry = (*list)[dwIndex];
-  if (entry.name.size() >= *lpcchName) return ERROR_MORE_DATA;
-  CopyName(entry.name, lpName, lpcchName);
-  // Keys carry no class text.
-  if (lpClass != nullptr && *lpcchClass > 0) lpClass[0] = u'\0';
-  if (lpcchClass != nullptr) *lpcchClass = 0;
-  PutFileTime(entry.mtime, lpftLastWriteTime);
-  return ERROR_SUCCESS;
+  return Settled(db, [&]() -> LONG {
+    KeyRef k;
+    if (LONG e = ResolveKey(hKey, db, &k)) return e;
+    if (!(k.access & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
+    const std::vector<CachedEntry>* list = nullptr;
+    if (LONG e = ListOf(db, ListKind::kSubkeys, k.key, &list)) return e;
+    if (dwIndex >= list->size()) return MissingIn(db, k.key, ERROR_NO_MORE_ITEMS);
+    const CachedEntry& entry = (*list)[dwIndex];
+    if (entry.name.size() >= *lpcchName) return ERROR_MORE_DATA;
+    CopyName(entry.name, lpName, lpcchName);
+    // Keys carry no class text.
+    if (lpClass != nullptr && *lpcchClass > 0) lpClass[0] = u'\0';
+    if (lpcchClass != nullptr) *lpcchClass = 0;
+    PutFileTime(entry.mtime, lpftLastWriteTime);
+    return ERROR_SUCCESS;
+  });
 }
 
 LSTATUS RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName, LPDWORD lpReserved,
@@ -416,17 +434,19 @@ LSTATUS RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcc
   if (lpData != nullptr && lpcbData == nullptr) return ERROR_INVALID_PARAMETER;
   Db db;
   if (db.error()) return db.error();
-  KeyRef k;
-  if (LONG e = ResolveKey(hKey, db, &k)) return e;
-  if (!(k.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-  const std::vector<CachedEntry>* list = nullptr;
-  if (LONG e = ListOf(db, ListKind::kValues, k.key, &list)) return e;
-  if (dwIndex >= list->size()) return MissingIn(db, k.key, ERROR_NO_MORE_ITEMS);
-  const CachedEntry& entry = (*list)[dwIndex];
-  if (entry.name.size() >= *lpcchValueName) return ERROR_MORE_DATA;
-  CopyName(entry.name, lpValueName, lpcchValueName);
-  if (lpType != nullptr) *lpType = entry.type;
-  return PutData(entry.data, lpData, lpcbData);
+  return Settled(db, [&]() -> LONG {
+    KeyRef k;
+    if (LONG e = ResolveKey(hKey, db, &k)) return e;
+    if (!(k.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+    const std::vector<CachedEntry>* list = nullptr;
+    if (LONG e = ListOf(db, ListKind::kValues, k.key, &list)) return e;
+    if (dwIndex >= list->size()) return MissingIn(db, k.key, ERROR_NO_MORE_ITEMS);
+    const CachedEntry& entry = (*list)[dwIndex];
+    if (entry.name.size() >= *lpcchValueName) return ERROR_MORE_DATA;
+    CopyName(entry.name, lpValueName, lpcchValueName);
+    if (lpType != nullptr) *lpType = entry.type;
+    return PutData(entry.data, lpData, lpcbData);
+  });
 }
 
 LSTATUS RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved, LPDWORD lpcSubKeys,
@@ -436,41 +456,43 @@ LSTATUS RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD 
   if (lpReserved != nullptr || (lpClass != nullptr && lpcchClass == nullptr)) return ERROR_INVALID_PARAMETER;
   Db db;
   if (db.error()) return db.error();
-  KeyRef k;
-  if (LONG e = ResolveKey(hKey, db, &k)) return e;
-  if (!(k.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-  std::int64_t mtime = 0;
-  if (!db.CachedMtime(k.key, &mtime)) {
-    Stmt s(db, "SELECT mtime FROM keys WHERE id=?");
-    if (!s.ok()) return db.error();
-    int rc = s.Int(1, k.key).Step();
-    if (rc == SQLITE_DONE) return ERROR_KEY_DELETED;
-    if (rc != SQLITE_ROW) return db.Fail(rc);
-    mtime = s.ColInt(0);
-    db.CacheMtime(k.key, mtime);
-  }
-  const std::vector<CachedEntry>* subkeys = nullptr;
-  const std::vector<CachedEntry>* values = nullptr;
-  if (LONG e = ListOf(db, ListKind::kSubkeys, k.key, &subkeys)) return e;
-  if (LONG e = ListOf(db, ListKind::kValues, k.key, &values)) return e;
-  // Name lengths are in characters without the terminator.
-  std::size_t maxSubKey = 0, maxValueName = 0, maxValue = 0;
-  for (const CachedEntry& e : *subkeys) maxSubKey = std::max(maxSubKey, e.name.size());
-  for (const CachedEntry& e : *values) {
-    maxValueName = std::max(maxValueName, e.name.size());
-    maxValue = std::max(maxValue, e.data.size());
-  }
-  if (lpClass != nullptr && *lpcchClass > 0) lpClass[0] = u'\0';
-  if (lpcchClass != nullptr) *lpcchClass = 0;
-  if (lpcSubKeys != nullptr) *lpcSubKeys = static_cast<DWORD>(subkeys->size());
-  if (lpcbMaxSubKeyLen != nullptr) *lpcbMaxSubKeyLen = static_cast<DWORD>(maxSubKey);
-  if (lpcbMaxClassLen != nullptr) *lpcbMaxClassLen = 0;
-  if (lpcValues != nullptr) *lpcValues = static_cast<DWORD>(values->size());
-  if (lpcbMaxValueNameLen != nullptr) *lpcbMaxValueNameLen = static_cast<DWORD>(maxValueName);
-  if (lpcbMaxValueLen != nullptr) *lpcbMaxValueLen = static_cast<DWORD>(maxValue);
-  if (lpcbSecurityDescriptor != nullptr) *lpcbSecurityDescriptor = 0;
-  PutFileTime(mtime, lpftLastWriteTime);
-  return ERROR_SUCCESS;
+  return Settled(db, [&]() -> LONG {
+    KeyRef k;
+    if (LONG e = ResolveKey(hKey, db, &k)) return e;
+    if (!(k.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+    std::int64_t mtime = 0;
+    if (!db.CachedMtime(k.key, &mtime)) {
+      Stmt s(db, "SELECT mtime FROM keys WHERE id=?");
+      if (!s.ok()) return db.error();
+      int rc = s.Int(1, k.key).Step();
+      if (rc == SQLITE_DONE) return ERROR_KEY_DELETED;
+      if (rc != SQLITE_ROW) return db.Fail(rc);
+      mtime = s.ColInt(0);
+      db.CacheMtime(k.key, mtime);
+    }
+    const std::vector<CachedEntry>* subkeys = nullptr;
+    const std::vector<CachedEntry>* values = nullptr;
+    if (LONG e = ListOf(db, ListKind::kSubkeys, k.key, &subkeys)) return e;
+    if (LONG e = ListOf(db, ListKind::kValues, k.key, &values)) return e;
+    // Name lengths are in characters without the terminator.
+    std::size_t maxSubKey = 0, maxValueName = 0, maxValue = 0;
+    for (const CachedEntry& e : *subkeys) maxSubKey = std::max(maxSubKey, e.name.size());
+    for (const CachedEntry& e : *values) {
+      maxValueName = std::max(maxValueName, e.name.size());
+      maxValue = std::max(maxValue, e.data.size());
+    }
+    if (lpClass != nullptr && *lpcchClass > 0) lpClass[0] = u'\0';
+    if (lpcchClass != nullptr) *lpcchClass = 0;
+    if (lpcSubKeys != nullptr) *lpcSubKeys = static_cast<DWORD>(subkeys->size());
+    if (lpcbMaxSubKeyLen != nullptr) *lpcbMaxSubKeyLen = static_cast<DWORD>(maxSubKey);
+    if (lpcbMaxClassLen != nullptr) *lpcbMaxClassLen = 0;
+    if (lpcValues != nullptr) *lpcValues = static_cast<DWORD>(values->size());
+    if (lpcbMaxValueNameLen != nullptr) *lpcbMaxValueNameLen = static_cast<DWORD>(maxValueName);
+    if (lpcbMaxValueLen != nullptr) *lpcbMaxValueLen = static_cast<DWORD>(maxValue);
+    if (lpcbSecurityDescriptor != nullptr) *lpcbSecurityDescriptor = 0;
+    PutFileTime(mtime, lpftLastWriteTime);
+    return ERROR_SUCCESS;
+  });
 }
 
 }  // extern "C"
