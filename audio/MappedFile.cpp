@@ -16,11 +16,9 @@ void CMappedFile::Close() noexcept {
 
 CMappedFile::Status CMappedFile::Open(const std::u16string& path) {
   Close();
-  const vel::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return Status::kOpenFailed;
   LARGE_INTEGER size{};
-  if (GetFileSizeEx(file.get(), &size) == FALSE) return Status::kOpenFailed;
+  const vel::UniqueFile file(vel::OpenFileForReading(path.c_str(), &size.QuadPart));
+  if (!file) return Status::kOpenFailed;
   if (size.QuadPart <= 0) return Status::kEmpty;
   if (size.QuadPart <= kReadWholeUpTo) {
     // A file that shrinks meanwhile gives what is there.

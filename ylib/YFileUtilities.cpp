@@ -187,14 +187,9 @@ bool CYFileUtilities::IsDirectory(std::u16string_view path) {
 
 std::uint64_t CYFileUtilities::GetFileSize(std::u16string_view path) {
   return YErrorFrame(VEL_FRAME(u"CYFileUtilities::GetFileSize"), [&]() -> std::uint64_t {
-    vel::UniqueFile file(CreateFileW(GetUnicodePath(path).c_str(), FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                      nullptr));
-    if (!file.valid()) return 0;
-    DWORD high = 0;
-    const DWORD low = ::GetFileSize(file.get(), &high);
-    if (low == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) return 0;
-    return (static_cast<std::uint64_t>(high) << 32) + low;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(GetUnicodePath(path).c_str(), GetFileExInfoStandard, &data)) return std::uint64_t{0};
+    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) + data.nFileSizeLow;
   });
 }
 

@@ -33,11 +33,10 @@ namespace vel::mms {
 ReadResult ReadWholeFile(const char16_t* path, std::vector<std::uint8_t>& bytes) {
   return YErrorFrame({u"vel::mms::ReadWholeFile", kSource, __LINE__}, [&] {
     bytes.clear();
-    const UniqueFile file(
-        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) return ReadResult::kOpenFailed;
     LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) return ReadResult::kReadFailed;
+    const UniqueFile file(vel::OpenFileForReading(path, &size.QuadPart));
+    if (!file.valid()) return ReadResult::kOpenFailed;
+    if (size.QuadPart < 0) return ReadResult::kReadFailed;
     if (size.QuadPart == 0) return ReadResult::kEmpty;
     // Offsets and lengths of a message are 32-bit; a larger file cannot be one.
     if (static_cast<std::uint64_t>(size.QuadPart) > static_cast<std::uint64_t>(std::numeric_limits<int>::max())) {

@@ -97,6 +97,17 @@ struct WIN32_FIND_DATAW {
   WCHAR cAlternateFileName[14];
 };
 
+struct WIN32_FILE_ATTRIBUTE_DATA {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+};
+
+enum GET_FILEEX_INFO_LEVELS { GetFileExInfoStandard = 0 };
+
 extern "C" {
 
 // OPEN_ALWAYS and CREATE_ALWAYS set ERROR_ALREADY_EXISTS when the file was
@@ -131,6 +142,9 @@ BOOL FindNextFileW(HANDLE hFindFile, WIN32_FIND_DATAW* lpFindFileData);
 BOOL FindClose(HANDLE hFindFile);
 
 DWORD GetFileAttributesW(LPCWSTR lpFileName);
+// Attributes, times and size (0 for a folder) with one status call; only
+// GetFileExInfoStandard (ERROR_INVALID_PARAMETER otherwise).
+BOOL GetFileAttributesExW(LPCWSTR lpFileName, GET_FILEEX_INFO_LEVELS fInfoLevelId, LPVOID lpFileInformation);
 BOOL DeleteFileW(LPCWSTR lpFileName);
 // Fails with ERROR_ALREADY_EXISTS when the destination exists.
 BOOL MoveFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName);
@@ -153,5 +167,20 @@ DWORD GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer);
 DWORD GetFinalPathNameByHandleW(HANDLE hFile, LPWSTR lpszFilePath, DWORD cchFilePath, DWORD dwFlags);
 
 }  // extern "C"
+
+namespace vel {
+
+// Opens an existing file for reading as CreateFileW(GENERIC_READ,
+// FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING)
+// does, except that the handle takes no part in share modes: it denies
+// nothing and is denied nothing, which spares the lock calls of every open.
+// Meant for readers of users' files: every writer of this module replaces a
+// file whole (ReplacingFile), so no writer changes what such a reader reads,
+// and other programs on this system ignore share modes anyway. *size gets
+// the file's size at the open. A folder fails with ERROR_ACCESS_DENIED;
+// other failures set the last error as CreateFileW does.
+HANDLE OpenFileForReading(LPCWSTR path, std::int64_t* size);
+
+}  // namespace vel
 
 #include "platform/win32/mappings.h"

@@ -200,6 +200,41 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
   return h;
 }
 
+}  // extern "C"
+
+HANDLE vel::OpenFileForReading(LPCWSTR path, std::int64_t* size) {
+  *size = 0;
+  const MappedPath mp = MapPath(path);
+  if (!mp.ok()) {
+    SetLastError(mp.error);
+    return INVALID_HANDLE_VALUE;
+  }
+  vel::UniqueFd fd(open(mp.path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  if (!fd) {
+    SetLastError(ErrorFromErrno(errno, mp.path, ERROR_FILE_EXISTS));
+    return INVALID_HANDLE_VALUE;
+  }
+  struct stat st;
+  if (fstat(fd.get(), &st) != 0) {
+    SetLastError(ErrorFromErrno(errno, mp.path, ERROR_FILE_EXISTS));
+    return INVALID_HANDLE_VALUE;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  HANDLE h = InsertHandle(std::make_shared<FileObject>(std::move(fd), true, false));
+  if (!h) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return INVALID_HANDLE_VALUE;
+  }
+  *size = static_cast<std::int64_t>(st.st_size);
+  SetLastError(ERROR_SUCCESS);
+  return h;
+}
+
+extern "C" {
+
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
               OVERLAPPED* lpOverlapped) {
   if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;

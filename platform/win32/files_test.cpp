@@ -207,6 +207,62 @@ TEST_F(FilesTest, ShareModesExcludeEachOther) {
   CloseHandle(exclusive);
 }
 
+// The metadata readers' open: a snapshot reader outside share modes, with the
+// size at the open; folders and missing files fail as CreateFileW fails.
+TEST_F(FilesTest, OpenFileForReadingMeetsNoShareMode) {
+  Write("song.m4a", "0123456789");
+  HANDLE exclusive = Open(P("song.m4a"), GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING);
+  ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
+  std::int64_t size = -1;
+  HANDLE reader = vel::OpenFileForReading(P("song.m4a").c_str(), &size);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(size, 10);
+  char buf[16] = {};
+  DWORD got = 0;
+  EXPECT_TRUE(ReadFile(reader, buf, sizeof buf, &got, nullptr));
+  EXPECT_EQ(std::string(buf, got), "0123456789");
+  // It reads only, and keeps nobody out.
+  EXPECT_FALSE(WriteFile(reader, "x", 1, &got, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  CloseHandle(exclusive);
+  HANDLE another = Open(P("song.m4a"), GENERIC_READ, 0, OPEN_EXISTING);
+  EXPECT_NE(another, INVALID_HANDLE_VALUE);
+  CloseHandle(another);
+  CloseHandle(reader);
+
+  const struct {
+    const char* name;
+    DWORD error;
+  } failures[] = {{"", ERROR_ACCESS_DENIED}, {"missing.m4a", ERROR_FILE_NOT_FOUND},
+                  {"nofolder/x.m4a", ERROR_PATH_NOT_FOUND}};
+  for (const auto& f : failures) {
+    EXPECT_EQ(vel::OpenFileForReading(P(f.name).c_str(), &size), INVALID_HANDLE_VALUE) << f.name;
+    EXPECT_EQ(GetLastError(), f.error) << f.name;
+  }
+}
+
+TEST_F(FilesTest, AttributeDataAgreesWithFindData) {
+  Write("a.wav", std::string(70000, 'x'));
+  ASSERT_EQ(mkdir((dir_ + "/sub").c_str(), 0755), 0);
+  for (const char* name : {"a.wav", "sub"}) {
+    WIN32_FILE_ATTRIBUTE_DATA a{};
+    ASSERT_TRUE(GetFileAttributesExW(P(name).c_str(), GetFileExInfoStandard, &a)) << name;
+    WIN32_FIND_DATAW f{};
+    HANDLE h = FindFirstFileW(P(name).c_str(), &f);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << name;
+    FindClose(h);
+    EXPECT_EQ(a.dwFileAttributes, f.dwFileAttributes) << name;
+    EXPECT_EQ(a.nFileSizeLow, f.nFileSizeLow) << name;
+    EXPECT_EQ(a.ftLastWriteTime.dwLowDateTime, f.ftLastWriteTime.dwLowDateTime) << name;
+    EXPECT_EQ(a.dwFileAttributes, GetFileAttributesW(P(name).c_str())) << name;
+  }
+  WIN32_FILE_ATTRIBUTE_DATA a{};
+  GetFileAttributesExW(P("a.wav").c_str(), GetFileExInfoStandard, &a);
+  EXPECT_EQ(a.nFileSizeLow, 70000u);
+  EXPECT_FALSE(GetFileAttributesExW(P("missing").c_str(), GetFileExInfoStandard, &a));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
 TEST_F(FilesTest, ReadWriteSeekAndSize) {
   HANDLE h = Open(P("data.bin"), GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);

@@ -32,24 +32,41 @@ class FindObject : public KernelObject {
   size_t next = 0;
 };
 
-bool FillFindData(const std::string& fullPath, const std::u16string& name, WIN32_FIND_DATAW& d) {
-  struct stat st;
-  if (stat(fullPath.c_str(), &st) != 0 && lstat(fullPath.c_str(), &st) != 0) return false;
-  if (name.size() >= MAX_PATH) return false;
-  d = WIN32_FIND_DATAW{};
+// Status of a path with one statx: type, size and all times. A dangling
+// link is found as the link itself when asked (followLinksOnly false).
+bool StatusOf(const std::string& path, bool followLinksOnly, struct statx& sx) {
+  constexpr unsigned kWanted = STATX_BASIC_STATS | STATX_BTIME;
+  return statx(AT_FDCWD, path.c_str(), 0, kWanted, &sx) == 0 ||
+         (!followLinksOnly && statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, kWanted, &sx) == 0);
+}
+
+void FillAttributeData(const struct statx& sx, WIN32_FILE_ATTRIBUTE_DATA& d) {
+  struct stat st {};
+  st.st_mode = sx.stx_mode;
+  d = WIN32_FILE_ATTRIBUTE_DATA{};
   d.dwFileAttributes = AttributesOf(st);
-  Times t{};
-  if (!ReadTimes(AT_FDCWD, fullPath.c_str(), 0, t)) {
-    t.creation = ToFileTime(st.st_ctim);
-    t.access = ToFileTime(st.st_atim);
-    t.write = ToFileTime(st.st_mtim);
-  }
-  d.ftCreationTime = t.creation;
-  d.ftLastAccessTime = t.access;
-  d.ftLastWriteTime = t.write;
-  const auto size = S_ISDIR(st.st_mode) ? 0ULL : static_cast<unsigned long long>(st.st_size);
+  auto ts = [](const struct statx_timestamp& t) { return timespec{static_cast<time_t>(t.tv_sec), t.tv_nsec}; };
+  d.ftCreationTime = ToFileTime(ts((sx.stx_mask & STATX_BTIME) ? sx.stx_btime : sx.stx_ctime));
+  d.ftLastAccessTime = ToFileTime(ts(sx.stx_atime));
+  d.ftLastWriteTime = ToFileTime(ts(sx.stx_mtime));
+  const auto size = S_ISDIR(sx.stx_mode) ? 0ULL : static_cast<unsigned long long>(sx.stx_size);
   d.nFileSizeHigh = static_cast<DWORD>(size >> 32);
   d.nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
+}
+
+bool FillFindData(const std::string& fullPath, const std::u16string& name, WIN32_FIND_DATAW& d) {
+  if (name.size() >= MAX_PATH) return false;
+  struct statx sx;
+  if (!StatusOf(fullPath, false, sx)) return false;
+  WIN32_FILE_ATTRIBUTE_DATA a;
+  FillAttributeData(sx, a);
+  d = WIN32_FIND_DATAW{};
+  d.dwFileAttributes = a.dwFileAttributes;
+  d.ftCreationTime = a.ftCreationTime;
+  d.ftLastAccessTime = a.ftLastAccessTime;
+  d.ftLastWriteTime = a.ftLastWriteTime;
+  d.nFileSizeHigh = a.nFileSizeHigh;
+  d.nFileSizeLow = a.nFileSizeLow;
   std::copy(name.begin(), name.end(), d.cFileName);
   return true;
 }
@@ -60,6 +77,16 @@ bool FillFindData(const std::string& fullPath, const std::u16string& name, WIN32
 using namespace vel::win32;
 
 extern "C" {
+
+BOOL GetFileAttributesExW(LPCWSTR lpFileName, GET_FILEEX_INFO_LEVELS fInfoLevelId, LPVOID lpFileInformation) {
+  if (fInfoLevelId != GetFileExInfoStandard || lpFileInformation == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  const MappedPath mp = MapPath(lpFileName);
+  if (!mp.ok()) return Fail(mp.error);
+  struct statx sx;
+  if (!StatusOf(mp.path, true, sx)) return Fail(ErrorFromErrno(errno, mp.path, ERROR_FILE_EXISTS));
+  FillAttributeData(sx, *static_cast<WIN32_FILE_ATTRIBUTE_DATA*>(lpFileInformation));
+  return TRUE;
+}
 
 HANDLE FindFirstFileW(LPCWSTR lpFileName, WIN32_FIND_DATAW* lpFindFileData) {
   if (!lpFindFileData) {
