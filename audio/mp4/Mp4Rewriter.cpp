@@ -5,7 +5,6 @@
 
 #include "audio/MappedFile.h"
 #include "ylib/YErrorFrame.h"
-#include "ylib/YFileUtilities.h"
 
 namespace {
 
@@ -55,10 +54,9 @@ Mp4RewriteStatus Mp4RewriteUserData(CYReplacingFile& file, const Mp4UserDataBuil
     }
     const Mp4RewritePlan plan = PlanMp4UserDataRewrite(mapped.bytes(), build);
     if (plan.status != Mp4RewriteStatus::kWritten) return plan.status;
-    // A file that another program shortened meanwhile reads as zeros where
-    // its bytes vanished: such a copy must not take the file's place.
-    const bool ok = file.Begin() && WritePieces(file, mapped.bytes(), plan) &&
-                    CYFileUtilities::GetFileSize(path) == mapped.size() && file.Commit();
+    // A file that another program changed meanwhile (a shortened one reads as
+    // zeros where its bytes vanished) is not replaced: Commit refuses it.
+    const bool ok = file.Begin() && WritePieces(file, mapped.bytes(), plan) && file.Commit();
     return ok ? Mp4RewriteStatus::kWritten : Mp4RewriteStatus::kIoFailed;
   });
 }

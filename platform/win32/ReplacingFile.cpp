@@ -230,6 +230,11 @@ void ReplacingFile::Discard() noexcept {
   nativeTemp_.clear();
 }
 
+ReplacingFile::FileState ReplacingFile::StateOf(const struct stat& st) {
+  return FileState{static_cast<std::int64_t>(st.st_size),
+                   static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+}
+
 bool ReplacingFile::Lock() {
   Discard();
   error_ = 0;
@@ -260,6 +265,7 @@ bool ReplacingFile::Lock() {
     struct stat now {};
     if (stat(nativeTarget_.c_str(), &now) == 0 && now.st_dev == held.st_dev && now.st_ino == held.st_ino) {
       existed_ = true;
+      lockedState_ = StateOf(now);
       break;
     }
     close(lockFd_);
@@ -363,6 +369,19 @@ bool ReplacingFile::Commit() {
     const mode_t mask = umask(0);
     umask(mask);
     (void)fchmod(tempFd_, 0666 & ~mask);
+  }
+  if (existed_) {
+    // Writers that do not take our lock (other programs) may have written the
+    // file in place, or put another file under its name, since it was read:
+    // replacing it now would throw their change away.
+    struct stat held {}, named {};
+    if (fstat(lockFd_, &held) != 0 || stat(nativeTarget_.c_str(), &named) != 0 || held.st_dev != named.st_dev ||
+        held.st_ino != named.st_ino || StateOf(held) != lockedState_) {
+      close(tempFd_);
+      tempFd_ = -1;
+      unlink(nativeTemp_.c_str());
+      return Fail(ERROR_FILE_INVALID);
+    }
   }
   // The data must be on the device before the name points at it, or a crash
   // right after the rename could leave an empty or partial file under the

@@ -22,7 +22,9 @@
 // Commit writes the data through to the device, gives the new file the
 // original's mode, owner and group (where the caller may set them) and its
 // extended attributes, renames it over the original and flushes the folder.
-// Other hard links to the original keep the old contents.
+// Other hard links to the original keep the old contents. A file that another
+// program (one that does not take the lock) wrote or replaced since Lock is
+// not replaced: Commit fails with ERROR_FILE_INVALID ("externally altered").
 //
 // The temporary file is locked while it is written. An uncommitted writer
 // removes it (failure, exception, destruction); so does SIGINT, SIGTERM or
@@ -40,6 +42,8 @@
 #include <string>
 
 #include "platform/com/types.h"
+
+struct stat;
 
 namespace vel {
 
@@ -77,6 +81,13 @@ class ReplacingFile {
 
  private:
   bool Fail(DWORD error);
+  // What tells a file changed in place: its size and modification time.
+  struct FileState {
+    std::int64_t size = 0;
+    std::int64_t mtimeNs = 0;
+    bool operator!=(const FileState& o) const { return size != o.size || mtimeNs != o.mtimeNs; }
+  };
+  static FileState StateOf(const struct stat& st);
 
   std::u16string path_;
   std::u16string target_;
@@ -86,6 +97,7 @@ class ReplacingFile {
   int lockFd_ = -1;  // the original, open for reading and locked
   int tempFd_ = -1;
   int slot_ = -1;  // the signal-cleanup slot of the temporary file
+  FileState lockedState_;  // of the original when it was locked
   bool existed_ = false;
   bool locked_ = false;
   DWORD error_ = 0;

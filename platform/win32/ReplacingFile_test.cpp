@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -78,6 +79,40 @@ TEST_F(ReplacingFileTest, WritersOfOneFileTakeTurnsSoNoEditIsLost) {
   EXPECT_EQ(failures, std::vector<int>(kWriters, 0));
   EXPECT_EQ(Get("counter"), std::to_string(kWriters * kRounds));
   EXPECT_EQ(Names(), std::vector<std::string>{"counter"});
+}
+
+// A program that does not take the lock changes the file while a writer
+// works from what it read: the writer's copy must not take the file's place.
+TEST_F(ReplacingFileTest, AFileChangedByAnotherProgramMeanwhileIsNotReplaced) {
+  const struct {
+    const char* name;
+    void (*change)(const std::string& path);
+  } cases[] = {
+      {"appended in place", [](const std::string& path) { std::ofstream(path, std::ios::app) << " more"; }},
+      {"rewritten in place, same size",
+       [](const std::string& path) {
+         std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a new modification time
+         std::ofstream(path, std::ios::in | std::ios::out) << "OTHER";
+       }},
+      {"replaced by another file",
+       [](const std::string& path) {
+         std::ofstream(path + ".new") << "other";
+         fs::rename(path + ".new", path);
+       }},
+  };
+  for (const auto& c : cases) {
+    Put("song", "first");
+    ReplacingFile file(WPath("song"));
+    ASSERT_TRUE(file.Lock()) << c.name;
+    c.change(Path("song"));
+    const std::string changed = Get("song");
+    ASSERT_TRUE(file.Begin()) << c.name;
+    ASSERT_TRUE(file.Write("mine!", 5)) << c.name;
+    EXPECT_FALSE(file.Commit()) << c.name;
+    EXPECT_EQ(file.error(), static_cast<DWORD>(ERROR_FILE_INVALID)) << c.name;
+    EXPECT_EQ(Get("song"), changed) << c.name;
+    EXPECT_EQ(Names(), std::vector<std::string>{"song"}) << c.name;
+  }
 }
 
 TEST_F(ReplacingFileTest, AReadOnlyFileCanBeLockedButNotReplaced) {
