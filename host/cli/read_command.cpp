@@ -32,27 +32,57 @@ bool IsDirectory(const std::string& path) {
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// Files below dir in sorted order (names by byte value), folders walked in place.
-void ListFolder(const std::string& dir, std::vector<std::string>& files) {
-  WIN32_FIND_DATAW found{};
-  HANDLE h = FindFirstFileW(Wide(dir + "/*").c_str(), &found);
-  if (h == INVALID_HANDLE_VALUE) return;
-  std::vector<std::pair<std::string, bool>> entries;
-  do {
-    const std::string name = Narrow(found.cFileName);
-    if (name == "." || name == "..") continue;
-    entries.emplace_back(name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
-  } while (FindNextFileW(h, &found));
-  FindClose(h);
-  std::sort(entries.begin(), entries.end());
-  for (const auto& [name, isDir] : entries) {
-    const std::string path = (dir.empty() || dir.back() == '/' ? dir : dir + "/") + name;
-    if (isDir)
-      ListFolder(path, files);
-    else
-      files.push_back(path);
+// The files below a folder in sorted order (names by byte value), subfolders
+// walked in place, one at a time: it holds the listings of the folders on the
+// way down only, so a tree of any size costs the memory of its largest folder.
+class FolderWalk {
+ public:
+  explicit FolderWalk(const std::string& dir) { Enter(dir); }
+
+  bool Next(std::string& file) {
+    while (!levels_.empty()) {
+      Level& level = levels_.back();
+      if (level.next == level.entries.size()) {
+        levels_.pop_back();
+        continue;
+      }
+      const auto& [name, isDir] = level.entries[level.next++];
+      std::string path = level.dir + name;
+      if (isDir) {
+        Enter(path);  // `level` may move: nothing of it is used below
+        continue;
+      }
+      file = std::move(path);
+      return true;
+    }
+    return false;
   }
-}
+
+ private:
+  struct Level {
+    std::string dir;  // with a trailing "/"
+    std::vector<std::pair<std::string, bool>> entries;  // name, is a folder
+    std::size_t next = 0;
+  };
+
+  void Enter(const std::string& dir) {
+    Level level;
+    level.dir = dir.empty() || dir.back() == '/' ? dir : dir + "/";
+    WIN32_FIND_DATAW found{};
+    HANDLE h = FindFirstFileW(Wide(level.dir + "*").c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE) return;
+    do {
+      std::string name = Narrow(found.cFileName);
+      if (name == "." || name == "..") continue;
+      level.entries.emplace_back(std::move(name), (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+    } while (FindNextFileW(h, &found));
+    FindClose(h);
+    std::sort(level.entries.begin(), level.entries.end());
+    levels_.push_back(std::move(level));
+  }
+
+  std::vector<Level> levels_;
+};
 
 // One plugin object per plugin type, shared by all worker threads. The
 // factory is free-threaded: workers ask it at the same time; only the map of
@@ -184,36 +214,47 @@ int RunRead(const Args& args) {
   ComPtr<IVelItemPluginFactory> factory = CreateFactory();
   if (!factory) return 1;
 
+  // Files are read as the folders are walked: nothing holds the list of all
+  // of them, so memory stays flat however many there are.
   int status = 0;
-  std::vector<std::pair<std::string, bool>> files;  // path, named on the command line
-  for (const std::string& p : o.paths) {
-    if (IsDirectory(p)) {
+  std::size_t argument = 0;
+  std::optional<FolderWalk> walk;
+  auto next = [&](std::pair<std::string, bool>& file) {  // path, named on the command line
+    for (;;) {
+      if (walk) {
+        if (walk->Next(file.first)) {
+          file.second = false;
+          return true;
+        }
+        walk.reset();
+      }
+      if (argument == o.paths.size()) return false;
+      const std::string& p = o.paths[argument++];
+      if (!IsDirectory(p)) {
+        file = {p, true};
+        return true;
+      }
       if (!o.recurse) {
         std::fprintf(stderr, "velitems: %s is a folder (use -r)\n", p.c_str());
         status = 1;
         continue;
       }
-      std::vector<std::string> found;
-      ListFolder(p, found);
-      for (std::string& f : found) files.emplace_back(std::move(f), false);
-    } else {
-      files.emplace_back(p, true);
+      walk.emplace(p);
     }
-  }
+  };
 
   PluginCache cache(factory);
   const bool progress = _isatty(2) != 0;
-  vel::cli::ForEachOrdered<FileResult>(
-      files.size(), o.jobs, [] { InitCom(); },
-      [&](std::size_t i) { return ReadOne(cache, files[i].first, files[i].second, o); },
-      [&](std::size_t i, const FileResult& r) {
+  vel::cli::ForEachOrderedFrom<std::pair<std::string, bool>, FileResult>(
+      next, o.jobs > 1 ? static_cast<std::size_t>(o.jobs) : 1, [] { InitCom(); },
+      [&](const std::pair<std::string, bool>& file, std::size_t) { return ReadOne(cache, file.first, file.second, o); },
+      [&](std::size_t i, const std::pair<std::string, bool>& file, const FileResult& r) {
         if (progress) std::fputs("\r\033[K", stderr);
         std::fputs(r.err.c_str(), stderr);
         std::fputs(r.out.c_str(), stdout);
         std::fflush(stdout);
         if (r.failed) status = 1;
-        if (progress && i + 1 < files.size())
-          std::fprintf(stderr, "\r[%zu/%zu] %s", i + 1, files.size(), files[i + 1].first.c_str());
+        if (progress) std::fprintf(stderr, "\r[%zu] %s", i + 1, file.first.c_str());
       });
   if (progress) std::fputs("\r\033[K", stderr);
   return status;

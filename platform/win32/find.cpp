@@ -24,12 +24,34 @@
 namespace vel::win32 {
 namespace {
 
+bool FillFindData(const std::string& fullPath, const std::u16string& name, WIN32_FIND_DATAW& d);
+
+// A search: one named file, or a folder read entry by entry as the caller
+// asks for the next (a folder of any size costs the same memory).
 class FindObject : public KernelObject {
  public:
   bool Waitable() const override { return false; }
   Claim TryClaim(DWORD) override { return Claim::kNotSignalled; }
-  std::vector<WIN32_FIND_DATAW> found;
-  size_t next = 0;
+
+  // The next entry matching the pattern; false at the end.
+  bool Next(WIN32_FIND_DATAW& d) {
+    if (!dir) {
+      if (single.empty()) return false;
+      d = single.front();
+      single.clear();
+      return true;
+    }
+    while (struct dirent* e = readdir(dir.get())) {
+      if (fnmatch(pattern.c_str(), e->d_name, FNM_NOESCAPE) != 0) continue;
+      if (FillFindData(dirPath + e->d_name, vel::FromUtf8(e->d_name), d)) return true;
+    }
+    return false;
+  }
+
+  std::vector<WIN32_FIND_DATAW> single;  // the named file, until it is taken
+  std::unique_ptr<DIR, int (*)(DIR*)> dir{nullptr, closedir};
+  std::string dirPath;  // with a trailing "/"
+  std::string pattern;
 };
 
 // Status of a path with one statx: type, size and all times. A dangling
@@ -114,27 +136,22 @@ HANDLE FindFirstFileW(LPCWSTR lpFileName, WIN32_FIND_DATAW* lpFindFileData) {
       SetLastError(ErrorFromErrno(errno ? errno : ENOENT, path, ERROR_FILE_EXISTS));
       return INVALID_HANDLE_VALUE;
     }
-    find->found.push_back(d);
+    find->single.push_back(d);
   } else {
-    std::unique_ptr<DIR, int (*)(DIR*)> dirp(opendir(dir.c_str()), closedir);
-    if (!dirp) {
+    find->dir.reset(opendir(dir.c_str()));
+    if (!find->dir) {
       const int err = errno;
       SetLastError(err == ENOENT || err == ENOTDIR ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(err, dir, ERROR_FILE_EXISTS));
       return INVALID_HANDLE_VALUE;
     }
     if (dir.back() != '/') dir += '/';
-    while (struct dirent* e = readdir(dirp.get())) {
-      if (fnmatch(pattern.c_str(), e->d_name, FNM_NOESCAPE) != 0) continue;
-      WIN32_FIND_DATAW d;
-      if (FillFindData(dir + e->d_name, vel::FromUtf8(e->d_name), d)) find->found.push_back(d);
-    }
-    if (find->found.empty()) {
-      SetLastError(ERROR_FILE_NOT_FOUND);
-      return INVALID_HANDLE_VALUE;
-    }
+    find->dirPath = std::move(dir);
+    find->pattern = pattern;
   }
-  *lpFindFileData = find->found[0];
-  find->next = 1;
+  if (!find->Next(*lpFindFileData)) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
   HANDLE h = InsertHandle(find);
   if (!h) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -149,8 +166,7 @@ BOOL FindNextFileW(HANDLE hFindFile, WIN32_FIND_DATAW* lpFindFileData) {
   if (!find) return Fail(ERROR_INVALID_HANDLE);
   if (!lpFindFileData) return Fail(ERROR_INVALID_PARAMETER);
   std::lock_guard<std::mutex> guard(WaitLock());
-  if (find->next >= find->found.size()) return Fail(ERROR_NO_MORE_FILES);
-  *lpFindFileData = find->found[find->next++];
+  if (!find->Next(*lpFindFileData)) return Fail(ERROR_NO_MORE_FILES);
   return TRUE;
 }
 
