@@ -128,8 +128,8 @@ std::size_t U16Len(const char16_t* text) noexcept {
   return n;
 }
 
-char16_t FoldCase(char16_t c) noexcept {
-  if (c < 0x80) return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
+char16_t FoldCaseBeyondAscii(char16_t c) noexcept {
+  if (c < 0x80) return FoldCase(c);
   if (c >= 0xD800 && c <= 0xDFFF) return c;
   static locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
   if (utf8 == static_cast<locale_t>(nullptr)) return c;

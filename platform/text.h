@@ -28,7 +28,13 @@ void AppendUtf16(std::u16string& out, char32_t cp);
 // Length of a zero-terminated UTF-16 text; 0 for null.
 std::size_t U16Len(const char16_t* text) noexcept;
 // Simple case folding of UTF-16 code units, as the registry compares names.
-char16_t FoldCase(char16_t c) noexcept;
+// ASCII is folded inline: names are nearly always ASCII and this runs for
+// every character the registry compares.
+char16_t FoldCaseBeyondAscii(char16_t c) noexcept;
+inline char16_t FoldCase(char16_t c) noexcept {
+  if (c < 0x80) return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
+  return FoldCaseBeyondAscii(c);
+}
 int CompareNoCase(std::u16string_view a, std::u16string_view b) noexcept;
 
 }  // namespace vel

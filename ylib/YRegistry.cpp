@@ -181,14 +181,14 @@ std::vector<YRegValueName> CYRegistry::GetValueNames(std::u16string_view path, l
     std::vector<YRegValueName> names;
     vel::UniqueHKey key;
     if (RegOpenRegKey(key, path, false, false, false, false) != ERROR_SUCCESS) return names;
-    std::u16string name(16384, u'\0');
+    char16_t name[16384];  // the longest value name; left uninitialised, this runs for every file read
     for (DWORD i = 0;; ++i) {
       DWORD length = 16384;
       DWORD valueType = 0;
-      if (RegEnumValueW(key.get(), i, name.data(), &length, nullptr, &valueType, nullptr, nullptr) != ERROR_SUCCESS) {
+      if (RegEnumValueW(key.get(), i, name, &length, nullptr, &valueType, nullptr, nullptr) != ERROR_SUCCESS) {
         break;
       }
-      if (type == -1 || static_cast<DWORD>(type) == valueType) names.push_back({name.substr(0, length), valueType});
+      if (type == -1 || static_cast<DWORD>(type) == valueType) names.push_back({std::u16string(name, length), valueType});
     }
     return names;
   });

@@ -40,6 +40,7 @@ constexpr std::int64_t kChangeLogKeepMs = 60'000;
 // The in-process image of the store (see Db::CachedChild).
 struct Cache {
   std::unordered_map<std::string, std::int64_t> children;  // parent id bytes + folded name -> id, 0: none
+  std::unordered_map<std::string, std::int64_t> paths;     // start id bytes + folded subkey path -> id
   std::unordered_map<std::int64_t, std::string> ancestry;  // key id -> ancestry, empty: deleted
   std::unordered_map<std::string, CachedValue> values;     // key id bytes + folded name
   std::unordered_map<std::int64_t, std::vector<CachedEntry>> subkeyLists;
@@ -48,6 +49,7 @@ struct Cache {
   std::int64_t newestChange = -1;
   void Clear() {
     children.clear();
+    paths.clear();
     ancestry.clear();
     values.clear();
     subkeyLists.clear();
@@ -56,7 +58,7 @@ struct Cache {
     newestChange = -1;
   }
   std::size_t Size() const {
-    return children.size() + ancestry.size() + values.size() + subkeyLists.size() + valueLists.size() +
+    return children.size() + paths.size() + ancestry.size() + values.size() + subkeyLists.size() + valueLists.size() +
            mtimes.size();
   }
 };
@@ -468,6 +470,18 @@ bool Db::CachedChild(std::int64_t parent, std::string_view folded, std::int64_t*
 
 void Db::CacheChild(std::int64_t parent, std::string_view folded, std::int64_t child) {
   Conn().cache.children.insert_or_assign(ItemKey(parent, folded), child);
+}
+
+bool Db::CachedPath(std::int64_t start, std::string_view foldedPath, std::int64_t* key) {
+  const Cache& cache = Conn().cache;
+  auto it = cache.paths.find(ItemKey(start, foldedPath));
+  if (it == cache.paths.end()) return false;
+  *key = it->second;
+  return true;
+}
+
+void Db::CachePath(std::int64_t start, std::string_view foldedPath, std::int64_t key) {
+  Conn().cache.paths.insert_or_assign(ItemKey(start, foldedPath), key);
 }
 
 bool Db::CachedAncestry(std::int64_t key, std::string* ancestry) {

@@ -75,6 +75,10 @@ class Db {
   // not hold the item; the Cache* calls put what was just read from the store.
   bool CachedChild(std::int64_t parent, std::string_view folded, std::int64_t* child);
   void CacheChild(std::int64_t parent, std::string_view folded, std::int64_t child);
+  // A whole subkey path below a key that was found (the folded names, each
+  // followed by a folded separator): one lookup for what a walk finds.
+  bool CachedPath(std::int64_t start, std::string_view foldedPath, std::int64_t* key);
+  void CachePath(std::int64_t start, std::string_view foldedPath, std::int64_t key);
   // ancestry empty: the key no longer exists.
   bool CachedAncestry(std::int64_t key, std::string* ancestry);
   void CacheAncestry(std::int64_t key, std::string_view ancestry);

@@ -46,6 +46,11 @@ LONG Settled(Db& db, Read read) {
 // Follows existing subkeys from `start`; ERROR_FILE_NOT_FOUND when one is
 // missing, ERROR_KEY_DELETED when `start` itself is gone.
 LONG Walk(Db& db, std::int64_t start, const std::vector<std::u16string_view>& parts, std::int64_t* out) {
+  std::string foldedPath;
+  if (!parts.empty()) {
+    for (std::u16string_view part : parts) foldedPath += FoldedKey(part) + std::string("\0\\", 2);
+    if (db.CachedPath(start, foldedPath, out)) return ERROR_SUCCESS;
+  }
   std::int64_t id = start;
   for (std::u16string_view part : parts) {
     LONG error = ERROR_SUCCESS;
@@ -63,6 +68,8 @@ LONG Walk(Db& db, std::int64_t start, const std::vector<std::u16string_view>& pa
   if (parts.empty()) {
     std::string ancestry;
     if (LONG e = KeyAncestry(db, start, &ancestry)) return e;
+  } else {
+    db.CachePath(start, foldedPath, id);
   }
   *out = id;
   return ERROR_SUCCESS;
