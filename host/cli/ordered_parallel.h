@@ -21,11 +21,13 @@
 
 namespace vel::cli {
 
-// Takes inputs from next(input) (false: no more; called under the lock, one
-// call at a time) while workers call produce(input, i), and calls
-// emit(i, input, result) in input order. Only inputs handed out and not yet
-// emitted are held, so a stream of any length costs the same memory. With
-// fewer than two threads everything runs on the calling thread.
+// Takes inputs from next(input) (false: no more; one call at a time) while
+// workers call produce(input, i), and calls emit(i, input, result) in input
+// order (one call at a time). Only inputs handed out and not yet emitted are
+// held, so a stream of any length costs the same memory. With fewer than two
+// threads everything runs on the calling thread. Neither next nor emit holds
+// up the workers' hand-over: each has a lock of its own, and whichever worker
+// finds results ready emits them while the others go on.
 template <class Input, class Result, class Next, class StartWorker, class Produce, class Emit>
 void ForEachOrderedFrom(Next&& next, std::size_t threads, StartWorker&& startWorker, Produce&& produce,
                         Emit&& emit) {
@@ -33,33 +35,46 @@ void ForEachOrderedFrom(Next&& next, std::size_t threads, StartWorker&& startWor
     Input input;
     std::optional<Result> result;
   };
+  std::mutex inputLock;  // next, and the order in which inputs join the window
+  std::mutex lock;       // the window
   std::deque<Slot> window;  // handed out, not yet emitted; references survive push_back and pop_front
   std::size_t firstIndex = 0;
   std::size_t handedOut = 0;
   bool ended = false;
-  std::mutex lock;
+  bool emitting = false;  // a worker is emitting: the others leave it to that one
   auto work = [&] {
     startWorker();
-    std::unique_lock<std::mutex> hold(lock);
-    while (!ended) {
-      Input input;
-      if (!next(input)) {
-        ended = true;
-        break;
+    for (;;) {
+      Slot* slot = nullptr;
+      std::size_t i = 0;
+      {
+        std::lock_guard<std::mutex> taking(inputLock);
+        if (ended) return;
+        Input input;
+        if (!next(input)) {
+          ended = true;
+          return;
+        }
+        std::lock_guard<std::mutex> hold(lock);
+        i = handedOut++;
+        slot = &window.emplace_back(Slot{std::move(input), std::nullopt});
       }
-      const std::size_t i = handedOut++;
-      Slot& slot = window.emplace_back(Slot{std::move(input), std::nullopt});
-      hold.unlock();
-      Result result = produce(slot.input, i);
-      hold.lock();
-      slot.result.emplace(std::move(result));
+      Result result = produce(slot->input, i);
+      std::unique_lock<std::mutex> hold(lock);
+      slot->result.emplace(std::move(result));
+      if (emitting) continue;
       // Hands on every finished result the ones before it no longer wait for;
       // an emitted result is dropped at once, so memory holds only those waiting.
+      emitting = true;
       while (!window.empty() && window.front().result) {
-        emit(firstIndex, window.front().input, *window.front().result);
+        Slot ready = std::move(window.front());
         window.pop_front();
-        ++firstIndex;
+        const std::size_t index = firstIndex++;
+        hold.unlock();
+        emit(index, ready.input, *ready.result);
+        hold.lock();
       }
+      emitting = false;
     }
   };
   if (threads <= 1) {

@@ -216,7 +216,8 @@ int RunRead(const Args& args) {
 
   // Files are read as the folders are walked: nothing holds the list of all
   // of them, so memory stays flat however many there are.
-  int status = 0;
+  int status = 0;              // set by emit
+  bool folderRefused = false;  // set by next
   std::size_t argument = 0;
   std::optional<FolderWalk> walk;
   auto next = [&](std::pair<std::string, bool>& file) {  // path, named on the command line
@@ -236,7 +237,7 @@ int RunRead(const Args& args) {
       }
       if (!o.recurse) {
         std::fprintf(stderr, "velitems: %s is a folder (use -r)\n", p.c_str());
-        status = 1;
+        folderRefused = true;
         continue;
       }
       walk.emplace(p);
@@ -257,7 +258,7 @@ int RunRead(const Args& args) {
         if (progress) std::fprintf(stderr, "\r[%zu] %s", i + 1, file.first.c_str());
       });
   if (progress) std::fputs("\r\033[K", stderr);
-  return status;
+  return folderRefused ? 1 : status;
 }
 
 }  // namespace velitems
