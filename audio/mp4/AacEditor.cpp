@@ -23,6 +23,9 @@ bool CAacEditor::Read(const std::u16string& path, CMetaDataItemList& records) {
     CMappedFile file;
     if (file.Open(path) != CMappedFile::Status::kOk) return false;
     if (!ParseImage(file.bytes(), CYFileUtilities::GetFileExtension(path))) return false;
+    // The frames own what they took from the file: its pages (a cover read
+    // into a frame) are let go before the records copy the values.
+    file.Close();
     CollectRecords(records);
     return true;
   });
@@ -39,7 +42,7 @@ bool CAacEditor::Validate(const std::u16string& path) {
 int CAacEditor::GetFrameType(std::u16string_view propertyName) const { return PropertyDataType(propertyName); }
 
 bool CAacEditor::SetProperty(const std::u16string& path, std::u16string_view propertyName, int dataType,
-                             const VARIANT& value) {
+                             _variant_t value) {
   return YErrorFrame(VEL_FRAME(u"CAacEditor::SetProperty"), [&]() {
     if (path.empty() || propertyName.empty()) return false;
     const AudioPropertyMapRow* row = FindAudioPropertyByName(propertyName);
@@ -55,7 +58,7 @@ bool CAacEditor::SetProperty(const std::u16string& path, std::u16string_view pro
         return false;
     }
     if (!CheckFrameType(row->propertyName, dataType) || !row->HasAtom()) return false;
-    return SetFrameValue(row->atomName, value, dataType);
+    return SetFrameValue(row->atomName, std::move(value), dataType);
   });
 }
 

@@ -175,8 +175,8 @@ void EncodeFlag(const CTagFrame& frame, ByteWriter& out) {
 
 // The value's bytes as an item of dataType; nothing for an empty value.
 void PutByteArrayItem(const CTagFrame& frame, std::uint32_t dataType, ByteWriter& out) {
-  std::vector<std::uint8_t> bytes;
-  if (GetByteArrayContent(frame.value, bytes) && !bytes.empty()) PutDataItem(out, frame.name, dataType, bytes);
+  const CByteArrayView bytes(frame.value);
+  if (bytes.valid() && !bytes.bytes().empty()) PutDataItem(out, frame.name, dataType, bytes.bytes());
 }
 
 void EncodePicture(const CTagFrame& frame, ByteWriter& out) { PutByteArrayItem(frame, kTagTypeJpeg, out); }

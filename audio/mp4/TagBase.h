@@ -69,7 +69,7 @@ class CTagBase {
   // Sets, replaces or (VT_EMPTY, VT_NULL) removes the frame for atom; true
   // when the frame list changed. A new frame takes atom's spelling as its
   // item type.
-  bool SetFrameValue(std::string_view atom, const VARIANT& value, int dataType);
+  bool SetFrameValue(std::string_view atom, _variant_t value, int dataType);
 
   // The data type a property is stored with: 0, 1, 13, 21 or 64; -1 for a
   // name without a row in AudioPropertyMap.
