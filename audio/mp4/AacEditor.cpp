@@ -67,15 +67,16 @@ bool CAacEditor::Write(const std::u16string& path) {
     if (Frames().empty() || path.empty()) return false;
     // The rewriter reads the file as it is now and hands over its current
     // udta, so whatever else that udta holds is carried into the new one.
-    const Mp4UserDataBuilder build = [this](std::span<const std::uint8_t> oldUserData,
-                                            vel::ByteOrder order) -> std::optional<std::vector<std::uint8_t>> {
-      return BuildUserData(oldUserData, order);
+    // In pieces: a cover goes from its frame straight into the new file.
+    const Mp4UserDataPiecesBuilder build = [this](std::span<const std::uint8_t> oldUserData,
+                                                  vel::ByteOrder order) -> std::optional<Mp4UserDataPieces> {
+      return BuildUserDataPieces(oldUserData, order);
     };
     writeError_ = 0;
     if (!file_ || lockedPath_ != path) {
       if (!LockForWrite(path)) return false;
     }
-    const bool written = Mp4RewriteUserData(*file_, build) == Mp4RewriteStatus::kWritten;
+    const bool written = Mp4RewriteUserDataInPieces(*file_, build) == Mp4RewriteStatus::kWritten;
     if (!written) writeError_ = file_->error();
     // The lock goes with the write: a later Write works from a new read.
     file_.reset();

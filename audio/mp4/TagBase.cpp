@@ -298,3 +298,7 @@ std::vector<std::uint8_t> CTagBase::WriteItemList(vel::ByteOrder order) const {
 std::vector<std::uint8_t> CTagBase::BuildUserData(Bytes oldUserData, vel::ByteOrder order) const {
   return vel::mp4::BuildUserData(frames_, oldUserData, order);
 }
+
+Mp4UserDataPieces CTagBase::BuildUserDataPieces(Bytes oldUserData, vel::ByteOrder order) const {
+  return vel::mp4::BuildUserDataPieces(frames_, oldUserData, order);
+}
