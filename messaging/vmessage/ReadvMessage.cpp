@@ -56,14 +56,15 @@ bool ReadFileText(const char16_t* path, FileText& file) {
   vel::UniqueFile handle(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!handle.valid()) return false;
+  // A unit more than the file is said to hold, so that its end is met
+  // without growing (and copying) the storage; a file that grew meanwhile is
+  // read to its end all the same.
   LARGE_INTEGER expected{};
   if (GetFileSizeEx(handle.get(), &expected) && expected.QuadPart > 0) {
-    file.storage.resize((static_cast<std::size_t>(expected.QuadPart) + 1) / 2);
+    file.storage.resize(static_cast<std::size_t>(expected.QuadPart) / 2 + 1);
   }
   for (;;) {
-    // One unit more than the file was said to hold: a file that grew
-    // meanwhile is read to its end all the same.
-    if (file.size + 1 >= file.storage.size() * 2) file.storage.resize(file.storage.size() + 32768);
+    if (file.size >= file.storage.size() * 2) file.storage.resize(file.storage.size() + 32768);
     char* at = reinterpret_cast<char*>(file.storage.data()) + file.size;
     const std::size_t room = file.storage.size() * 2 - file.size;
     DWORD read = 0;
