@@ -273,10 +273,14 @@ ComPtr<IVelItem> CVelItemAudio::ReadAacMetaData(const std::u16string& path, bool
     ComPtr<IVelProperties> properties = PropertiesOf(item, f);
     Add(properties, _variant_t(std::u16string_view(path)), u"URI", kCoreNamespace);
     CMetaDataItemList records;
-    CAacEditor editor;
-    editor.SetReadOnly(readPicture);
-    if (editor.Read(path, records)) {
-      for (const CMetaDataItem& record : records) {
+    bool read = false;
+    {
+      CAacEditor editor;
+      editor.SetReadOnly(readPicture);
+      read = editor.Read(path, records);
+    }  // the editor's frames go before their records are copied into the item
+    if (read) {
+      for (CMetaDataItem& record : records) {
         if (!readPicture && record.name == kPicture && record.namespaceUri == kExtendedNamespace) continue;
         // A "gnre" number without a name is no genre.
         if (record.name == u"Genre" && record.namespaceUri == kCoreNamespace && record.value.vt != VT_BSTR) continue;
@@ -287,6 +291,9 @@ ComPtr<IVelItem> CVelItemAudio::ReadAacMetaData(const std::u16string& path, bool
         }
         if (IsEmptyValue(record.value)) continue;
         Add(properties, record.value, record.name, record.namespaceUri);
+        // The record's copy goes once the item holds the value: a picture is
+        // held twice at most on the way.
+        record.value.Clear();
       }
     }
     if (!Exists(properties, u"Protected", kCoreNamespace))
@@ -421,26 +428,32 @@ void CVelItemAudio::WriteWmaMetaData(const std::u16string& path, IVelItem* item)
   });
 }
 
-void CVelItemAudio::WriteAacMetaData(const std::u16string& path, IVelItem* item) {
+void CVelItemAudio::WriteAacMetaData(const std::u16string& path, IVelItem* item, const VARIANT* picture) {
   YErrorFrame(VEL_FRAME(u"CVelItemAudio::WriteAacMetaData"), [&](const YFrame& f) {
     CAacEditor editor;
-    CMetaDataItemList records;
     // The changes are decided on what is read now: another writer of the file
     // waits until this one is done, then works from its result.
     editor.LockForWrite(path);
-    if (!editor.Read(path, records)) return;
+    {
+      CMetaDataItemList records;  // not needed here: they go at once
+      if (!editor.Read(path, records)) return;
+    }
     // A raw ADTS stream has no place for tags: like a file the editor does
     // not read, it is left as it is.
     if (!editor.IsMovie()) return;
     bool changed = false;
     ForEachProperty(PropertiesOf(item, f), f, [&](IVelProperty* property) {
       const std::u16string name = PropertyName(property);
+      if (picture != nullptr && name == kPicture) return;  // the picture given instead comes last
       const int type = editor.GetFrameType(name);
       if (type < 0 || IsReadOnlyProperty(name)) return;
       _variant_t value;
       YCheckHr(property->get_Value(value.GetAddress()));
-      if (editor.SetProperty(path, name, type, value)) changed = true;
+      if (editor.SetProperty(path, name, type, std::move(value))) changed = true;
     });
+    // As the item's last property would be: a new cover frame goes last.
+    if (picture != nullptr && editor.SetProperty(path, kPicture, editor.GetFrameType(kPicture), _variant_t(*picture)))
+      changed = true;
     // The file stays as it was when it cannot be written (its folder takes
     // no new file, a layout the writer does not know); the caller hears of it.
     if (changed && !editor.Write(path)) {
@@ -503,9 +516,10 @@ HRESULT CVelItemAudio::WritePicture(BSTR strFilePath, VARIANT varPicture) {
         break;
       }
       case AudioFamily::kMp4: {
-        ComPtr<IVelItem> item = ReadAacMetaData(path, true);
-        Put(PropertiesOf(item, f), kPicture, kExtendedNamespace, _variant_t(varPicture));
-        WriteAacMetaData(path, item);
+        // The tags without the old picture; the new one is handed to the
+        // writer as it is, so the module holds it once (in its tag frame).
+        ComPtr<IVelItem> item = ReadAacMetaData(path, false);
+        WriteAacMetaData(path, item, &varPicture);
         break;
       }
       case AudioFamily::kWave:  // no picture

@@ -67,7 +67,9 @@ class CVelItemAudio : public vel::com::Implements<vel::com::DispatchImpl<IVelIte
 
   // Writers: the tags of the file become those the item states.
   static void WriteWmaMetaData(const std::u16string& path, IVelItem* item);
-  static void WriteAacMetaData(const std::u16string& path, IVelItem* item);
+  // picture, when given, stands for the item's "Picture" (which is then
+  // ignored) and is written after every property of the item.
+  static void WriteAacMetaData(const std::u16string& path, IVelItem* item, const VARIANT* picture = nullptr);
 
   // Whether the file can be opened by the runtime / loaded by the MP4 editor.
   static bool ValidateWma(const std::u16string& path);

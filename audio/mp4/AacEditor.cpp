@@ -23,6 +23,9 @@ bool CAacEditor::Read(const std::u16string& path, CMetaDataItemList& records) {
     CMappedFile file;
     if (file.Open(path) != CMappedFile::Status::kOk) return false;
     if (!ParseImage(file.bytes(), CYFileUtilities::GetFileExtension(path))) return false;
+    // The frames own what they took from the file: its pages (a cover read
+    // into a frame) are let go before the records copy the values.
+    file.Close();
     CollectRecords(records);
     return true;
   });
@@ -39,7 +42,7 @@ bool CAacEditor::Validate(const std::u16string& path) {
 int CAacEditor::GetFrameType(std::u16string_view propertyName) const { return PropertyDataType(propertyName); }
 
 bool CAacEditor::SetProperty(const std::u16string& path, std::u16string_view propertyName, int dataType,
-                             const VARIANT& value) {
+                             _variant_t value) {
   return YErrorFrame(VEL_FRAME(u"CAacEditor::SetProperty"), [&]() {
     if (path.empty() || propertyName.empty()) return false;
     const AudioPropertyMapRow* row = FindAudioPropertyByName(propertyName);
@@ -55,7 +58,7 @@ bool CAacEditor::SetProperty(const std::u16string& path, std::u16string_view pro
         return false;
     }
     if (!CheckFrameType(row->propertyName, dataType) || !row->HasAtom()) return false;
-    return SetFrameValue(row->atomName, value, dataType);
+    return SetFrameValue(row->atomName, std::move(value), dataType);
   });
 }
 
@@ -64,15 +67,16 @@ bool CAacEditor::Write(const std::u16string& path) {
     if (Frames().empty() || path.empty()) return false;
     // The rewriter reads the file as it is now and hands over its current
     // udta, so whatever else that udta holds is carried into the new one.
-    const Mp4UserDataBuilder build = [this](std::span<const std::uint8_t> oldUserData,
-                                            vel::ByteOrder order) -> std::optional<std::vector<std::uint8_t>> {
-      return BuildUserData(oldUserData, order);
+    // In pieces: a cover goes from its frame straight into the new file.
+    const Mp4UserDataPiecesBuilder build = [this](std::span<const std::uint8_t> oldUserData,
+                                                  vel::ByteOrder order) -> std::optional<Mp4UserDataPieces> {
+      return BuildUserDataPieces(oldUserData, order);
     };
     writeError_ = 0;
     if (!file_ || lockedPath_ != path) {
       if (!LockForWrite(path)) return false;
     }
-    const bool written = Mp4RewriteUserData(*file_, build) == Mp4RewriteStatus::kWritten;
+    const bool written = Mp4RewriteUserDataInPieces(*file_, build) == Mp4RewriteStatus::kWritten;
     if (!written) writeError_ = file_->error();
     // The lock goes with the write: a later Write works from a new read.
     file_.reset();

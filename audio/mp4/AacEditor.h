@@ -37,7 +37,8 @@ class CAacEditor : public CTagBase {
 
   // Changes the frame list; true when it changed. VT_EMPTY or VT_NULL removes
   // the property's item.
-  bool SetProperty(const std::u16string& path, std::u16string_view propertyName, int dataType, const VARIANT& value);
+  // The value is taken over (a caller's temporary or moved value is not copied).
+  bool SetProperty(const std::u16string& path, std::u16string_view propertyName, int dataType, _variant_t value);
 
   // Writes the frame list into the file. The file is replaced only when the
   // whole new file has been written (a temporary file in the same folder,

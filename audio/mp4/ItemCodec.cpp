@@ -175,8 +175,8 @@ void EncodeFlag(const CTagFrame& frame, ByteWriter& out) {
 
 // The value's bytes as an item of dataType; nothing for an empty value.
 void PutByteArrayItem(const CTagFrame& frame, std::uint32_t dataType, ByteWriter& out) {
-  std::vector<std::uint8_t> bytes;
-  if (GetByteArrayContent(frame.value, bytes) && !bytes.empty()) PutDataItem(out, frame.name, dataType, bytes);
+  const CByteArrayView bytes(frame.value);
+  if (bytes.valid() && !bytes.bytes().empty()) PutDataItem(out, frame.name, dataType, bytes.bytes());
 }
 
 void EncodePicture(const CTagFrame& frame, ByteWriter& out) { PutByteArrayItem(frame, kTagTypeJpeg, out); }
@@ -324,16 +324,43 @@ void DecodeItem(Bytes file, const Mp4Atom& atom, ByteOrder order, CTagFrame& fra
   });
 }
 
+namespace {
+
+// The row that writes a changed or new frame that is not freeform; null for none.
+const ItemCodec* EncoderOf(const CTagFrame& frame) noexcept {
+  const ItemCodec* codec = FindItemCodec(frame.name);
+  if (!codec || codec->wholeItem || !codec->encode || codec->dataType != frame.dataType)
+    codec = UntypedCodec(frame.dataType);
+  return codec && codec->encode ? codec : nullptr;
+}
+
+}  // namespace
+
 void EncodeItem(const CTagFrame& frame, ByteWriter& out) {
   YErrorFrame(VEL_FRAME(u"vel::mp4::EncodeItem"), [&]() {
     if (frame.freeform) {
       EncodeFreeform(frame, out);
       return;
     }
-    const ItemCodec* codec = FindItemCodec(frame.name);
-    if (!codec || codec->wholeItem || !codec->encode || codec->dataType != frame.dataType)
-      codec = UntypedCodec(frame.dataType);
-    if (codec && codec->encode) codec->encode(frame, out);
+    if (const ItemCodec* codec = EncoderOf(frame)) codec->encode(frame, out);
+  });
+}
+
+Bytes EncodeItemHead(const CTagFrame& frame, ByteWriter& out) {
+  return YErrorFrame(VEL_FRAME(u"vel::mp4::EncodeItemHead"), [&]() -> Bytes {
+    const ItemCodec* codec = frame.freeform ? nullptr : EncoderOf(frame);
+    if (codec == nullptr || (codec->encode != EncodePicture && codec->encode != EncodeBytes)) {
+      EncodeItem(frame, out);
+      return {};
+    }
+    // As PutByteArrayItem writes it, but the payload is answered, not copied.
+    // The array's data stays where it is while the frame holds the array;
+    // the lock is only for reaching it.
+    const CByteArrayView bytes(frame.value);
+    if (!bytes.valid() || bytes.bytes().empty()) return {};
+    const std::uint32_t dataType = codec->encode == EncodePicture ? kTagTypeJpeg : kTagTypeInteger;
+    if (!PutDataHeader(out, frame.name, dataType, bytes.bytes().size())) return {};
+    return bytes.bytes();
   });
 }
 

@@ -63,5 +63,10 @@ int ItemDataType(std::string_view type) noexcept;
 void DecodeItem(std::span<const std::uint8_t> file, const Mp4Atom& atom, ByteOrder order, CTagFrame& frame);
 // Appends the item a changed or new frame is written as.
 void EncodeItem(const CTagFrame& frame, ByteWriter& out);
+// The same, except that an item made of the frame's byte array as it is (a
+// cover, integer bytes) gets only its headers appended: the array's bytes
+// are answered, for the caller to put right after them (they stay valid while
+// the frame keeps its value). Empty when EncodeItem's whole item was appended.
+std::span<const std::uint8_t> EncodeItemHead(const CTagFrame& frame, ByteWriter& out);
 
 }  // namespace vel::mp4

@@ -324,11 +324,26 @@ void AppendOldBytes(std::uint64_t begin, std::uint64_t end, const std::vector<Mp
   });
 }
 
-// The builder's answer must be exactly one udta atom with an explicit size.
-void CheckUserDataAtom(const std::vector<std::uint8_t>& userData, vel::ByteOrder order, const YFrame& frame) {
-  const auto atom = ReadMp4Atom(userData, 0, userData.size(), order);
-  const bool whole = atom && atom->type == Mp4Type("udta") && atom->size == userData.size() &&
-                     vel::LoadU32Unchecked(userData.data(), order) != 0;
+// The builder's answer must be exactly one udta atom with an explicit size,
+// its header in the first piece.
+void CheckUserDataAtom(const Mp4UserDataPieces& userData, vel::ByteOrder order, const YFrame& frame) {
+  bool whole = false;
+  if (!userData.pieces.empty() && userData.pieces.front().kind == Mp4OutputPiece::Kind::kBytes) {
+    const std::vector<std::uint8_t>& head = userData.pieces.front().bytes;
+    if (head.size() >= 8) {
+      const std::uint32_t size32 = vel::LoadU32Unchecked(head.data(), order);
+      std::optional<std::uint64_t> size;
+      std::uint64_t headerSize = 8;
+      if (size32 == 1) {
+        headerSize = 16;
+        if (head.size() >= 16) size = vel::LoadU64Unchecked(head.data() + 8, order);
+      } else if (size32 != 0) {
+        size = size32;
+      }
+      whole = size && vel::LoadU32Unchecked(head.data() + 4, order) == Mp4Type("udta") && *size >= headerSize &&
+              *size == userData.size();
+    }
+  }
   if (!whole) YThrow(kYErrInvalidParameter, frame);
 }
 
@@ -342,8 +357,32 @@ std::optional<Mp4UserDataPlace> FindMp4UserData(std::span<const std::uint8_t> fi
   });
 }
 
+std::uint64_t Mp4UserDataPieces::size() const noexcept {
+  std::uint64_t total = 0;
+  for (const Mp4OutputPiece& piece : pieces) total += piece.size;
+  return total;
+}
+
 Mp4RewritePlan PlanMp4UserDataRewrite(std::span<const std::uint8_t> file, const Mp4UserDataBuilder& build) {
-  return YErrorFrame(VEL_FRAME(u"PlanMp4UserDataRewrite"), [&](const YFrame& frame) {
+  return YErrorFrame(VEL_FRAME(u"PlanMp4UserDataRewrite"), [&] {
+    return PlanMp4UserDataRewriteInPieces(
+        file, [&](std::span<const std::uint8_t> oldUserData, vel::ByteOrder order) -> std::optional<Mp4UserDataPieces> {
+          std::optional<std::vector<std::uint8_t>> built = build(oldUserData, order);
+          if (!built) return std::nullopt;
+          Mp4UserDataPieces whole;
+          Mp4OutputPiece piece;
+          piece.kind = Mp4OutputPiece::Kind::kBytes;
+          piece.size = built->size();
+          piece.bytes = std::move(*built);
+          whole.pieces.push_back(std::move(piece));
+          return whole;
+        });
+  });
+}
+
+Mp4RewritePlan PlanMp4UserDataRewriteInPieces(std::span<const std::uint8_t> file,
+                                              const Mp4UserDataPiecesBuilder& build) {
+  return YErrorFrame(VEL_FRAME(u"PlanMp4UserDataRewriteInPieces"), [&](const YFrame& frame) {
     Mp4RewritePlan plan;
     auto layout = ReadLayout(file, plan.status);
     if (!layout) return plan;
@@ -354,7 +393,7 @@ Mp4RewritePlan PlanMp4UserDataRewrite(std::span<const std::uint8_t> file, const 
 
     std::span<const std::uint8_t> oldUserData;
     if (udta) oldUserData = file.subspan(udta->offset, udta->size);
-    std::optional<std::vector<std::uint8_t>> built = build(oldUserData, order);
+    std::optional<Mp4UserDataPieces> built = build(oldUserData, order);
     if (!built) {
       plan.status = Mp4RewriteStatus::kUnchanged;
       return plan;
@@ -376,7 +415,7 @@ Mp4RewritePlan PlanMp4UserDataRewrite(std::span<const std::uint8_t> file, const 
       }
     }
 
-    const auto newSize = static_cast<std::int64_t>(built->size());
+    const auto newSize = static_cast<std::int64_t>(built->size());  // checked above: within the first piece's 64-bit size
     const std::int64_t diff = newSize - static_cast<std::int64_t>(end - start);
     std::uint64_t resumeAt = end;  // where the old bytes go on after the new udta
     std::int64_t moovChange = 0;
@@ -440,11 +479,7 @@ Mp4RewritePlan PlanMp4UserDataRewrite(std::span<const std::uint8_t> file, const 
     }
 
     AppendOldBytes(0, start, patches, plan.pieces);
-    Mp4OutputPiece userData;
-    userData.kind = Mp4OutputPiece::Kind::kBytes;
-    userData.size = built->size();
-    userData.bytes = std::move(*built);
-    plan.pieces.push_back(std::move(userData));
+    for (Mp4OutputPiece& piece : built->pieces) plan.pieces.push_back(std::move(piece));
     for (Mp4OutputPiece& piece : between) plan.pieces.push_back(std::move(piece));
     AppendOldBytes(resumeAt, file.size(), patches, plan.pieces);
 
@@ -472,6 +507,9 @@ std::vector<std::uint8_t> AssembleMp4Rewrite(std::span<const std::uint8_t> file,
           break;
         case Mp4OutputPiece::Kind::kZeros:
           out.insert(out.end(), piece.size, 0);
+          break;
+        case Mp4OutputPiece::Kind::kBorrowed:
+          out.insert(out.end(), piece.borrowed.begin(), piece.borrowed.end());
           break;
       }
     }

@@ -38,12 +38,28 @@ using Mp4UserDataBuilder = std::function<std::optional<std::vector<std::uint8_t>
 
 // One stretch of the new file.
 struct Mp4OutputPiece {
-  enum class Kind { kOld, kBytes, kZeros };
+  enum class Kind { kOld, kBytes, kZeros, kBorrowed };
   Kind kind = Kind::kOld;
   std::uint64_t offset = 0;         // kOld: where the stretch starts in the old file
   std::uint64_t size = 0;           // bytes this piece adds to the new file
   std::vector<std::uint8_t> bytes;  // kBytes: the stretch itself (size == bytes.size())
+  // kBorrowed: the stretch where its owner keeps it (a picture's array, an
+  // item kept as read) until the plan is written; size == borrowed.size().
+  std::span<const std::uint8_t> borrowed;
 };
+
+// A new udta atom in pieces (kBytes and kBorrowed, in order), so that a large
+// picture is written from where it is held instead of being copied into one
+// more buffer. The atom's header lies in the first piece.
+struct Mp4UserDataPieces {
+  std::vector<Mp4OutputPiece> pieces;
+  std::uint64_t size() const noexcept;
+};
+
+// Like Mp4UserDataBuilder, answering the new udta in pieces whose borrowed
+// bytes stay valid until the plan is written.
+using Mp4UserDataPiecesBuilder = std::function<std::optional<Mp4UserDataPieces>(
+    std::span<const std::uint8_t> oldUserData, vel::ByteOrder order)>;
 
 struct Mp4RewritePlan {
   // kWritten: pieces make up the new file. kUnchanged, kNotMp4,
@@ -77,6 +93,11 @@ std::optional<Mp4UserDataPlace> FindMp4UserData(std::span<const std::uint8_t> fi
 // something that is not one whole "udta" atom in the file's byte order is a
 // caller's error: CYException (kYErrInvalidParameter).
 Mp4RewritePlan PlanMp4UserDataRewrite(std::span<const std::uint8_t> file, const Mp4UserDataBuilder& build);
+// The same for a udta built in pieces; its borrowed pieces go into the plan
+// as they are. Pieces whose first one does not hold the atom's header are a
+// caller's error like any other answer that is not one whole udta.
+Mp4RewritePlan PlanMp4UserDataRewriteInPieces(std::span<const std::uint8_t> file,
+                                              const Mp4UserDataPiecesBuilder& build);
 
 // The new file of a kWritten plan in memory (small files, tests and checks).
 std::vector<std::uint8_t> AssembleMp4Rewrite(std::span<const std::uint8_t> file, const Mp4RewritePlan& plan);

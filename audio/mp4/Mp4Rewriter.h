@@ -27,5 +27,8 @@
 // file is locked (CYReplacingFile::Lock) and names the file; on kIoFailed its
 // error() says which system error stopped the write, if one did.
 Mp4RewriteStatus Mp4RewriteUserData(CYReplacingFile& file, const Mp4UserDataBuilder& build);
+// The same for a udta built in pieces (Mp4UserDataPiecesBuilder): borrowed
+// pieces are written from where they are held.
+Mp4RewriteStatus Mp4RewriteUserDataInPieces(CYReplacingFile& file, const Mp4UserDataPiecesBuilder& build);
 // The same, taking the file's lock for the call.
 Mp4RewriteStatus Mp4RewriteUserData(const std::u16string& path, const Mp4UserDataBuilder& build);

@@ -240,7 +240,7 @@ bool CTagBase::CheckFrameType(std::u16string_view propertyName, int dataType) {
   return dataType == PropertyDataType(row->propertyName);
 }
 
-bool CTagBase::SetFrameValue(std::string_view atom, const VARIANT& value, int dataType) {
+bool CTagBase::SetFrameValue(std::string_view atom, _variant_t value, int dataType) {
   return YErrorFrame(VEL_FRAME(u"CTagBase::SetFrameValue"), [&]() {
     if (atom.empty()) return false;
     // A genre kept as text (in a file without a genre number) is changed
@@ -271,9 +271,10 @@ bool CTagBase::SetFrameValue(std::string_view atom, const VARIANT& value, int da
       frames_.push_back(std::move(frame));
       found = std::prev(frames_.end());
     }
-    found->value = value;
+    // Moved, not copied: a picture is held once, by its frame.
+    found->value = std::move(value);
     found->dataType = dataType;
-    found->raw.clear();
+    std::vector<std::uint8_t>().swap(found->raw);  // gives the stored bytes back, not only empties them
     return true;
   });
 }
@@ -296,4 +297,8 @@ std::vector<std::uint8_t> CTagBase::WriteItemList(vel::ByteOrder order) const {
 
 std::vector<std::uint8_t> CTagBase::BuildUserData(Bytes oldUserData, vel::ByteOrder order) const {
   return vel::mp4::BuildUserData(frames_, oldUserData, order);
+}
+
+Mp4UserDataPieces CTagBase::BuildUserDataPieces(Bytes oldUserData, vel::ByteOrder order) const {
+  return vel::mp4::BuildUserDataPieces(frames_, oldUserData, order);
 }

@@ -28,6 +28,7 @@
 #include "audio/MetaDataItem.h"
 #include "audio/mp4/ItemText.h"
 #include "audio/mp4/Mp4Atom.h"
+#include "audio/mp4/Mp4RewritePlan.h"
 #include "audio/mp4/TagFrame.h"
 
 class CTagBase {
@@ -69,7 +70,7 @@ class CTagBase {
   // Sets, replaces or (VT_EMPTY, VT_NULL) removes the frame for atom; true
   // when the frame list changed. A new frame takes atom's spelling as its
   // item type.
-  bool SetFrameValue(std::string_view atom, const VARIANT& value, int dataType);
+  bool SetFrameValue(std::string_view atom, _variant_t value, int dataType);
 
   // The data type a property is stored with: 0, 1, 13, 21 or 64; -1 for a
   // name without a row in AudioPropertyMap.
@@ -81,6 +82,9 @@ class CTagBase {
   // list; then the children of oldUserData (a whole udta atom as it stands in
   // the file, or empty) other than the "meta" that held the items, unchanged.
   std::vector<std::uint8_t> BuildUserData(std::span<const std::uint8_t> oldUserData, vel::ByteOrder order) const;
+  // The same in pieces that borrow large runs from the frames: valid while
+  // the frames stay as they are.
+  Mp4UserDataPieces BuildUserDataPieces(std::span<const std::uint8_t> oldUserData, vel::ByteOrder order) const;
   // The "ilst" atom of the frame list.
   std::vector<std::uint8_t> WriteItemList(vel::ByteOrder order) const;
   // Appends the item a changed or new frame is written as (nothing for a

@@ -9,6 +9,7 @@
 #include "audio/ByteArray.h"
 #include "audio/mp4/ItemCodec.h"
 #include "audio/mp4/TagBase.h"
+#include "audio/mp4/UserDataWriter.h"
 #include "testing/Mp4Builder.h"
 #include "testing/TempDir.h"
 #include "testing/Tools.h"
@@ -271,6 +272,66 @@ TEST(TagRewriteTest, UserDataLayout) {
   const ByteVec emptyTagMeta = Atom("meta", Cat({U32(0), hdlr, xml}));
   EXPECT_EQ(base.BuildUserData(Atom("udta", emptyTagMeta), vel::ByteOrder::kBig),
             Atom("udta", Atom("meta", Cat({U32(0), hdlr, Atom("ilst", items), xml}))));
+}
+
+// A large cover and a large item kept as read go into the new udta from where
+// their frames hold them (a picture is not copied into one more buffer); the
+// pieces make exactly the udta of the frames, and a file rewritten from them
+// is the file rewritten from that udta in one buffer.
+TEST(TagRewriteTest, LargeRunsAreBorrowedFromTheirFrames) {
+  ByteVec cover(200 * 1024);
+  for (std::size_t i = 0; i < cover.size(); ++i) cover[i] = static_cast<std::uint8_t>(i * 7 + 1);
+  const ByteVec kept = Item("xid ", 21, ByteVec(100 * 1024, 0x5A));
+  std::vector<CTagFrame> frames;
+  frames.push_back(Frame("\xA9nam", _variant_t(u"T"), 1));
+  frames.push_back(Frame("covr", ByteArray(cover), 13));
+  CTagFrame read = Frame("xid ", ByteArray(ByteVec(100 * 1024, 0x5A)), 21);
+  read.raw = kept;
+  frames.push_back(std::move(read));
+  frames.push_back(Frame("xid2", ByteArray({1, 2, 3}), 21));  // small: copied into the atom's own bytes
+
+  const ByteVec hdlr = Cat({U32(0x22), Text("hdlr"), U32(0), U32(0), Text("mdirappl"), U32(0), U32(0), ByteVec{0, 0x3D}});
+  const ByteVec items =
+      Cat({Item("\xA9nam", 1, Text("T")), Item("covr", 13, cover), kept, Item("xid2", 21, ByteVec{1, 2, 3})});
+  const ByteVec expected = Atom("udta", Atom("meta", Cat({U32(0), hdlr, Atom("ilst", items)})));
+
+  const Mp4UserDataPieces pieces = vel::mp4::BuildUserDataPieces(frames, {}, vel::ByteOrder::kBig);
+  ByteVec joined;
+  std::vector<const std::uint8_t*> borrowed;
+  for (const Mp4OutputPiece& piece : pieces.pieces) {
+    ASSERT_EQ(piece.size, piece.kind == Mp4OutputPiece::Kind::kBorrowed ? piece.borrowed.size() : piece.bytes.size());
+    if (piece.kind == Mp4OutputPiece::Kind::kBorrowed) {
+      borrowed.push_back(piece.borrowed.data());
+      joined.insert(joined.end(), piece.borrowed.begin(), piece.borrowed.end());
+    } else {
+      ASSERT_EQ(piece.kind, Mp4OutputPiece::Kind::kBytes);
+      joined.insert(joined.end(), piece.bytes.begin(), piece.bytes.end());
+    }
+  }
+  EXPECT_EQ(joined, expected);
+  EXPECT_EQ(pieces.size(), expected.size());
+  const CByteArrayView coverBytes(frames[1].value);
+  EXPECT_EQ(borrowed, (std::vector<const std::uint8_t*>{coverBytes.bytes().data(), frames[2].raw.data()}));
+  EXPECT_EQ(vel::mp4::BuildUserData(frames, {}, vel::ByteOrder::kBig), expected);
+
+  const ByteVec file = SmallFile(Item("\xA9nam", 1, Text("old")));
+  const Mp4RewritePlan inPieces = PlanMp4UserDataRewriteInPieces(
+      file, [&](std::span<const std::uint8_t>, vel::ByteOrder) -> std::optional<Mp4UserDataPieces> { return pieces; });
+  const Mp4RewritePlan inOne = PlanMp4UserDataRewrite(
+      file, [&](std::span<const std::uint8_t>, vel::ByteOrder) -> std::optional<ByteVec> { return expected; });
+  ASSERT_EQ(inPieces.status, Mp4RewriteStatus::kWritten);
+  ASSERT_EQ(inOne.status, Mp4RewriteStatus::kWritten);
+  EXPECT_EQ(AssembleMp4Rewrite(file, inPieces), AssembleMp4Rewrite(file, inOne));
+  EXPECT_EQ(inPieces.size, inOne.size);
+
+  // Pieces whose first one does not hold the udta's header are refused as any
+  // answer that is not one whole udta is.
+  Mp4UserDataPieces headless;
+  headless.pieces.push_back(pieces.pieces[1]);
+  EXPECT_THROW(PlanMp4UserDataRewriteInPieces(file,
+                                              [&](std::span<const std::uint8_t>, vel::ByteOrder)
+                                                  -> std::optional<Mp4UserDataPieces> { return headless; }),
+               CYException);
 }
 
 TEST(TagRewriteTest, LittleEndianNumbers) {

@@ -39,9 +39,95 @@ std::vector<std::uint8_t> WriteItemList(std::span<const CTagFrame> frames, ByteO
   });
 }
 
+namespace {
+
+// Runs of at least this many bytes (a cover, an item kept as read) are
+// written from where they are held instead of being copied into the new atom.
+constexpr std::size_t kBorrowFrom = 64 * 1024;
+
+// The pieces of a new atom: its own bytes written through a ByteWriter, with
+// large runs held elsewhere borrowed between them.
+class PieceWriter {
+ public:
+  explicit PieceWriter(ByteOrder order) : order_(order), out_(current_, order) {}
+
+  ByteWriter& out() noexcept { return out_; }
+  std::uint64_t position() const noexcept { return done_ + current_.size(); }
+
+  void Put(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() < kBorrowFrom) {
+      out_.PutBytes(bytes);
+      return;
+    }
+    CloseCurrent();
+    Mp4OutputPiece piece;
+    piece.kind = Mp4OutputPiece::Kind::kBorrowed;
+    piece.size = bytes.size();
+    piece.borrowed = bytes;
+    done_ += piece.size;
+    pieces_.push_back(std::move(piece));
+  }
+
+  // A 32-bit number at an earlier position of the atom's own bytes.
+  void PatchU32(std::uint64_t at, std::uint32_t value, const YFrame& frame) {
+    std::uint64_t start = 0;
+    for (Mp4OutputPiece& piece : pieces_) {
+      if (at >= start && at - start + 4 <= piece.size) {
+        if (piece.kind != Mp4OutputPiece::Kind::kBytes) YThrow(kYErrInvalidParameter, frame);
+        ByteWriter(piece.bytes, order_).PatchU32(static_cast<std::size_t>(at - start), value);
+        return;
+      }
+      start += piece.size;
+    }
+    out_.PatchU32(static_cast<std::size_t>(at - start), value);
+  }
+
+  Mp4UserDataPieces Finish() && {
+    CloseCurrent();
+    return {std::move(pieces_)};
+  }
+
+ private:
+  void CloseCurrent() {
+    if (current_.empty()) return;
+    Mp4OutputPiece piece;
+    piece.kind = Mp4OutputPiece::Kind::kBytes;
+    piece.size = current_.size();
+    piece.bytes = std::move(current_);
+    current_.clear();  // out_ goes on writing into it
+    done_ += piece.size;
+    pieces_.push_back(std::move(piece));
+  }
+
+  ByteOrder order_;
+  std::vector<Mp4OutputPiece> pieces_;
+  std::vector<std::uint8_t> current_;
+  std::uint64_t done_ = 0;  // bytes in pieces_
+  ByteWriter out_;
+};
+
+}  // namespace
+
 std::vector<std::uint8_t> BuildUserData(std::span<const CTagFrame> frames, std::span<const std::uint8_t> oldUserData,
                                         ByteOrder order) {
-  return YErrorFrame(VEL_FRAME(u"vel::mp4::BuildUserData"), [&](const YFrame& frame) {
+  return YErrorFrame(VEL_FRAME(u"vel::mp4::BuildUserData"), [&] {
+    const Mp4UserDataPieces pieces = BuildUserDataPieces(frames, oldUserData, order);
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(static_cast<std::size_t>(pieces.size()));
+    for (const Mp4OutputPiece& piece : pieces.pieces) {
+      if (piece.kind == Mp4OutputPiece::Kind::kBytes) {
+        bytes.insert(bytes.end(), piece.bytes.begin(), piece.bytes.end());
+      } else {
+        bytes.insert(bytes.end(), piece.borrowed.begin(), piece.borrowed.end());
+      }
+    }
+    return bytes;
+  });
+}
+
+Mp4UserDataPieces BuildUserDataPieces(std::span<const CTagFrame> frames, std::span<const std::uint8_t> oldUserData,
+                                      ByteOrder order) {
+  return YErrorFrame(VEL_FRAME(u"vel::mp4::BuildUserDataPieces"), [&](const YFrame& frame) {
     std::optional<Mp4Atom> oldUdta;
     std::optional<TagMeta> oldMeta;
     if (!oldUserData.empty()) {
@@ -49,19 +135,31 @@ std::vector<std::uint8_t> BuildUserData(std::span<const CTagFrame> frames, std::
       if (oldUdta) oldMeta = FindTagMeta(oldUserData, *oldUdta, order);
     }
 
-    std::vector<std::uint8_t> bytes;
-    ByteWriter out(bytes, order);
+    PieceWriter pieces(order);
+    ByteWriter& out = pieces.out();
     out.PutU32(0);  // udta size, once known
     // The udta is found by the walks over moov, which read types in the
     // file's byte order; what lies inside it is compared as stored text.
     out.PutU32(Mp4Type("udta"));
-    const std::size_t metaAt = out.position();
+    const std::uint64_t metaAt = pieces.position();
     out.PutU32(0);  // meta size, once known
     out.PutChars("meta");
     out.PutU32(0);  // version and flags
     out.PutU32(sizeof(kHandlerBody) + 4);
     out.PutBytes(kHandlerBody);
-    out.PutBytes(WriteItemList(frames, order));
+    // The item list, as WriteItemList writes it.
+    const std::uint64_t itemListAt = pieces.position();
+    out.PutU32(0);  // its size, once known
+    out.PutChars("ilst");
+    for (const CTagFrame& item : frames) {
+      if (!item.raw.empty()) {
+        pieces.Put(item.raw);
+      } else {
+        pieces.Put(EncodeItemHead(item, pieces.out()));
+      }
+    }
+    const std::uint64_t itemListSize = pieces.position() - itemListAt;
+    if (itemListSize > 0xFFFFFFFFu) YThrow(kYErrInvalidParameter, frame);
     // What else the old meta held (other than its handler and the items)
     // stays in it.
     if (oldMeta) {
@@ -72,7 +170,7 @@ std::vector<std::uint8_t> BuildUserData(std::span<const CTagFrame> frames, std::
         out.PutBytes(RawAtom(oldUserData, *child, order));
       }
     }
-    const std::size_t metaSize = bytes.size() - metaAt;
+    const std::uint64_t metaSize = pieces.position() - metaAt;
     // The old udta's other children follow, unchanged.
     if (oldUdta) {
       Mp4AtomWalker children(oldUserData, *oldUdta, order);
@@ -81,10 +179,12 @@ std::vector<std::uint8_t> BuildUserData(std::span<const CTagFrame> frames, std::
         out.PutBytes(RawAtom(oldUserData, *child, order));
       }
     }
-    if (bytes.size() > 0xFFFFFFFFu) YThrow(kYErrInvalidParameter, frame);
-    out.PatchU32(0, static_cast<std::uint32_t>(bytes.size()));
-    out.PatchU32(metaAt, static_cast<std::uint32_t>(metaSize));
-    return bytes;
+    const std::uint64_t size = pieces.position();
+    if (size > 0xFFFFFFFFu) YThrow(kYErrInvalidParameter, frame);
+    pieces.PatchU32(0, static_cast<std::uint32_t>(size), frame);
+    pieces.PatchU32(metaAt, static_cast<std::uint32_t>(metaSize), frame);
+    pieces.PatchU32(itemListAt, static_cast<std::uint32_t>(itemListSize), frame);
+    return std::move(pieces).Finish();
   });
 }
 

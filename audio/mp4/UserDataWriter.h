@@ -5,7 +5,8 @@
 //
 // Frames read from the file and not changed since are written as the bytes
 // they were read from; changed and new frames are encoded by the item codec
-// (ItemCodec.h); computed frames are never written.
+// (ItemCodec.h); computed frames are never written. A large picture is
+// best written in pieces (BuildUserDataPieces), straight from its frame.
 //
 // Thread safety: pure functions over caller-owned data; any thread.
 #pragma once
@@ -14,6 +15,7 @@
 #include <span>
 #include <vector>
 
+#include "audio/mp4/Mp4RewritePlan.h"
 #include "audio/mp4/TagFrame.h"
 #include "platform/base/ByteOrder.h"
 
@@ -27,5 +29,10 @@ std::vector<std::uint8_t> WriteItemList(std::span<const CTagFrame> frames, ByteO
 // in the file, or empty. Too large for a 32-bit size: raises.
 std::vector<std::uint8_t> BuildUserData(std::span<const CTagFrame> frames, std::span<const std::uint8_t> oldUserData,
                                         ByteOrder order);
+// The same udta in pieces: runs of 64 KiB or more (a cover's array, an item
+// kept as read) are borrowed from frames, not copied, so they must outlive the
+// pieces; BuildUserData is these pieces joined.
+Mp4UserDataPieces BuildUserDataPieces(std::span<const CTagFrame> frames, std::span<const std::uint8_t> oldUserData,
+                                      ByteOrder order);
 
 }  // namespace vel::mp4

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -33,8 +34,54 @@ void ReportFileError(const std::string& path, const char* what, DWORD error) {
   std::fprintf(stderr, "velitems: %s: %s: %s\n", path.c_str(), what, text ? Narrow(text).c_str() : "");
 }
 
-// The whole file; false (reported) when it cannot be read.
-bool ReadWholeFile(const std::string& path, std::vector<BYTE>& bytes) {
+// A new byte array of size bytes (zeros); nothing when it cannot be made.
+std::optional<_variant_t> NewByteArray(std::size_t size) {
+  SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(size));
+  if (array == nullptr) return {};
+  VARIANT value;
+  VariantInit(&value);
+  value.vt = VT_ARRAY | VT_UI1;
+  value.parray = array;
+  _variant_t owned;
+  owned.Attach(value);
+  return owned;
+}
+
+// The bytes of a one-dimensional byte array, borrowed (not copied) while the
+// view lives; not valid for any other value.
+class ByteArrayView {
+ public:
+  explicit ByteArrayView(const VARIANT& value) {
+    if (value.vt != (VT_ARRAY | VT_UI1) || value.parray == nullptr || SafeArrayGetDim(value.parray) != 1) return;
+    LONG lower = 0, upper = -1;
+    SafeArrayGetLBound(value.parray, 1, &lower);
+    SafeArrayGetUBound(value.parray, 1, &upper);
+    void* data = nullptr;
+    if (FAILED(SafeArrayAccessData(value.parray, &data))) return;
+    locked_ = value.parray;
+    data_ = static_cast<BYTE*>(data);
+    size_ = upper >= lower ? static_cast<std::size_t>(static_cast<long long>(upper) - lower + 1) : 0;
+  }
+  ~ByteArrayView() {
+    if (locked_ != nullptr) SafeArrayUnaccessData(locked_);
+  }
+  ByteArrayView(const ByteArrayView&) = delete;
+  ByteArrayView& operator=(const ByteArrayView&) = delete;
+
+  bool valid() const { return locked_ != nullptr; }
+  BYTE* data() const { return data_; }
+  std::span<const BYTE> bytes() const { return {data_, size_}; }
+
+ private:
+  SAFEARRAY* locked_ = nullptr;
+  BYTE* data_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+// The whole file as a byte array, read straight into the array that is
+// handed to the plugin (a large picture is held once); false (reported) when
+// it cannot be read.
+bool ReadPictureFile(const std::string& path, _variant_t& picture) {
   vel::UniqueFile file(CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
   LARGE_INTEGER size{};
@@ -47,18 +94,36 @@ bool ReadWholeFile(const std::string& path, std::vector<BYTE>& bytes) {
     std::fprintf(stderr, "velitems: %s: too large for a picture\n", path.c_str());
     return false;
   }
-  bytes.resize(static_cast<std::size_t>(size.QuadPart));
+  std::optional<_variant_t> array = NewByteArray(static_cast<std::size_t>(size.QuadPart));
+  if (!array) {
+    ReportFailure("SafeArrayCreateVector", E_OUTOFMEMORY);
+    return false;
+  }
   std::size_t done = 0;
-  while (done < bytes.size()) {
-    DWORD read = 0;
-    if (!ReadFile(file.get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &read, nullptr)) {
-      ReportFileError(path, "cannot read", GetLastError());
+  {
+    const ByteArrayView into(*array);
+    if (!into.valid()) {
+      ReportFailure("SafeArrayAccessData", E_UNEXPECTED);
       return false;
     }
-    if (read == 0) break;  // shortened meanwhile
-    done += read;
+    while (done < into.bytes().size()) {
+      DWORD read = 0;
+      if (!ReadFile(file.get(), into.data() + done, static_cast<DWORD>(into.bytes().size() - done), &read, nullptr)) {
+        ReportFileError(path, "cannot read", GetLastError());
+        return false;
+      }
+      if (read == 0) break;  // shortened meanwhile
+      done += read;
+    }
   }
-  bytes.resize(done);
+  if (done < static_cast<std::size_t>(size.QuadPart)) {
+    SAFEARRAYBOUND bound{static_cast<ULONG>(done), 0};
+    if (FAILED(SafeArrayRedim(array->parray, &bound))) {
+      ReportFailure("SafeArrayRedim", E_OUTOFMEMORY);
+      return false;
+    }
+  }
+  picture = std::move(*array);
   return true;
 }
 
@@ -81,29 +146,15 @@ bool WriteWholeFile(const std::string& path, const BYTE* data, std::size_t size)
   return true;
 }
 
-// The bytes of a one-dimensional byte array; nothing for any other value.
-std::optional<std::vector<BYTE>> PictureBytes(const VARIANT& value) {
-  if (value.vt != (VT_ARRAY | VT_UI1) || value.parray == nullptr || SafeArrayGetDim(value.parray) != 1) return {};
-  LONG lower = 0, upper = -1;
-  SafeArrayGetLBound(value.parray, 1, &lower);
-  SafeArrayGetUBound(value.parray, 1, &upper);
-  const std::size_t size = upper >= lower ? static_cast<std::size_t>(static_cast<long long>(upper) - lower + 1) : 0;
-  void* data = nullptr;
-  if (FAILED(SafeArrayAccessData(value.parray, &data))) return {};
-  std::vector<BYTE> bytes(static_cast<const BYTE*>(data), static_cast<const BYTE*>(data) + size);
-  SafeArrayUnaccessData(value.parray);
-  return bytes;
-}
-
 // Whether the picture read back is the one written; no picture (VT_EMPTY,
 // VT_NULL) counts as no bytes, so an empty image is the same as clearing.
+// Compared where the values hold them: a large picture is not copied twice more.
 bool SamePicture(const VARIANT& read, const VARIANT& written) {
-  const auto bytesOf = [](const VARIANT& value) -> std::optional<std::vector<BYTE>> {
-    if (value.vt == VT_EMPTY || value.vt == VT_NULL) return std::vector<BYTE>{};
-    return PictureBytes(value);
-  };
-  const auto a = bytesOf(read), b = bytesOf(written);
-  return a && b && *a == *b;
+  const auto none = [](const VARIANT& value) { return value.vt == VT_EMPTY || value.vt == VT_NULL; };
+  const ByteArrayView a(read), b(written);
+  if ((!none(read) && !a.valid()) || (!none(written) && !b.valid())) return false;
+  return std::ranges::equal(none(read) ? std::span<const BYTE>() : a.bytes(),
+                            none(written) ? std::span<const BYTE>() : b.bytes());
 }
 
 // Whether the plugin's picture value for file is an attached-picture body.
@@ -118,7 +169,7 @@ bool TakesPictureBodies(const std::string& file) {
 
 // The MIME type an image's first bytes announce; empty when they announce
 // none this command knows.
-std::u16string ImageMimeType(const std::vector<BYTE>& image) {
+std::u16string ImageMimeType(std::span<const BYTE> image) {
   const auto starts = [&](std::initializer_list<int> head, std::size_t at = 0) {
     if (image.size() < at + head.size()) return false;
     std::size_t i = at;
@@ -164,14 +215,15 @@ int RunPictureGet(const std::string& file, const std::string& out, bool raw) {
     std::fprintf(stderr, "velitems: %s: no picture\n", file.c_str());
     return 1;
   }
-  const std::optional<std::vector<BYTE>> bytes = PictureBytes(picture);
-  if (!bytes) {
+  // Written from the returned array itself.
+  const ByteArrayView bytes(picture);
+  if (!bytes.valid()) {
     std::fprintf(stderr, "velitems: %s: ReadPicture answered a value of type %u, not bytes\n", file.c_str(),
                  static_cast<unsigned>(picture.vt));
     return 1;
   }
-  if (raw || !TakesPictureBodies(file)) return WriteWholeFile(out, bytes->data(), bytes->size()) ? 0 : 1;
-  const std::optional<vel::wma::PictureFields> fields = vel::wma::DecodePictureBody(*bytes);
+  if (raw || !TakesPictureBodies(file)) return WriteWholeFile(out, bytes.data(), bytes.bytes().size()) ? 0 : 1;
+  const std::optional<vel::wma::PictureFields> fields = vel::wma::DecodePictureBody(bytes.bytes());
   if (!fields) {
     std::fprintf(stderr, "velitems: %s: the picture is not an attached-picture body this command reads; "
                  "--raw writes it as it is\n", file.c_str());
@@ -184,35 +236,39 @@ int RunPictureSet(const std::string& file, const std::string* image, bool raw) {
   // The image first: a file that cannot be read changes nothing.
   _variant_t picture;
   if (image != nullptr) {
-    std::vector<BYTE> bytes;
-    if (!ReadWholeFile(*image, bytes)) return 1;
+    if (!ReadPictureFile(*image, picture)) return 1;
     if (!raw && TakesPictureBodies(file)) {
-      const std::u16string mime = ImageMimeType(bytes);
-      if (mime.empty()) {
-        std::fprintf(stderr, "velitems: %s: not a JPEG, PNG, GIF, BMP, WebP or TIFF image; --raw hands the bytes "
-                     "over as they are\n", image->c_str());
-        return 1;
+      std::vector<BYTE> body;
+      {
+        const ByteArrayView bytes(picture);
+        const std::u16string mime = ImageMimeType(bytes.bytes());
+        if (mime.empty()) {
+          std::fprintf(stderr, "velitems: %s: not a JPEG, PNG, GIF, BMP, WebP or TIFF image; --raw hands the bytes "
+                       "over as they are\n", image->c_str());
+          return 1;
+        }
+        body = vel::wma::EncodePictureBody(mime, 3, u"", bytes.bytes());  // 3: front cover
       }
-      bytes = vel::wma::EncodePictureBody(mime, 3, u"", bytes);  // 3: front cover
-      if (bytes.size() > 0x7FFFFFFF) {
+      picture.Clear();  // the image itself is no longer needed
+      if (body.size() > 0x7FFFFFFF) {
         std::fprintf(stderr, "velitems: %s: too large for a picture\n", image->c_str());
         return 1;
       }
+      std::optional<_variant_t> array = NewByteArray(body.size());
+      if (!array) {
+        ReportFailure("SafeArrayCreateVector", E_OUTOFMEMORY);
+        return 1;
+      }
+      {
+        const ByteArrayView into(*array);
+        if (!into.valid()) {
+          ReportFailure("SafeArrayAccessData", E_UNEXPECTED);
+          return 1;
+        }
+        std::copy(body.begin(), body.end(), into.data());
+      }
+      picture = std::move(*array);
     }
-    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
-    void* data = nullptr;
-    if (array == nullptr || FAILED(SafeArrayAccessData(array, &data))) {
-      if (array != nullptr) SafeArrayDestroy(array);
-      ReportFailure("SafeArrayCreateVector", E_OUTOFMEMORY);
-      return 1;
-    }
-    std::copy(bytes.begin(), bytes.end(), static_cast<BYTE*>(data));
-    SafeArrayUnaccessData(array);
-    VARIANT raw;
-    VariantInit(&raw);
-    raw.vt = VT_ARRAY | VT_UI1;
-    raw.parray = array;
-    picture.Attach(raw);
   }
   ComPtr<IVelItemAudio> audio = PicturePlugin(file);
   if (!audio) return 1;

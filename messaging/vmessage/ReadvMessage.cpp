@@ -1,5 +1,7 @@
 #include "messaging/vmessage/ReadvMessage.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <new>
 #include <span>
@@ -11,7 +13,7 @@
 #include "platform/base/ByteReader.h"
 #include "platform/com/combase.h"
 #include "platform/com/oleauto.h"
-#include "platform/win32/crtio.h"
+#include "platform/win32/UniqueHandles.h"
 #include "platform/win32/fileapi.h"
 #include "platform/win32/winbase.h"
 
@@ -37,6 +39,58 @@ struct Attempt {
   UINT codePage;
 };
 
+// The whole file in storage of UTF-16 units (an odd last byte in the high
+// half's place), so that the UTF-16 reading is a view of it rather than a
+// second copy of the file. Read straight into place, sized from the file.
+struct FileText {
+  std::u16string storage;
+  std::size_t size = 0;  // in bytes
+
+  std::span<const std::uint8_t> bytes() const noexcept {
+    return {reinterpret_cast<const std::uint8_t*>(storage.data()), size};
+  }
+};
+
+// false: the file does not open.
+bool ReadFileText(const char16_t* path, FileText& file) {
+  std::int64_t expected = 0;
+  vel::UniqueFile handle(vel::OpenFileForReading(path, &expected));
+  if (!handle.valid()) return false;
+  // A unit more than the file is said to hold, so that its end is met
+  // without growing (and copying) the storage; a file that grew meanwhile is
+  // read to its end all the same.
+  if (expected > 0) file.storage.resize(static_cast<std::size_t>(expected) / 2 + 1);
+  for (;;) {
+    if (file.size >= file.storage.size() * 2) file.storage.resize(file.storage.size() + 32768);
+    char* at = reinterpret_cast<char*>(file.storage.data()) + file.size;
+    const std::size_t room = file.storage.size() * 2 - file.size;
+    DWORD read = 0;
+    if (!ReadFile(handle.get(), at, static_cast<DWORD>(std::min<std::size_t>(room, 1u << 30)), &read, nullptr) ||
+        read == 0) {
+      break;
+    }
+    file.size += read;
+  }
+  file.storage.resize((file.size + 1) / 2);
+  return true;
+}
+
+// The first line of 8-bit text holds at most this many of its first bytes
+// (the reader takes 261 characters to find the line end; a character comes
+// from at most 4 bytes, 8 leave room for any decoder's idea of an invalid
+// sequence; a UTF-8 mark goes before).
+constexpr std::size_t kFirstLineBytes = 3 + 8 * (CvMessageReader::kLineChars + 2);
+
+// Whether the 8-bit reading could be accepted at all: its first line needs
+// "BEGIN", and every ASCII letter of text decoded from 8-bit bytes is the
+// same byte in the file. A UTF-16 file never has it as 8-bit text, and is not
+// decoded a second time just to fail.
+bool MayBeEightBitText(std::span<const std::uint8_t> bytes) {
+  const std::string_view head(reinterpret_cast<const char*>(bytes.data()),
+                              std::min(bytes.size(), kFirstLineBytes));
+  return head.find("BEGIN") != std::string_view::npos;
+}
+
 // The file's bytes as 8-bit text (a UTF-8 byte-order mark dropped).
 Attempt TextAttempt(std::span<const std::uint8_t> bytes) {
   vel::ByteReader in(bytes);
@@ -46,15 +100,17 @@ Attempt TextAttempt(std::span<const std::uint8_t> bytes) {
   return {Decode(text, codePage), codePage};
 }
 
-// The file's bytes as UTF-16 little-endian (a byte-order mark dropped; an odd
-// last byte ignored).
-Attempt Utf16Attempt(std::span<const std::uint8_t> bytes) {
-  vel::ByteReader in(bytes, vel::ByteOrder::kLittle);
-  std::u16string text;
-  text.reserve(bytes.size() / 2);
-  while (in.remaining() >= 2) text.push_back(static_cast<char16_t>(in.U16()));
-  if (!text.empty() && text.front() == 0xFEFF) text.erase(0, 1);
-  return {std::move(text), CP_UTF8};
+// The file's text as UTF-16 little-endian (a byte-order mark dropped; an odd
+// last byte ignored), in place: a view of the file's storage.
+std::u16string_view Utf16Text(FileText& file) {
+  std::u16string& units = file.storage;
+  const std::size_t count = file.size / 2;
+  if constexpr (std::endian::native == std::endian::big) {
+    for (std::size_t i = 0; i < count; ++i) units[i] = static_cast<char16_t>((units[i] >> 8) | (units[i] << 8));
+  }
+  std::u16string_view text(units.data(), count);
+  if (!text.empty() && text.front() == 0xFEFF) text.remove_prefix(1);
+  return text;
 }
 
 BSTR Bstr(const std::u16string& s) {
@@ -101,25 +157,23 @@ int ReadvMessage(const char16_t* path, unsigned bits, vMessageRecord** record) n
   if (!r) return E_OUTOFMEMORY;
   *r.get() = vMessageRecord{};
   try {
-    const int fd = _wopen(path, _O_RDONLY | _O_BINARY);
-    if (fd < 0) return kvMessageOpenFailed;
-    std::vector<std::uint8_t> bytes;
-    char chunk[65536];
-    for (;;) {
-      const int n = _read(fd, chunk, sizeof chunk);
-      if (n <= 0) break;
-      bytes.insert(bytes.end(), chunk, chunk + n);
-    }
-    _close(fd);
-
-    for (Attempt (*attempt)(std::span<const std::uint8_t>) : {&TextAttempt, &Utf16Attempt}) {
-      const Attempt a = attempt(bytes);
+    FileText file;
+    if (!ReadFileText(path, file)) return kvMessageOpenFailed;
+    if (MayBeEightBitText(file.bytes())) {
+      const Attempt a = TextAttempt(file.bytes());
       CvMessageReader reader(a.text, bits, a.codePage);
       if (reader.ReadMessage()) {
         Fill(*r.get(), reader);
         *record = r.release();
         return 0;
       }
+    }
+    // Last: the storage may be turned into this host's byte order.
+    CvMessageReader reader(Utf16Text(file), bits, CP_UTF8);
+    if (reader.ReadMessage()) {
+      Fill(*r.get(), reader);
+      *record = r.release();
+      return 0;
     }
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;

@@ -13,8 +13,13 @@ int HexDigit(char16_t c) {
   return -1;
 }
 
+// Counted, not decoded: a long file is not turned into UTF-16 only to learn
+// that it can be.
 bool IsUtf8(std::string_view bytes) {
-  return bytes.empty() || !Decode(bytes, CP_UTF8, MB_ERR_INVALID_CHARS).empty();
+  if (bytes.empty()) return true;
+  if (bytes.size() > 0x7FFFFFFF) return false;
+  return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), nullptr,
+                             0) > 0;
 }
 
 }  // namespace
