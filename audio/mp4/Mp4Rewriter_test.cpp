@@ -40,6 +40,7 @@ Bytes OutputRange(std::span<const std::uint8_t> file, const Mp4RewritePlan& plan
       switch (piece.kind) {
         case Mp4OutputPiece::Kind::kOld: out.push_back(file[piece.offset + (i - at)]); break;
         case Mp4OutputPiece::Kind::kBytes: out.push_back(piece.bytes[i - at]); break;
+        case Mp4OutputPiece::Kind::kBorrowed: out.push_back(piece.borrowed[i - at]); break;
         case Mp4OutputPiece::Kind::kZeros: out.push_back(0); break;
       }
     }
