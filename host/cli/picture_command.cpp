@@ -10,6 +10,7 @@
 // writes the image out of the body. --raw hands the value over unchanged in
 // both directions.
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <span>
@@ -146,15 +147,24 @@ bool WriteWholeFile(const std::string& path, const BYTE* data, std::size_t size)
   return true;
 }
 
-// Whether the picture read back is the one written; no picture (VT_EMPTY,
-// VT_NULL) counts as no bytes, so an empty image is the same as clearing.
-// Compared where the values hold them: a large picture is not copied twice more.
-bool SamePicture(const VARIANT& read, const VARIANT& written) {
-  const auto none = [](const VARIANT& value) { return value.vt == VT_EMPTY || value.vt == VT_NULL; };
-  const ByteArrayView a(read), b(written);
-  if ((!none(read) && !a.valid()) || (!none(written) && !b.valid())) return false;
-  return std::ranges::equal(none(read) ? std::span<const BYTE>() : a.bytes(),
-                            none(written) ? std::span<const BYTE>() : b.bytes());
+// What tells a picture read back from the one written without keeping the
+// written one: its size and a 64-bit FNV-1a hash of its bytes. No picture
+// (VT_EMPTY, VT_NULL) counts as no bytes, so an empty image is the same as
+// clearing; a value that holds no bytes at all is nothing that was written.
+struct PictureDigest {
+  bool bytes = false;
+  std::size_t size = 0;
+  std::uint64_t hash = 0;
+  bool operator==(const PictureDigest&) const = default;
+};
+
+PictureDigest DigestOf(const VARIANT& value) {
+  if (value.vt == VT_EMPTY || value.vt == VT_NULL) return {true, 0, 0xcbf29ce484222325ULL};
+  const ByteArrayView view(value);
+  if (!view.valid()) return {};
+  std::uint64_t hash = 0xcbf29ce484222325ULL;
+  for (const BYTE b : view.bytes()) hash = (hash ^ b) * 0x100000001b3ULL;
+  return {true, view.bytes().size(), hash};
 }
 
 // Whether the plugin's picture value for file is an attached-picture body.
@@ -278,9 +288,13 @@ int RunPictureSet(const std::string& file, const std::string* image, bool raw) {
     return 1;
   }
   // The plugin leaves files that keep no pictures as they are and succeeds;
-  // that is no success for the person who asked to store one.
+  // that is no success for the person who asked to store one. The picture
+  // written goes before it is read back: only its digest is compared.
+  const PictureDigest written = DigestOf(picture);
+  picture.Clear();
   _variant_t now;
-  if (SUCCEEDED(audio->ReadPicture(_bstr_t(Wide(file)), now.GetAddress())) && !SamePicture(now, picture)) {
+  if (SUCCEEDED(audio->ReadPicture(_bstr_t(Wide(file)), now.GetAddress())) &&
+      (!written.bytes || DigestOf(now) != written)) {
     std::fprintf(stderr, "velitems: %s: this file keeps no pictures; it was left as it is\n", file.c_str());
     return 1;
   }
