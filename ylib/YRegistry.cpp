@@ -65,6 +65,18 @@ LONG CYRegistry::RegOpenRegKey(vel::UniqueHKey& out, std::u16string_view path, b
     if (parts.empty()) parts.emplace_back();  // the root itself, as a key of its own
 
     const REGSAM base = KEY_READ | (bUse64bitHive ? KEY_WOW64_64KEY : 0);
+    if (!bCreate) {
+      // Opening needs no walk: the registry follows the whole path in one
+      // call (empty components skipped alike), and this runs for every file.
+      const std::u16string subKey(firstSep == std::u16string_view::npos ? std::u16string_view()
+                                                                          : path.substr(firstSep + 1));
+      const LONG rc = RegOpenKeyExW(root, subKey.c_str(), 0, base | (bWrite ? KEY_WRITE : 0), out.put());
+      if (rc != ERROR_SUCCESS) {
+        if (!bThrow) return rc;
+        throw RegistryFailure(rc, kYErrOpenRegistryKey, path, frame);
+      }
+      return ERROR_SUCCESS;
+    }
     vel::UniqueHKey current;
     for (size_t i = 0; i < parts.size(); ++i) {
       const bool last = i + 1 == parts.size();
