@@ -229,6 +229,8 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int
   std::u16string result;
   DWORD error = 0;
   if (cp == CP_UTF8) {
+    // No more units than bytes: sized once, the result is never copied to grow.
+    result.reserve(in.size());
     if (!vel::DecodeUtf8(in, strict, result)) return Fail(ERROR_NO_UNICODE_TRANSLATION);
   } else if (!DecodeIconv(cp, in, strict, result, &error)) {
     return Fail(error);
