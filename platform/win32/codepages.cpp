@@ -4,6 +4,7 @@
 // Thread safety: each call opens its own converter; nothing is shared.
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -203,6 +204,34 @@ int Deliver(const std::basic_string<Char>& result, Char* out, int outSize) {
   return n;
 }
 
+// UTF-8 into the caller's buffer (outSize 0: only counted), decoded in pieces
+// that each end before a byte that is no continuation byte. A character's
+// sequence is never cut that way, and an invalid one ends at such a byte
+// anyway, so the pieces decode to exactly what the whole would; and no
+// second whole copy of the result is made beside the caller's.
+int DeliverUtf8(std::string_view in, bool strict, char16_t* out, int outSize) {
+  constexpr std::size_t kPiece = 64 * 1024;
+  const auto continuation = [&](std::size_t at) { return (static_cast<unsigned char>(in[at]) & 0xC0) == 0x80; };
+  std::u16string piece;
+  std::size_t total = 0;
+  for (std::size_t at = 0; at < in.size();) {
+    std::size_t end = std::min(in.size(), at + kPiece);
+    while (end < in.size() && end > at && continuation(end)) --end;
+    // Only continuation bytes from at on: each stands alone wherever it is cut.
+    if (end == at) end = std::min(in.size(), at + kPiece);
+    piece.clear();
+    if (!vel::DecodeUtf8(in.substr(at, end - at), strict, piece)) return Fail(ERROR_NO_UNICODE_TRANSLATION);
+    if (total + piece.size() > 0x7FFFFFFF) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    if (outSize > 0) {
+      if (total + piece.size() > static_cast<std::size_t>(outSize)) return Fail(ERROR_INSUFFICIENT_BUFFER);
+      std::memcpy(out + total, piece.data(), piece.size() * sizeof(char16_t));
+    }
+    total += piece.size();
+    at = end;
+  }
+  return static_cast<int>(total);
+}
+
 }  // namespace
 
 extern "C" {
@@ -226,15 +255,10 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int
   const size_t length = cbMultiByte == -1 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
   const std::string_view in(lpMultiByteStr, length);
   const bool strict = (dwFlags & MB_ERR_INVALID_CHARS) != 0;
+  if (cp == CP_UTF8) return DeliverUtf8(in, strict, lpWideCharStr, cchWideChar);
   std::u16string result;
   DWORD error = 0;
-  if (cp == CP_UTF8) {
-    // No more units than bytes: sized once, the result is never copied to grow.
-    result.reserve(in.size());
-    if (!vel::DecodeUtf8(in, strict, result)) return Fail(ERROR_NO_UNICODE_TRANSLATION);
-  } else if (!DecodeIconv(cp, in, strict, result, &error)) {
-    return Fail(error);
-  }
+  if (!DecodeIconv(cp, in, strict, result, &error)) return Fail(error);
   return Deliver(result, lpWideCharStr, cchWideChar);
 }
 

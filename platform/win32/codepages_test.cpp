@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/text.h"
 #include "platform/win32/winbase.h"
 
 extern char** environ;
@@ -108,6 +109,36 @@ TEST(CodePages, SizeQueriesAndTerminators) {
   SetLastError(0);
   EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, u"\u20AC", -1, narrow, 2, nullptr, nullptr), 0);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+}
+
+// Long UTF-8 text is decoded in pieces: characters of every length and
+// invalid sequences that fall across a piece's end decode as the whole text
+// does, and a strict decode still fails on a fault far from the start.
+TEST(CodePages, LongUtf8DecodesAsAWhole) {
+  const std::string units[] = {"a", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x8E\xB5", "\xE2\x82", "\x80", "\xFF"};
+  std::string text;
+  for (std::size_t i = 0; text.size() < 300'000; ++i) text += units[(i * 7 + i / 5) % std::size(units)];
+  std::u16string whole;
+  ASSERT_TRUE(vel::DecodeUtf8(text, false, whole));
+  const int n = static_cast<int>(text.size());
+  ASSERT_EQ(MultiByteToWideChar(CP_UTF8, 0, text.data(), n, nullptr, 0), static_cast<int>(whole.size()));
+  std::u16string out(whole.size(), u'\0');
+  ASSERT_EQ(MultiByteToWideChar(CP_UTF8, 0, text.data(), n, out.data(), static_cast<int>(out.size())),
+            static_cast<int>(whole.size()));
+  EXPECT_TRUE(out == whole);
+  SetLastError(0);
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, text.data(), n, out.data(), static_cast<int>(out.size()) - 1), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+
+  std::string valid(200'000, 'x');
+  valid += "\xE2\x82\xAC";
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, valid.data(), static_cast<int>(valid.size()), nullptr, 0),
+            200'001);
+  valid += "\xFF";
+  SetLastError(0);
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, valid.data(), static_cast<int>(valid.size()), nullptr, 0),
+            0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
 }
 
 TEST(CodePages, Errors) {
