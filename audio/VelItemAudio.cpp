@@ -434,6 +434,8 @@ void CVelItemAudio::WriteAacMetaData(const std::u16string& path, IVelItem* item,
     // The changes are decided on what is read now: another writer of the file
     // waits until this one is done, then works from its result.
     editor.LockForWrite(path);
+    // A picture given replaces the file's: no copy of the stored cover is kept.
+    if (picture != nullptr) editor.SetPictureReplaced();
     {
       CMetaDataItemList records;  // not needed here: they go at once
       if (!editor.Read(path, records)) return;

@@ -127,7 +127,8 @@ bool CTagBase::ReadItem(Bytes bytes, const Mp4Atom& item) {
     if (readOnly_ && !withPictures_ && AsciiEqualsNoCase(type, "covr")) return true;
     CTagFrame frame;
     frame.name = std::string(type);
-    if (!readOnly_) frame.raw = vel::mp4::RawAtom(bytes, item, byteOrder_);
+    if (!readOnly_ && !(pictureReplaced_ && AsciiEqualsNoCase(type, "covr")))
+      frame.raw = vel::mp4::RawAtom(bytes, item, byteOrder_);
     frame.opaque = true;  // until a value has been decoded
     vel::mp4::DecodeItem(bytes, item, byteOrder_, frame);
     frames_.push_back(std::move(frame));

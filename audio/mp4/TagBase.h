@@ -52,6 +52,13 @@ class CTagBase {
     withPictures_ = withPictures;
   }
 
+  // For a parse that a write setting (or clearing) the picture follows (call
+  // before ParseImage): the cover's frame keeps its value, to tell whether
+  // the picture changes, but no copy of its stored bytes, which the new
+  // picture replaces anyway; the cover is then held once less while the new
+  // one is.
+  void SetPictureReplaced() noexcept { pictureReplaced_ = true; }
+
   // Appends one record per AudioPropertyMap row that a frame holds a value
   // for, in table order; "Duration" in seconds and "SamplingFrequency" as
   // VT_R8.
@@ -128,4 +135,5 @@ class CTagBase {
   bool movie_ = false;
   bool readOnly_ = false;     // SetReadOnly: no raw item copies
   bool withPictures_ = true;  // SetReadOnly: decode the cover
+  bool pictureReplaced_ = false;  // SetPictureReplaced: no raw copy of the cover
 };

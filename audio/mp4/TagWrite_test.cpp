@@ -161,6 +161,37 @@ TEST_F(TagChangeTest, SetFrameValueTable) {
   }
 }
 
+// A write that replaces the picture keeps no stored copy of the old cover:
+// the same cover is still no change, and a new or cleared one gives the item
+// list a normal parse gives.
+TEST_F(TagChangeTest, APictureBeingReplacedKeepsNoStoredCopy) {
+  const ByteVec file = SmallFile(Cat({Item("\xA9nam", 1, Text("Song")), Item("covr", 13, cover),
+                                      Item("\xA9" "alb", 1, Text("Album"))}));
+  const struct {
+    const char* name;
+    _variant_t value;
+    bool changed;
+  } rows[] = {{"new cover", ByteArray({0xFF, 0xD8, 9}), true},
+              {"same cover", ByteArray({0xFF, 0xD8, 1, 2, 3}), false},
+              {"cleared", _variant_t(), true}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    CTagBase replaced;
+    replaced.SetPictureReplaced();
+    ASSERT_TRUE(replaced.ParseImage(file, u".m4a"));
+    for (const CTagFrame& frame : replaced.Frames()) {
+      if (frame.name == "covr") {
+        EXPECT_TRUE(frame.raw.empty());
+      }
+    }
+    EXPECT_EQ(replaced.SetFrameValue("covr", row.value, 13), row.changed);
+    CTagBase read;
+    ASSERT_TRUE(read.ParseImage(file, u".m4a"));
+    read.SetFrameValue("covr", row.value, 13);
+    EXPECT_EQ(replaced.WriteItemList(vel::ByteOrder::kBig), read.WriteItemList(vel::ByteOrder::kBig));
+  }
+}
+
 TEST_F(TagChangeTest, RemovingAndAdding) {
   EXPECT_TRUE(base.SetFrameValue("\xA9nam", _variant_t(), 1));
   EXPECT_EQ(Find("\xA9nam"), nullptr);
