@@ -20,25 +20,6 @@ constexpr std::array<std::uint8_t, 30> kHandlerBody = {'h', 'd', 'l', 'r', 0,   
 
 }  // namespace
 
-std::vector<std::uint8_t> WriteItemList(std::span<const CTagFrame> frames, ByteOrder order) {
-  return YErrorFrame(VEL_FRAME(u"vel::mp4::WriteItemList"), [&](const YFrame& frame) {
-    std::vector<std::uint8_t> bytes;
-    ByteWriter out(bytes, order);
-    out.PutU32(0);  // the size, once known
-    out.PutChars("ilst");
-    for (const CTagFrame& item : frames) {
-      if (!item.raw.empty()) {
-        out.PutBytes(item.raw);
-      } else {
-        EncodeItem(item, out);
-      }
-    }
-    if (bytes.size() > 0xFFFFFFFFu) YThrow(kYErrInvalidParameter, frame);
-    out.PatchU32(0, static_cast<std::uint32_t>(bytes.size()));
-    return bytes;
-  });
-}
-
 namespace {
 
 // Runs of at least this many bytes (a cover, an item kept as read) are
@@ -106,23 +87,52 @@ class PieceWriter {
   ByteWriter out_;
 };
 
+// The "ilst" atom of the frames: frames read and not changed since as the
+// bytes they were read from, the others encoded, a large payload borrowed.
+void PutItemList(std::span<const CTagFrame> frames, PieceWriter& pieces, const YFrame& frame) {
+  const std::uint64_t at = pieces.position();
+  pieces.out().PutU32(0);  // its size, once known
+  pieces.out().PutChars("ilst");
+  for (const CTagFrame& item : frames) {
+    if (!item.raw.empty()) {
+      pieces.Put(item.raw);
+    } else {
+      pieces.Put(EncodeItemHead(item, pieces.out()));
+    }
+  }
+  const std::uint64_t size = pieces.position() - at;
+  if (size > 0xFFFFFFFFu) YThrow(kYErrInvalidParameter, frame);
+  pieces.PatchU32(at, static_cast<std::uint32_t>(size), frame);
+}
+
+// The pieces joined into one buffer.
+std::vector<std::uint8_t> Joined(const Mp4UserDataPieces& pieces) {
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve(static_cast<std::size_t>(pieces.size()));
+  for (const Mp4OutputPiece& piece : pieces.pieces) {
+    if (piece.kind == Mp4OutputPiece::Kind::kBytes) {
+      bytes.insert(bytes.end(), piece.bytes.begin(), piece.bytes.end());
+    } else {
+      bytes.insert(bytes.end(), piece.borrowed.begin(), piece.borrowed.end());
+    }
+  }
+  return bytes;
+}
+
 }  // namespace
+
+std::vector<std::uint8_t> WriteItemList(std::span<const CTagFrame> frames, ByteOrder order) {
+  return YErrorFrame(VEL_FRAME(u"vel::mp4::WriteItemList"), [&](const YFrame& frame) {
+    PieceWriter pieces(order);
+    PutItemList(frames, pieces, frame);
+    return Joined(std::move(pieces).Finish());
+  });
+}
 
 std::vector<std::uint8_t> BuildUserData(std::span<const CTagFrame> frames, std::span<const std::uint8_t> oldUserData,
                                         ByteOrder order) {
-  return YErrorFrame(VEL_FRAME(u"vel::mp4::BuildUserData"), [&] {
-    const Mp4UserDataPieces pieces = BuildUserDataPieces(frames, oldUserData, order);
-    std::vector<std::uint8_t> bytes;
-    bytes.reserve(static_cast<std::size_t>(pieces.size()));
-    for (const Mp4OutputPiece& piece : pieces.pieces) {
-      if (piece.kind == Mp4OutputPiece::Kind::kBytes) {
-        bytes.insert(bytes.end(), piece.bytes.begin(), piece.bytes.end());
-      } else {
-        bytes.insert(bytes.end(), piece.borrowed.begin(), piece.borrowed.end());
-      }
-    }
-    return bytes;
-  });
+  return YErrorFrame(VEL_FRAME(u"vel::mp4::BuildUserData"),
+                     [&] { return Joined(BuildUserDataPieces(frames, oldUserData, order)); });
 }
 
 Mp4UserDataPieces BuildUserDataPieces(std::span<const CTagFrame> frames, std::span<const std::uint8_t> oldUserData,
@@ -147,19 +157,7 @@ Mp4UserDataPieces BuildUserDataPieces(std::span<const CTagFrame> frames, std::sp
     out.PutU32(0);  // version and flags
     out.PutU32(sizeof(kHandlerBody) + 4);
     out.PutBytes(kHandlerBody);
-    // The item list, as WriteItemList writes it.
-    const std::uint64_t itemListAt = pieces.position();
-    out.PutU32(0);  // its size, once known
-    out.PutChars("ilst");
-    for (const CTagFrame& item : frames) {
-      if (!item.raw.empty()) {
-        pieces.Put(item.raw);
-      } else {
-        pieces.Put(EncodeItemHead(item, pieces.out()));
-      }
-    }
-    const std::uint64_t itemListSize = pieces.position() - itemListAt;
-    if (itemListSize > 0xFFFFFFFFu) YThrow(kYErrInvalidParameter, frame);
+    PutItemList(frames, pieces, frame);
     // What else the old meta held (other than its handler and the items)
     // stays in it.
     if (oldMeta) {
@@ -183,7 +181,6 @@ Mp4UserDataPieces BuildUserDataPieces(std::span<const CTagFrame> frames, std::sp
     if (size > 0xFFFFFFFFu) YThrow(kYErrInvalidParameter, frame);
     pieces.PatchU32(0, static_cast<std::uint32_t>(size), frame);
     pieces.PatchU32(metaAt, static_cast<std::uint32_t>(metaSize), frame);
-    pieces.PatchU32(itemListAt, static_cast<std::uint32_t>(itemListSize), frame);
     return std::move(pieces).Finish();
   });
 }
