@@ -49,6 +49,7 @@ constexpr YErrorDef kErrWritingAudioMetadata{61004, u"Error writing audio metada
 using vel::framework::Add;
 using vel::framework::BstrText;
 using vel::framework::Exists;
+using vel::framework::LowerExtension;
 using vel::framework::ForEachProperty;
 using vel::framework::IsEmptyValue;
 using vel::framework::NewItem;
@@ -56,11 +57,6 @@ using vel::framework::PropertiesOf;
 using vel::framework::PropertyName;
 using vel::framework::PropertyNamespace;
 using vel::framework::Put;
-
-// The file's extension, lower-cased, as the configuration spells it.
-std::u16string LowerExtension(std::u16string_view path) {
-  return vel::AsciiLowered(CYFileUtilities::GetFileExtension(path));
-}
 
 // The engine of the file's format; kNone for an extension the table does not know.
 AudioFamily FamilyOf(std::u16string_view ext) {

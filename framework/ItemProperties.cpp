@@ -1,8 +1,10 @@
 #include "framework/ItemProperties.h"
 
+#include "platform/base/Ascii.h"
 #include "platform/com/oleauto.h"
 #include "ylib/YCOMUtilities.h"
 #include "ylib/YException.h"
+#include "ylib/YFileUtilities.h"
 
 namespace vel::framework {
 
@@ -70,6 +72,10 @@ std::u16string PropertyNamespace(IVelProperty* property) {
   _bstr_t ns;
   YCheckHr(property->get_Namespace(ns.GetAddress()));
   return std::u16string(ns.view());
+}
+
+std::u16string LowerExtension(std::u16string_view path) {
+  return vel::AsciiLowered(CYFileUtilities::GetFileExtension(path));
 }
 
 }  // namespace vel::framework

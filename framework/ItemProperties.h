@@ -73,4 +73,8 @@ void ForEachProperty(IVelProperties* properties, const YFrame& f, Visit&& visit)
   }
 }
 
+// The file's extension (with its dot), lower-cased, as the plugins'
+// configuration spells it.
+std::u16string LowerExtension(std::u16string_view path);
+
 }  // namespace vel::framework

@@ -32,13 +32,10 @@ const vel::framework::PluginIdentity kIdentity{u"CVelItemImage", kSource, kProgI
 using vel::framework::Add;
 using vel::framework::BstrText;
 using vel::framework::Exists;
+using vel::framework::LowerExtension;
 using vel::framework::NewItem;
 using vel::framework::PropertiesOf;
 using vel::framework::Put;
-
-std::u16string LowerExtension(std::u16string_view path) {
-  return vel::AsciiLowered(CYFileUtilities::GetFileExtension(path));
-}
 
 bool IsJpegExtension(const std::u16string& ext) { return ext == u".jpg" || ext == u".jpeg" || ext == u".jif"; }
 
