@@ -20,6 +20,8 @@ check_tree() {  # check_tree VELITEMS LIBDIR
   # The Windows Media runtime (and TagLib with it) is loaded by the audio plugin only.
   [ -f "$libdir/libvelwmf.so" ] || { echo "no $libdir/libvelwmf.so"; exit 1; }
   grep -q "libtag" <<< "$libs" && { echo "velitems loads TagLib itself"; echo "$libs"; exit 1; }
+  # libgdiplus (and the graphics stack it brings) is loaded when an image is first read.
+  grep -q "libgdiplus" <<< "$libs" && { echo "velitems loads libgdiplus at start"; echo "$libs"; exit 1; }
   "$velitems" read -r "$source/samples" > "$work/read.txt"
   grep -q 'plugin MMS' "$work/read.txt" || { echo "no MMS sample read"; cat "$work/read.txt"; exit 1; }
   grep -q 'plugin Audio' "$work/read.txt" || { echo "no audio sample read"; cat "$work/read.txt"; exit 1; }
@@ -42,6 +44,7 @@ deb=$(ls "$work"/deb/velitems_*_amd64.deb)
 depends=$(dpkg-deb -f "$deb" Depends)
 grep -q libsqlite3 <<< "$depends" || { echo "Depends lacks libsqlite3"; dpkg-deb -I "$deb"; exit 1; }
 grep -q libtag <<< "$depends" || { echo "Depends lacks TagLib"; dpkg-deb -I "$deb"; exit 1; }
+grep -q libgdiplus <<< "$depends" || { echo "Depends lacks libgdiplus"; dpkg-deb -I "$deb"; exit 1; }
 dpkg-deb -x "$deb" "$work/root"
 check_tree "$work/root/usr/bin/velitems" "$work/root/usr/bin/../lib/velitems"
 echo "install and package: ok"

@@ -3,6 +3,7 @@
 // property items put into the platform's form (PropertyList).
 #include "platform/gdiplus/gdiplus.h"
 
+#include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,6 +15,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "platform/gdiplus/ExifBlock.h"
@@ -21,6 +23,7 @@
 #include "platform/gdiplus/flat.h"
 #include "platform/text.h"
 #include "platform/win32/paths.h"
+#include "platform/win32/winbase.h"
 #include "platform/win32/winerror.h"
 
 extern "C" {
@@ -36,11 +39,55 @@ std::mutex& LibraryLock() {
   return lock;
 }
 
+namespace {
+
+// Resolves every call or none: a library without one of them is not used.
+bool Resolve(void* library, FlatApi& api) {
+  bool all = true;
+  auto find = [&](auto& call, const char* name) {
+    call = reinterpret_cast<std::remove_reference_t<decltype(call)>>(dlsym(library, name));
+    if (call == nullptr) all = false;
+  };
+  find(api.GdiplusStartup, "GdiplusStartup");
+  find(api.GdipLoadImageFromFile, "GdipLoadImageFromFile");
+  find(api.GdipDisposeImage, "GdipDisposeImage");
+  find(api.GdipGetImageWidth, "GdipGetImageWidth");
+  find(api.GdipGetImageHeight, "GdipGetImageHeight");
+  find(api.GdipGetImageRawFormat, "GdipGetImageRawFormat");
+  find(api.GdipGetPropertySize, "GdipGetPropertySize");
+  find(api.GdipGetAllPropertyItems, "GdipGetAllPropertyItems");
+  find(api.GdipImageGetFrameDimensionsCount, "GdipImageGetFrameDimensionsCount");
+  find(api.GdipImageGetFrameDimensionsList, "GdipImageGetFrameDimensionsList");
+  find(api.GdipImageGetFrameCount, "GdipImageGetFrameCount");
+  return all;
+}
+
+}  // namespace
+
+const FlatApi* Flat() {
+  static const FlatApi* const api = []() -> const FlatApi* {
+    // Kept loaded for the life of the process: the library's start-up
+    // cannot be undone.
+    void* library = dlopen(VEL_GDIPLUS_SONAME, RTLD_NOW | RTLD_LOCAL);
+    static FlatApi calls{};
+    if (library == nullptr || !Resolve(library, calls)) {
+      const char* why = library == nullptr ? dlerror() : "a call is missing";
+      OutputDebugStringA((std::string("GDI+: ") + VEL_GDIPLUS_SONAME + " cannot be used: " +
+                          (why != nullptr ? why : "unknown") + "\n").c_str());
+      return nullptr;
+    }
+    return &calls;
+  }();
+  return api;
+}
+
 }  // namespace vel::gdiplus
 
 namespace {
 
 using namespace Gdiplus;
+using vel::gdiplus::Flat;
+using vel::gdiplus::FlatApi;
 using vel::gdiplus::LibraryLock;
 
 // The image formats the library names by GUID.
@@ -126,9 +173,11 @@ Status GdiplusStartup(ULONG_PTR* token, const GdiplusStartupInput* input, Gdiplu
   std::lock_guard<std::mutex> hold(LibraryLock());
   Startup& state = StartupState();
   if (!state.libraryStarted) {
+    const FlatApi* library = Flat();
+    if (library == nullptr) return GdiplusNotInitialized;
     ULONG_PTR libraryToken = 0;
     const GpStartupInput libraryInput{1, nullptr, FALSE, FALSE};
-    if (::GdiplusStartup(&libraryToken, &libraryInput, nullptr) != Ok) return GenericError;
+    if (library->GdiplusStartup(&libraryToken, &libraryInput, nullptr) != Ok) return GenericError;
     state.libraryStarted = true;
   }
   *token = ++state.nextToken;
@@ -157,7 +206,7 @@ struct ImageData {
 };
 
 // Reads everything from an opened library image. Called under the lock.
-Status ReadImage(GpImage* image, bool isGif, ImageData& content);
+Status ReadImage(const FlatApi& library, GpImage* image, bool isGif, ImageData& content);
 
 }  // namespace
 
@@ -190,17 +239,19 @@ Image::Image(const WCHAR* filename, BOOL useEmbeddedColorManagement) {
       lastResult_ = GdiplusNotInitialized;
       return;
     }
+    // Started, so loaded.
+    const FlatApi& library = *Flat();
     GpImage* image = nullptr;
-    const GpStatus loaded = GdipLoadImageFromFile(libraryPath.c_str(), &image);
+    const GpStatus loaded = library.GdipLoadImageFromFile(libraryPath.c_str(), &image);
     if (loaded != Ok || image == nullptr) {
       // The library answers OutOfMemory for data it cannot decode.
       lastResult_ = loaded == Ok ? GenericError : static_cast<Status>(loaded);
-      if (image) GdipDisposeImage(image);
+      if (image) library.GdipDisposeImage(image);
       return;
     }
-    if (GdipGetImageRawFormat(image, &format) != Ok) format = GUID{};
-    const Status read = ReadImage(image, SameGuid(format, kImageFormatGif), *content);
-    GdipDisposeImage(image);
+    if (library.GdipGetImageRawFormat(image, &format) != Ok) format = GUID{};
+    const Status read = ReadImage(library, image, SameGuid(format, kImageFormatGif), *content);
+    library.GdipDisposeImage(image);
     if (read != Ok) {
       lastResult_ = read;
       return;
@@ -217,17 +268,17 @@ Image::Image(const WCHAR* filename, BOOL useEmbeddedColorManagement) {
 
 namespace {
 
-Status ReadImage(GpImage* image, bool isGif, ImageData& content) {
-  if (Status s = static_cast<Status>(GdipGetImageWidth(image, &content.width)); s != Ok) return s;
-  if (Status s = static_cast<Status>(GdipGetImageHeight(image, &content.height)); s != Ok) return s;
+Status ReadImage(const FlatApi& library, GpImage* image, bool isGif, ImageData& content) {
+  if (Status s = static_cast<Status>(library.GdipGetImageWidth(image, &content.width)); s != Ok) return s;
+  if (Status s = static_cast<Status>(library.GdipGetImageHeight(image, &content.height)); s != Ok) return s;
 
   UINT dimensionCount = 0;
-  if (GdipImageGetFrameDimensionsCount(image, &dimensionCount) == Ok && dimensionCount > 0 && dimensionCount < 64) {
+  if (library.GdipImageGetFrameDimensionsCount(image, &dimensionCount) == Ok && dimensionCount > 0 && dimensionCount < 64) {
     std::vector<GUID> dimensions(dimensionCount);
-    if (GdipImageGetFrameDimensionsList(image, dimensions.data(), dimensionCount) == Ok) {
+    if (library.GdipImageGetFrameDimensionsList(image, dimensions.data(), dimensionCount) == Ok) {
       for (const GUID& dimension : dimensions) {
         UINT frames = 0;
-        if (GdipImageGetFrameCount(image, &dimension, &frames) != Ok) frames = 0;
+        if (library.GdipImageGetFrameCount(image, &dimension, &frames) != Ok) frames = 0;
         // The platform counts a GIF's frames in time even when there is only
         // one; the library calls a single-frame GIF a page.
         content.dimensions.push_back(isGif && SameGuid(dimension, FrameDimensionPage) ? FrameDimensionTime
@@ -238,11 +289,11 @@ Status ReadImage(GpImage* image, bool isGif, ImageData& content) {
   }
 
   UINT total = 0, count = 0;
-  if (GdipGetPropertySize(image, &total, &count) == Ok && count > 0 && total > 0) {
+  if (library.GdipGetPropertySize(image, &total, &count) == Ok && count > 0 && total > 0) {
     // Room for the records the count promises, whatever the total says.
     const std::size_t records = std::size_t{count} * sizeof(GpPropertyItem);
     std::vector<std::uint8_t> buffer(std::max<std::size_t>(total, records));
-    if (GdipGetAllPropertyItems(image, total, count, reinterpret_cast<GpPropertyItem*>(buffer.data())) == Ok) {
+    if (library.GdipGetAllPropertyItems(image, total, count, reinterpret_cast<GpPropertyItem*>(buffer.data())) == Ok) {
       content.properties = vel::gdiplus::PropertyList::FromFlatItems(buffer, count);
     }
   }
