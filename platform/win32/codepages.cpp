@@ -2,6 +2,7 @@
 // exact replacement rules), every other code page through iconv.
 //
 // Thread safety: each call opens its own converter; nothing is shared.
+// ASCII text in a code page that keeps ASCII needs no converter.
 #include <iconv.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "platform/text.h"
 #include "platform/win32/winbase.h"
@@ -75,6 +77,19 @@ UINT Resolve(UINT codePage) {
   }
 }
 
+// Code pages whose bytes below 0x80 are the ASCII characters, one each, in
+// any context: text of such bytes only is widened or narrowed without
+// opening a converter (which costs more than converting a short text).
+bool AsciiCompatible(UINT codePage) {
+  return codePage == 874 || (codePage >= 1250 && codePage <= 1258) || (codePage >= 28591 && codePage <= 28605) ||
+         codePage == 20127 || codePage == 20866 || codePage == 21866;
+}
+
+template <class Char>
+bool AllAscii(std::basic_string_view<Char> text) {
+  return std::all_of(text.begin(), text.end(), [](Char c) { return static_cast<std::make_unsigned_t<Char>>(c) < 0x80; });
+}
+
 // Bytes 0x81, 0x8D, 0x8F, 0x90 and 0x9D have no character in Windows-1252;
 // the platform passes them through as the C1 controls of the same value.
 bool Is1252Hole(unsigned c) { return c == 0x81 || c == 0x8D || c == 0x8F || c == 0x90 || c == 0x9D; }
@@ -110,7 +125,9 @@ class Iconv {
       return e;
     }
   }
-  // Ends a stateful output (back to the initial shift state).
+  // Ends the conversion: what the converter still holds (a stateful
+  // output's return to the initial shift state, a character held back to
+  // be composed with what might follow).
   void Finish(std::string& out) {
     char buf[64];
     char* o = buf;
@@ -153,6 +170,9 @@ bool DecodeIconv(UINT codePage, std::string_view in, bool strict, std::u16string
     ++p;
     --left;
   }
+  // Converters that compose (Windows-1255, Windows-1258) hold the last
+  // character back until they know no combining mark follows.
+  cd.Finish(bytes);
   out.resize(bytes.size() / 2);
   std::memcpy(out.data(), bytes.data(), out.size() * 2);
   return true;
@@ -258,7 +278,12 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int
   if (cp == CP_UTF8) return DeliverUtf8(in, strict, lpWideCharStr, cchWideChar);
   std::u16string result;
   DWORD error = 0;
-  if (!DecodeIconv(cp, in, strict, result, &error)) return Fail(error);
+  // MB_COMPOSITE and MB_USEGLYPHCHARS may change even ASCII text.
+  if (AsciiCompatible(cp) && (dwFlags & ~(0x1u | MB_ERR_INVALID_CHARS)) == 0 && AllAscii(in)) {
+    result.assign(in.begin(), in.end());
+  } else if (!DecodeIconv(cp, in, strict, result, &error)) {
+    return Fail(error);
+  }
   return Deliver(result, lpWideCharStr, cchWideChar);
 }
 
@@ -282,6 +307,9 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int
   std::string result;
   if (cp == CP_UTF8) {
     if (!vel::EncodeUtf8(in, (dwFlags & WC_ERR_INVALID_CHARS) != 0, result)) return Fail(ERROR_NO_UNICODE_TRANSLATION);
+  } else if (AsciiCompatible(cp) && AllAscii(in)) {
+    result.assign(in.begin(), in.end());
+    if (lpUsedDefaultChar) *lpUsedDefaultChar = FALSE;
   } else {
     bool used = false;
     DWORD error = 0;

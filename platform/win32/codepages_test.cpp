@@ -58,6 +58,8 @@ TEST(CodePages, DecodeTable) {
       {"932 cut-off lead byte", 932, "A\x93", u"A\uFFFD"},
       {"936 GBK", 936, "\xD6\xD0\xCE\xC4", u"\u4E2D\u6587"},
       {"1251 Cyrillic", 1251, "\xCF\xF0\xE8", u"\u041F\u0440\u0438"},
+      {"1255 Hebrew, the last letter too", 1255, "\xF9\xEC\xE5\xED", u"\u05E9\u05DC\u05D5\u05DD"},
+      {"1258 Vietnamese, the last letter too", 1258, "Vi\xEA", u"Vi\u00EA"},
       {"28605 Latin-9 euro", 28605, "\xA4", u"\u20AC"},
       {"20866 KOI8-R", 20866, "\xF0", u"\u041F"},
       {"50220 ISO-2022-JP", 50220, "\x1B$BF|K\\\x1B(B", u"\u65E5\u672C"},
@@ -109,6 +111,28 @@ TEST(CodePages, SizeQueriesAndTerminators) {
   SetLastError(0);
   EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, u"\u20AC", -1, narrow, 2, nullptr, nullptr), 0);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+}
+
+// ASCII text in a code page that keeps ASCII is widened and narrowed without
+// a converter: the same characters the converter gives when the text goes
+// on past ASCII, and back to the same bytes.
+TEST(CodePages, AsciiTextAsTheConverterGivesIt) {
+  std::string ascii;
+  for (int c = 1; c < 0x80; ++c) ascii += static_cast<char>(c);
+  std::u16string wideAscii(ascii.begin(), ascii.end());
+  for (UINT cp : {874u, 1250u, 1251u, 1252u, 1253u, 1254u, 1255u, 1256u, 1257u, 1258u, 20127u, 20866u, 21866u,
+                  28591u, 28592u, 28595u, 28597u, 28599u, 28605u}) {
+    SCOPED_TRACE(cp);
+    EXPECT_EQ(ToWide(cp, ascii), wideAscii);
+    // One more byte that is not ASCII sends the whole text through the converter.
+    const std::u16string longer = ToWide(cp, ascii + "\xE9");
+    ASSERT_EQ(longer.size(), wideAscii.size() + 1);
+    EXPECT_EQ(longer.substr(0, wideAscii.size()), wideAscii);
+    EXPECT_EQ(longer.back(), ToWide(cp, "\xE9").back());
+    BOOL used = TRUE;
+    EXPECT_EQ(ToNarrow(cp, wideAscii, nullptr, &used), ascii);
+    EXPECT_FALSE(used);
+  }
 }
 
 // Long UTF-8 text is decoded in pieces: characters of every length and
