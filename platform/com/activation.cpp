@@ -7,15 +7,24 @@
 // only: every object is free-threaded, and a thread that never called
 // CoInitializeEx may still create objects, as if it had joined the
 // multi-threaded apartment.
+//
+// A host asks for the same few classes for every file it reads: which module
+// serves a class is remembered for as long as the process's image of the
+// registry stays valid (vel::RegistryImageEpoch), so a repeated activation
+// reads nothing from the registry.
 #include <dlfcn.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/com/combase.h"
+#include "platform/registry/store.h"
 #include "platform/registry/winreg.h"
 #include "platform/text.h"
 #include "platform/win32/UniqueHandles.h"
@@ -39,10 +48,19 @@ struct LoadedModule {
   DllCanUnloadNowFn canUnloadNow;  // may be null: such a module stays
 };
 
-// Modules by the path they were registered with.
+// A class's module entry as found under one image of the registry.
+struct KnownClass {
+  CLSID clsid;
+  std::uint64_t epoch;
+  DllGetClassObjectFn getClassObject;
+};
+
+// Modules by the path they were registered with, and the classes found in
+// them (a handful: searched in order).
 struct ModuleTable {
   std::mutex mutex;
   std::map<std::string, LoadedModule> modules;
+  std::vector<KnownClass> classes;
 };
 ModuleTable& Modules() {
   static auto* table = new ModuleTable;  // never destroyed: modules outlive static destruction
@@ -119,6 +137,29 @@ HRESULT LoadModule(const std::string& path, DllGetClassObjectFn& out) {
   return S_OK;
 }
 
+bool SameClass(const CLSID& a, const CLSID& b) { return std::memcmp(&a, &b, sizeof(CLSID)) == 0; }
+
+DllGetClassObjectFn KnownClassObject(REFCLSID clsid, std::uint64_t epoch) {
+  ModuleTable& table = Modules();
+  std::lock_guard lock(table.mutex);
+  for (const KnownClass& known : table.classes) {
+    if (SameClass(known.clsid, clsid)) return known.epoch == epoch ? known.getClassObject : nullptr;
+  }
+  return nullptr;
+}
+
+void RememberClass(REFCLSID clsid, std::uint64_t epoch, DllGetClassObjectFn getClassObject) {
+  ModuleTable& table = Modules();
+  std::lock_guard lock(table.mutex);
+  for (KnownClass& known : table.classes) {
+    if (SameClass(known.clsid, clsid)) {
+      known = KnownClass{clsid, epoch, getClassObject};
+      return;
+    }
+  }
+  table.classes.push_back(KnownClass{clsid, epoch, getClassObject});
+}
+
 }  // namespace
 
 extern "C" {
@@ -146,12 +187,18 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, COSERVERINFO*, REF
   if (!ppv) return E_INVALIDARG;
   *ppv = nullptr;
   if (!(dwClsContext & (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER))) return REGDB_E_CLASSNOTREG;
-  std::string path;
-  HRESULT hr = ReadServerPath(rclsid, path);
-  if (FAILED(hr)) return hr;
-  DllGetClassObjectFn getClassObject = nullptr;
-  hr = LoadModule(path, getClassObject);
-  if (FAILED(hr)) return hr;
+  // Taken before the registry is read: a change after it gives later calls
+  // another number, so they read again.
+  const std::uint64_t epoch = vel::RegistryImageEpoch();
+  DllGetClassObjectFn getClassObject = KnownClassObject(rclsid, epoch);
+  if (getClassObject == nullptr) {
+    std::string path;
+    HRESULT hr = ReadServerPath(rclsid, path);
+    if (FAILED(hr)) return hr;
+    hr = LoadModule(path, getClassObject);
+    if (FAILED(hr)) return hr;
+    RememberClass(rclsid, epoch, getClassObject);
+  }
   return getClassObject(rclsid, riid, ppv);
 }
 
@@ -169,6 +216,7 @@ HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContex
 void CoFreeUnusedLibraries() {
   ModuleTable& table = Modules();
   std::lock_guard lock(table.mutex);
+  table.classes.clear();  // their entries may be in a module that goes
   for (auto it = table.modules.begin(); it != table.modules.end();) {
     const LoadedModule& m = it->second;
     if (m.canUnloadNow && m.canUnloadNow() == S_OK) {

@@ -106,6 +106,25 @@ TEST_F(Activation, FailuresNameTheirCause) {
       << "the module's own answer passes through";
 }
 
+// Which module serves a class is remembered, but only while the registry
+// says the same: a class registered anew or taken out is seen at once.
+TEST_F(Activation, RepeatedActivationsFollowTheRegistry) {
+  const GUID moving = {0x3D2A9E41, 0x7C55, 0x4F0B, {0x9A, 0x1E, 0x52, 0x61, 0x0C, 0x7B, 0x11, 0x06}};
+  Register(moving, vel::FromUtf8(modulePath_));
+  void* p = nullptr;
+  for (int i = 0; i < 2; ++i)
+    EXPECT_EQ(CoCreateInstance(moving, nullptr, CLSCTX_ALL, IID_IUnknown, &p), CLASS_E_CLASSNOTAVAILABLE) << i;
+
+  Register(moving, u"libm.so.6");
+  EXPECT_EQ(CoCreateInstance(moving, nullptr, CLSCTX_ALL, IID_IUnknown, &p), CO_E_ERRORINDLL);
+
+  OLECHAR guid[40];
+  StringFromGUID2(moving, guid, 40);
+  ASSERT_EQ(RegDeleteTreeW(HKEY_CLASSES_ROOT, (u"CLSID\\" + std::u16string(guid)).c_str()), ERROR_SUCCESS);
+  EXPECT_EQ(CoCreateInstance(moving, nullptr, CLSCTX_ALL, IID_IUnknown, &p), REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(p, nullptr);
+}
+
 TEST_F(Activation, UnusedModulesAreUnloadedAndLoadAgain) {
   {
     ComPtr<IVelTestEcho> echo;

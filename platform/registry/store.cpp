@@ -47,7 +47,10 @@ struct Cache {
   std::unordered_map<std::int64_t, std::vector<CachedEntry>> valueLists;
   std::unordered_map<std::int64_t, std::int64_t> mtimes;
   std::int64_t newestChange = -1;
+  // Counts the drops: see RegistryImageEpoch.
+  std::uint64_t epoch = 1;
   void Clear() {
+    ++epoch;
     children.clear();
     paths.clear();
     ancestry.clear();
@@ -797,6 +800,15 @@ LONG LogChange(Db& db, std::int64_t key, std::string_view ancestry, int kind) {
 }  // namespace vel::reg
 
 namespace vel {
+
+std::uint64_t RegistryImageEpoch() {
+  reg::Db db;
+  reg::Connection& c = reg::Conn();
+  // A store that cannot be read gives a new number every time: nothing
+  // derived from it is kept.
+  if (db.error() != ERROR_SUCCESS) ++c.cache.epoch;
+  return c.cache.epoch;
+}
 
 void RegistryReset() {
   reg::CloseAllHandles();

@@ -5,6 +5,7 @@
 // handle the reset closes; it is meant for a test switching $VEL_REGISTRY.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/com/types.h"
@@ -45,6 +46,13 @@ class RegistryTransaction {
  private:
   bool open_ = false;
 };
+
+// A number that stays the same while this process's image of the store
+// stays valid, and changes whenever it is dropped: another process changed
+// the store, this process wrote to it, or the store was reset. What a caller
+// derived from registry reads made under one number still holds while the
+// number is the same. Costs about as little as a read served from memory.
+std::uint64_t RegistryImageEpoch();
 
 // The file the store lives in: $VEL_REGISTRY, else
 // ${XDG_DATA_HOME:-~/.local/share}/velitems/registry.db.
