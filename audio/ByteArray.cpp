@@ -46,6 +46,19 @@ _variant_t MakeByteArrayVariant(const std::uint8_t* data, std::size_t size) {
   });
 }
 
+_variant_t MakeByteArrayVariant(std::size_t size, const std::function<bool(std::span<std::uint8_t>)>& fill) {
+  return YErrorFrame({u"MakeByteArrayVariant", kSource, __LINE__}, [&](const YFrame& frame) {
+    if (size > 0xFFFFFFFFu) YThrow(kYErrInvalidParameter, frame);
+    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(size));
+    if (array == nullptr) YThrowHr(E_OUTOFMEMORY, frame);
+    _variant_t result;
+    result.vt = VT_ARRAY | VT_UI1;
+    result.parray = array;
+    if (!fill(std::span<std::uint8_t>(static_cast<std::uint8_t*>(array->pvData), size))) result.Clear();
+    return result;
+  });
+}
+
 bool GetByteArrayContent(const VARIANT& value, std::vector<std::uint8_t>& bytes) {
   return YErrorFrame({u"GetByteArrayContent", kSource, __LINE__}, [&]() {
     bytes.clear();

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -34,5 +35,8 @@ class CByteArrayView {
 
 // A new byte-array value holding a copy of size bytes at data.
 _variant_t MakeByteArrayVariant(const std::uint8_t* data, std::size_t size);
+// A new byte-array value of size bytes, all of them written by fill; VT_EMPTY
+// when fill answers false.
+_variant_t MakeByteArrayVariant(std::size_t size, const std::function<bool(std::span<std::uint8_t>)>& fill);
 // The bytes of a byte-array value; false for anything else.
 bool GetByteArrayContent(const VARIANT& value, std::vector<std::uint8_t>& bytes);

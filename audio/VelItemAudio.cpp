@@ -430,7 +430,8 @@ void CVelItemAudio::WriteAacMetaData(const std::u16string& path, IVelItem* item,
     // The changes are decided on what is read now: another writer of the file
     // waits until this one is done, then works from its result.
     editor.LockForWrite(path);
-    // A picture given replaces the file's: no copy of the stored cover is kept.
+    // A picture given replaces the file's: the stored cover is neither copied
+    // nor read, only compared with the new picture where it lies in the file.
     if (picture != nullptr) editor.SetPictureReplaced();
     {
       CMetaDataItemList records;  // not needed here: they go at once

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "audio/AudioPropertyMap.h"
+#include "audio/ByteArray.h"
 #include "contract/VelItemsLib.h"
 #include "contract/VelItemPluginsLib.h"
 #include "platform/com/combase.h"
@@ -28,6 +29,7 @@
 #include "platform/text.h"
 #include "platform/win32/winbase.h"
 #include "testing/ModuleStore.h"
+#include "testing/Mp4Builder.h"
 #include "testing/WaveBuilder.h"
 
 using namespace vel::testing;
@@ -506,6 +508,50 @@ TEST_F(AudioPlugin, AnMp4FileThatCannotBeWrittenFailsTheWrite) {
   EXPECT_NE(xml.find("<errorcode>61004</errorcode>"), std::string::npos) << xml;
   EXPECT_NE(xml.find(path), std::string::npos) << xml;
   EXPECT_EQ(ReadBytes(path), before);
+}
+
+// Setting the cover an MP4 file already has leaves the file as it is (not
+// even rewritten); a different cover of the same size, differing only past
+// the first megabyte, is written. Covers of a few megabytes: the file is
+// mapped, and the comparison goes over several pieces.
+TEST_F(AudioPlugin, Mp4CoverSetAgainLeavesTheFileAndAnotherOfTheSameSizeIsWritten) {
+  Bytes cover(3 * 1024 * 1024 + 5);
+  for (std::size_t i = 0; i < cover.size(); ++i) cover[i] = static_cast<std::uint8_t>(i * 31 + i / 509);
+  cover[0] = 0xFF;
+  cover[1] = 0xD8;
+  Bytes other = cover;
+  other[2 * 1024 * 1024 + 11] ^= 0x01;
+  const auto picture = [](const Bytes& bytes) { return MakeByteArrayVariant(bytes.data(), bytes.size()); };
+  const std::string path =
+      File("c.m4a", vel::testing::SmallFile(vel::testing::Cat({vel::testing::Item("\xA9nam", 1, vel::testing::Text("Song")),
+                                                                  vel::testing::Item("covr", 13, cover)})));
+  struct stat before {};
+  ASSERT_EQ(stat(path.c_str(), &before), 0);
+  const std::string bytes = ReadBytes(path);
+
+  ASSERT_EQ(audio_->WritePicture(Bstr(path), picture(cover)), S_OK);
+  struct stat after {};
+  ASSERT_EQ(stat(path.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino) << "the file was replaced";
+  EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+  EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+  EXPECT_EQ(ReadBytes(path), bytes);
+
+  ASSERT_EQ(audio_->WritePicture(Bstr(path), picture(other)), S_OK);
+  ASSERT_EQ(stat(path.c_str(), &after), 0);
+  EXPECT_NE(after.st_ino, before.st_ino) << "the file was not rewritten";
+  _variant_t read;
+  ASSERT_EQ(audio_->ReadPicture(Bstr(path), read.GetAddress()), S_OK);
+  EXPECT_TRUE(read == picture(other));
+  EXPECT_EQ(Narrow(_bstr_t(Snap(Read(path)).At(Core("Title"))).view()), "Song") << "other tags stay";
+
+  // The cover just written, set again: untouched once more.
+  const std::string written = ReadBytes(path);
+  ASSERT_EQ(stat(path.c_str(), &before), 0);
+  ASSERT_EQ(audio_->WritePicture(Bstr(path), picture(other)), S_OK);
+  ASSERT_EQ(stat(path.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(ReadBytes(path), written);
 }
 
 TEST_F(AudioPlugin, MissingFilesFail) {

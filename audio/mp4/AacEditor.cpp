@@ -1,14 +1,31 @@
 #include "audio/mp4/AacEditor.h"
 
+#include <algorithm>
+
 #include "audio/AudioPropertyMap.h"
 #include "audio/MappedFile.h"
 #include "audio/mp4/Mp4Rewriter.h"
+#include "platform/win32/fileapi.h"
 #include "ylib/YErrorFrame.h"
 #include "ylib/YFileUtilities.h"
 
 namespace {
 
 constexpr char16_t kSource[] = u"AACEditor";
+
+// Exactly into.size() bytes of file at offset; false when fewer are there.
+bool ReadAt(HANDLE file, std::uint64_t offset, std::span<std::uint8_t> into) {
+  LARGE_INTEGER at{};
+  at.QuadPart = static_cast<LONGLONG>(offset);
+  if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN)) return false;
+  for (std::size_t done = 0; done < into.size();) {
+    const auto want = static_cast<DWORD>(std::min<std::size_t>(into.size() - done, 1u << 30));
+    DWORD got = 0;
+    if (!ReadFile(file, into.data() + done, want, &got, nullptr) || got == 0) return false;
+    done += got;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -22,6 +39,20 @@ bool CAacEditor::Read(const std::u16string& path, CMetaDataItemList& records) {
     // are read, whatever the file's size.
     CMappedFile file;
     if (file.Open(path) != CMappedFile::Status::kOk) return false;
+    parsed_.reset();
+    SetParsedBytesReader({});
+    if (PictureReplaced()) {
+      // The cover that the new picture replaces is compared with it through
+      // reads of a piece at a time; its mapped pages would stay resident.
+      // Without this second handle it is decoded as any read decodes it.
+      std::int64_t size = 0;
+      parsed_.reset(vel::OpenFileForReading(path.c_str(), &size));
+      if (parsed_ && size == static_cast<std::int64_t>(file.size())) {
+        SetParsedBytesReader([this](std::uint64_t offset, std::span<std::uint8_t> into) {
+          return ReadAt(parsed_.get(), offset, into);
+        });
+      }
+    }
     if (!ParseImage(file.bytes(), CYFileUtilities::GetFileExtension(path))) return false;
     // The frames own what they took from the file: its pages (a cover read
     // into a frame) are let go before the records copy the values.
@@ -73,6 +104,8 @@ bool CAacEditor::Write(const std::u16string& path) {
       return BuildUserDataPieces(oldUserData, order);
     };
     writeError_ = 0;
+    // A cover left in the file that no picture was set over goes back as read.
+    if (!LoadValuesLeftInFile()) return false;
     if (!file_ || lockedPath_ != path) {
       if (!LockForWrite(path)) return false;
     }

@@ -13,6 +13,7 @@
 #include "audio/MetaDataItem.h"
 #include "audio/mp4/TagBase.h"
 #include "platform/com/types.h"
+#include "platform/win32/UniqueHandles.h"
 #include "ylib/YReplacingFile.h"
 
 class CAacEditor : public CTagBase {
@@ -24,6 +25,8 @@ class CAacEditor : public CTagBase {
   // the file holds a value for, in table order. False (records untouched)
   // when the file is missing, cannot be read, is empty, or is neither an MP4
   // file of an accepted brand nor, for the extension ".aac", an ADTS stream.
+  // After SetPictureReplaced the cover is left in the file (not read, and not
+  // among the records) and compared with the picture set where it lies.
   bool Read(const std::u16string& path, CMetaDataItemList& records);
 
   // The file exists, opens for reading and is not empty; the content is not
@@ -53,6 +56,10 @@ class CAacEditor : public CTagBase {
   DWORD writeError() const { return writeError_; }
 
  private:
+  // For a read that a picture write follows (SetPictureReplaced): the file
+  // read again where the cover lies, so that it is compared with the new
+  // picture without being held.
+  vel::UniqueFile parsed_;
   std::unique_ptr<CYReplacingFile> file_;
   std::u16string lockedPath_;
   DWORD writeError_ = 0;

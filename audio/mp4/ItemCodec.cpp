@@ -324,6 +324,20 @@ void DecodeItem(Bytes file, const Mp4Atom& atom, ByteOrder order, CTagFrame& fra
   });
 }
 
+std::optional<PayloadPlace> BytesPayloadPlace(Bytes file, const Mp4Atom& atom, ByteOrder order) {
+  return YErrorFrame(VEL_FRAME(u"vel::mp4::BytesPayloadPlace"), [&]() -> std::optional<PayloadPlace> {
+    // The rows DecodeItem would take, without decoding anything.
+    const ItemCodec* codec = FindItemCodec(StoredType(file, atom));
+    if (codec && (codec->wholeItem || codec->decode)) return std::nullopt;
+    auto data = FindChildNoCase(file, atom.body(), atom.end(), "data", order);
+    if (!data || data->bodySize() < 8) return std::nullopt;
+    const int dataType = static_cast<int>(LoadU32Unchecked(file.data() + data->body(), order));
+    const ItemCodec* untyped = UntypedCodec(dataType);
+    if (untyped && untyped->decode != DecodeBytes) return std::nullopt;
+    return PayloadPlace{data->body() + 8, data->bodySize() - 8, dataType};
+  });
+}
+
 namespace {
 
 // The row that writes a changed or new frame that is not freeform; null for none.

@@ -15,6 +15,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -61,6 +62,17 @@ int ItemDataType(std::string_view type) noexcept;
 // Decodes the item atom into frame (name, raw and opaque set by the caller):
 // value, data type, pair total; an item that gives no value stays opaque.
 void DecodeItem(std::span<const std::uint8_t> file, const Mp4Atom& atom, ByteOrder order, CTagFrame& frame);
+// Where an item's value lies when DecodeItem would take it as the bytes they
+// are (a cover, integer bytes, a data type no row reads): the payload of its
+// first "data" atom, by offset into file, and that atom's data type. Nothing
+// for an item decoded otherwise (text, a row of its own, freeform) or that
+// gives no value.
+struct PayloadPlace {
+  std::uint64_t offset = 0;
+  std::uint64_t size = 0;
+  int dataType = 0;
+};
+std::optional<PayloadPlace> BytesPayloadPlace(std::span<const std::uint8_t> file, const Mp4Atom& atom, ByteOrder order);
 // Appends the item a changed or new frame is written as.
 void EncodeItem(const CTagFrame& frame, ByteWriter& out);
 // The same, except that an item made of the frame's byte array as it is (a

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "audio/AudioPropertyMap.h"
+#include "audio/ByteArray.h"
 #include "audio/adts/AdtsStream.h"
 #include "audio/mp4/ItemAtoms.h"
 #include "audio/mp4/ItemCodec.h"
@@ -24,6 +25,10 @@ using vel::AsciiEqualsNoCase;
 // store for a genre); the text stands in when the number is absent.
 constexpr std::string_view kGenreNumberAtom = "gnre";
 constexpr std::string_view kGenreTextAtom = "\xA9" "gen";
+
+// A cover left in the file is compared with a picture this many bytes at a
+// time: only one piece of it is held, however large it is.
+constexpr std::uint64_t kComparePiece = 1024 * 1024;
 
 }  // namespace
 
@@ -127,6 +132,16 @@ bool CTagBase::ReadItem(Bytes bytes, const Mp4Atom& item) {
     if (readOnly_ && !withPictures_ && AsciiEqualsNoCase(type, "covr")) return true;
     CTagFrame frame;
     frame.name = std::string(type);
+    if (pictureReplaced_ && readParsed_ && !readOnly_ && AsciiEqualsNoCase(type, "covr")) {
+      // The picture set next replaces it: where it lies is enough to tell
+      // whether it changes, and its pages are never read.
+      if (auto place = vel::mp4::BytesPayloadPlace(bytes, item, byteOrder_)) {
+        frame.dataType = place->dataType;
+        frame.leftInFile = CTagFrame::FilePlace{place->offset, place->size};
+        frames_.push_back(std::move(frame));
+        return true;
+      }
+    }
     if (!readOnly_ && !(pictureReplaced_ && AsciiEqualsNoCase(type, "covr")))
       frame.raw = vel::mp4::RawAtom(bytes, item, byteOrder_);
     frame.opaque = true;  // until a value has been decoded
@@ -254,7 +269,15 @@ bool CTagBase::SetFrameValue(std::string_view atom, _variant_t value, int dataTy
     auto found = std::find_if(frames_.begin(), frames_.end(), [&](const CTagFrame& frame) {
       return !frame.opaque && AsciiEqualsNoCase(frame.name, atom);
     });
-    if (found != frames_.end() && !clearing && found->dataType == dataType && found->IsSameData(value)) return false;
+    if (found != frames_.end() && !clearing && found->dataType == dataType && IsSameValue(*found, value)) {
+      if (found->leftInFile) {
+        // The frame holds the picture given (the same bytes) as a read would
+        // have held the cover, so a write still carries it.
+        found->value = std::move(value);
+        found->leftInFile.reset();
+      }
+      return false;
+    }
     if (found == frames_.end() && clearing) return false;
 
     // An item of this type that could not be read stands for the same
@@ -275,7 +298,49 @@ bool CTagBase::SetFrameValue(std::string_view atom, _variant_t value, int dataTy
     // Moved, not copied: a picture is held once, by its frame.
     found->value = std::move(value);
     found->dataType = dataType;
+    found->leftInFile.reset();
     std::vector<std::uint8_t>().swap(found->raw);  // gives the stored bytes back, not only empties them
+    return true;
+  });
+}
+
+bool CTagBase::IsSameValue(const CTagFrame& frame, const VARIANT& value) const {
+  if (!frame.leftInFile) return frame.IsSameData(value);
+  // As IsSameData compares a byte array with another value: by content, and
+  // never the same as anything but a byte array.
+  const CByteArrayView given(value);
+  return given.valid() && EqualsParsedBytes(*frame.leftInFile, given.bytes());
+}
+
+bool CTagBase::EqualsParsedBytes(const CTagFrame::FilePlace& place, Bytes bytes) const {
+  return YErrorFrame(VEL_FRAME(u"CTagBase::EqualsParsedBytes"), [&]() {
+    if (bytes.size() != place.size || !readParsed_) return false;
+    std::vector<std::uint8_t> piece(static_cast<std::size_t>(std::min<std::uint64_t>(place.size, kComparePiece)));
+    for (std::uint64_t done = 0; done < place.size;) {
+      const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(place.size - done, piece.size()));
+      if (!readParsed_(place.offset + done, std::span(piece.data(), n))) return false;
+      if (!std::equal(piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(n),
+                      bytes.begin() + static_cast<std::ptrdiff_t>(done)))
+        return false;
+      done += n;
+    }
+    return true;
+  });
+}
+
+bool CTagBase::LoadValuesLeftInFile() {
+  return YErrorFrame(VEL_FRAME(u"CTagBase::LoadValuesLeftInFile"), [&]() {
+    for (CTagFrame& frame : frames_) {
+      if (!frame.leftInFile) continue;
+      const CTagFrame::FilePlace place = *frame.leftInFile;
+      if (!readParsed_) return false;
+      _variant_t value = MakeByteArrayVariant(static_cast<std::size_t>(place.size), [&](std::span<std::uint8_t> into) {
+        return readParsed_(place.offset, into);
+      });
+      if (value.vt == VT_EMPTY) return false;
+      frame.value = std::move(value);
+      frame.leftInFile.reset();
+    }
     return true;
   });
 }

@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -53,11 +54,27 @@ class CTagBase {
   }
 
   // For a parse that a write setting (or clearing) the picture follows (call
-  // before ParseImage): the cover's frame keeps its value, to tell whether
-  // the picture changes, but no copy of its stored bytes, which the new
-  // picture replaces anyway; the cover is then held once less while the new
-  // one is.
+  // before ParseImage): the cover's frame keeps no copy of its stored bytes,
+  // which the new picture replaces anyway. Without a reader of the parsed
+  // bytes (SetParsedBytesReader), the frame keeps the cover's value, to tell
+  // whether the picture changes. With one, a cover stored as bytes is not
+  // even decoded: its frame keeps where it lies (CTagFrame::leftInFile), and
+  // SetFrameValue compares a picture with those bytes a piece at a time, so
+  // the old cover is never held while the new one is.
   void SetPictureReplaced() noexcept { pictureReplaced_ = true; }
+
+  // Reads exactly into.size() bytes at offset of what ParseImage was given,
+  // from wherever they live (the file it mapped); false when it cannot.
+  using ParsedBytesReader = std::function<bool(std::uint64_t offset, std::span<std::uint8_t> into)>;
+  // The way back to the parsed bytes for values left in them; it must stay
+  // usable while a frame is left in file (until the cover is set, cleared or
+  // loaded).
+  void SetParsedBytesReader(ParsedBytesReader read) { readParsed_ = std::move(read); }
+  // Reads every value still left in the parsed bytes into its frame (a cover
+  // that no picture was set over), as a parse without SetPictureReplaced
+  // would have decoded it; false when the reader fails. A frame left in file
+  // cannot be written (the writers raise): call this before writing.
+  bool LoadValuesLeftInFile();
 
   // Appends one record per AudioPropertyMap row that a frame holds a value
   // for, in table order; "Duration" in seconds and "SamplingFrequency" as
@@ -76,7 +93,9 @@ class CTagBase {
 
   // Sets, replaces or (VT_EMPTY, VT_NULL) removes the frame for atom; true
   // when the frame list changed. A new frame takes atom's spelling as its
-  // item type.
+  // item type. A cover left in file that the same picture is set over takes
+  // the value given (the same bytes, so nothing changes) instead of reading
+  // its own.
   bool SetFrameValue(std::string_view atom, _variant_t value, int dataType);
 
   // The data type a property is stored with: 0, 1, 13, 21 or 64; -1 for a
@@ -109,6 +128,7 @@ class CTagBase {
   static NumberPair ParseNumberPair(std::u16string_view text);
 
  protected:
+  bool PictureReplaced() const noexcept { return pictureReplaced_; }
   void ClearFrames() noexcept {
     frames_.clear();
     movie_ = false;
@@ -126,6 +146,12 @@ class CTagBase {
 
   bool ParseAdts(std::span<const std::uint8_t> bytes);
 
+  // Whether value is the same as what frame holds, or left in the file.
+  bool IsSameValue(const CTagFrame& frame, const VARIANT& value) const;
+  // Whether bytes equal those at place in the parsed bytes, read a piece at
+  // a time; false when they cannot be read.
+  bool EqualsParsedBytes(const CTagFrame::FilePlace& place, std::span<const std::uint8_t> bytes) const;
+
   const CTagFrame* FindFrame(std::string_view name) const noexcept;
   const CTagFrame* FindComputedFrame(std::string_view name) const noexcept;
   void AddComputedFrame(std::string_view name, _variant_t&& value, int dataType);
@@ -136,4 +162,5 @@ class CTagBase {
   bool readOnly_ = false;     // SetReadOnly: no raw item copies
   bool withPictures_ = true;  // SetReadOnly: decode the cover
   bool pictureReplaced_ = false;  // SetPictureReplaced: no raw copy of the cover
+  ParsedBytesReader readParsed_;  // with pictureReplaced_: the cover is left in the file
 };

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,16 @@ class CTagFrame {
   // The whole item (header included) as read; empty for computed, new and
   // changed frames.
   std::vector<std::uint8_t> raw;
+  // A cover that a picture being set is about to replace
+  // (CTagBase::SetPictureReplaced with a reader of the parsed file) is not
+  // read: its frame keeps where its payload lies in that file instead, and
+  // its value stays empty until the picture set has been compared with those
+  // bytes.
+  struct FilePlace {
+    std::uint64_t offset = 0;
+    std::uint64_t size = 0;
+  };
+  std::optional<FilePlace> leftInFile;
   // The total of a "trkn" or "disk" pair as read (the value holds the number
   // only); a new number without a total of its own keeps it. -1: none.
   std::int64_t pairTotal = -1;

@@ -192,6 +192,134 @@ TEST_F(TagChangeTest, APictureBeingReplacedKeepsNoStoredCopy) {
   }
 }
 
+// With a reader of the parsed bytes, a cover about to be replaced is not read
+// at all: its frame keeps where it lies, a picture set is compared with those
+// bytes a piece of at most 1 MiB at a time, and the item list written is the
+// one a normal parse gives.
+TEST(TagReplaceTest, ACoverBeingReplacedIsComparedWhereItLies) {
+  ByteVec cover(2 * 1024 * 1024 + 3);
+  for (std::size_t i = 0; i < cover.size(); ++i) cover[i] = static_cast<std::uint8_t>(i * 13 + i / 251);
+  cover[0] = 0xFF;
+  cover[1] = 0xD8;
+  const ByteVec file = SmallFile(Cat({Item("\xA9nam", 1, Text("Song")), Item("covr", 13, cover),
+                                      Item("\xA9" "alb", 1, Text("Album"))}));
+  const auto changedAt = [&](std::size_t at) {
+    ByteVec other = cover;
+    other[at] ^= 0x5A;
+    return ByteArray(other);
+  };
+  ByteVec longer = cover;
+  longer.push_back(0);
+  const struct {
+    const char* name;
+    _variant_t value;
+    int dataType;
+    bool changed;
+  } rows[] = {{"the same cover", ByteArray(cover), 13, false},
+              {"its last byte differs", changedAt(cover.size() - 1), 13, true},
+              {"a byte of the second piece differs", changedAt(1024 * 1024 + 7), 13, true},
+              {"one byte longer", ByteArray(longer), 13, true},
+              {"the same bytes as a PNG", ByteArray(cover), 14, true},
+              {"text", _variant_t(u"cover"), 13, true},
+              {"cleared", _variant_t(), 13, true}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::size_t largestRead = 0;
+    CTagBase replaced;
+    replaced.SetPictureReplaced();
+    replaced.SetParsedBytesReader([&](std::uint64_t offset, std::span<std::uint8_t> into) {
+      largestRead = std::max(largestRead, into.size());
+      if (offset > file.size() || into.size() > file.size() - offset) return false;
+      std::copy_n(file.begin() + static_cast<std::ptrdiff_t>(offset), into.size(), into.begin());
+      return true;
+    });
+    ASSERT_TRUE(replaced.ParseImage(file, u".m4a"));
+    const auto covr = std::find_if(replaced.Frames().begin(), replaced.Frames().end(),
+                                   [](const CTagFrame& frame) { return frame.name == "covr"; });
+    ASSERT_NE(covr, replaced.Frames().end());
+    ASSERT_TRUE(covr->leftInFile);
+    EXPECT_EQ(covr->value.vt, VT_EMPTY);
+    EXPECT_TRUE(covr->raw.empty());
+    EXPECT_EQ(covr->dataType, 13);
+    ASSERT_EQ(covr->leftInFile->size, cover.size());
+    EXPECT_TRUE(std::equal(cover.begin(), cover.end(), file.begin() + static_cast<std::ptrdiff_t>(covr->leftInFile->offset)));
+    // Nothing left in the file is ever written as nothing.
+    EXPECT_THROW(replaced.WriteItemList(vel::ByteOrder::kBig), CYException);
+
+    EXPECT_EQ(replaced.SetFrameValue("covr", row.value, row.dataType), row.changed);
+    EXPECT_LE(largestRead, 1024u * 1024u);
+    CTagBase read;
+    ASSERT_TRUE(read.ParseImage(file, u".m4a"));
+    EXPECT_EQ(read.SetFrameValue("covr", row.value, row.dataType), row.changed);
+    EXPECT_EQ(replaced.WriteItemList(vel::ByteOrder::kBig), read.WriteItemList(vel::ByteOrder::kBig));
+  }
+}
+
+// Covers that are not one picture stored as bytes, a cover no picture is set
+// over, and a reader that fails.
+TEST(TagReplaceTest, WhatIsNotComparedInPlace) {
+  const ByteVec jpeg = {0xFF, 0xD8, 1, 2, 3};
+  const ByteVec png = {0x89, 'P', 'N', 'G'};
+  const auto data = [](std::uint32_t type, const ByteVec& payload) { return Atom("data", Cat({U32(type), U32(0), payload})); };
+  const struct {
+    const char* name;
+    ByteVec covr;
+    bool leftInFile;
+  } rows[] = {
+      {"stored as text: decoded", Item("covr", 1, Text("cover")), false},
+      {"without data: kept opaque", Atom("covr", Atom("name", Text("x"))), false},
+      {"two pictures: the first one's place", Atom("covr", Cat({data(13, jpeg), data(14, png)})), true},
+      {"one picture", Item("covr", 13, jpeg), true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const ByteVec file = SmallFile(Cat({Item("\xA9nam", 1, Text("Song")), row.covr}));
+    const CTagBase::ParsedBytesReader reader = [&](std::uint64_t offset, std::span<std::uint8_t> into) {
+      if (offset > file.size() || into.size() > file.size() - offset) return false;
+      std::copy_n(file.begin() + static_cast<std::ptrdiff_t>(offset), into.size(), into.begin());
+      return true;
+    };
+    const auto parse = [&](CTagBase& tags, bool withReader) {
+      tags.SetPictureReplaced();
+      if (withReader) tags.SetParsedBytesReader(reader);
+      return tags.ParseImage(file, u".m4a");
+    };
+    CTagBase inPlace, decoded;
+    ASSERT_TRUE(parse(inPlace, true));
+    ASSERT_TRUE(parse(decoded, false));
+    const bool left = std::any_of(inPlace.Frames().begin(), inPlace.Frames().end(),
+                                  [](const CTagFrame& frame) { return frame.leftInFile.has_value(); });
+    EXPECT_EQ(left, row.leftInFile);
+    // A cover no picture is set over, once loaded, is written as a parse
+    // without the reader writes it (from its value).
+    CTagBase untouched;
+    ASSERT_TRUE(parse(untouched, true));
+    ASSERT_TRUE(untouched.LoadValuesLeftInFile());
+    EXPECT_EQ(untouched.WriteItemList(vel::ByteOrder::kBig), decoded.WriteItemList(vel::ByteOrder::kBig));
+    // The same picture again is the same change or none as without the
+    // reader, and writes the same list.
+    EXPECT_EQ(inPlace.SetFrameValue("covr", ByteArray(jpeg), 13), decoded.SetFrameValue("covr", ByteArray(jpeg), 13));
+    EXPECT_EQ(inPlace.WriteItemList(vel::ByteOrder::kBig), decoded.WriteItemList(vel::ByteOrder::kBig));
+  }
+
+  // A reader that fails: the picture cannot be told the same, so it is
+  // written; the cover cannot be loaded either.
+  const ByteVec file = SmallFile(Item("covr", 13, jpeg));
+  for (bool load : {false, true}) {
+    SCOPED_TRACE(load ? "loading" : "comparing");
+    CTagBase failing;
+    failing.SetPictureReplaced();
+    failing.SetParsedBytesReader([](std::uint64_t, std::span<std::uint8_t>) { return false; });
+    ASSERT_TRUE(failing.ParseImage(file, u".m4a"));
+    if (load) {
+      EXPECT_FALSE(failing.LoadValuesLeftInFile());
+    } else {
+      EXPECT_TRUE(failing.SetFrameValue("covr", ByteArray(jpeg), 13));
+      EXPECT_EQ(failing.WriteItemList(vel::ByteOrder::kBig), Atom("ilst", Item("covr", 13, jpeg)));
+    }
+  }
+}
+
 TEST_F(TagChangeTest, RemovingAndAdding) {
   EXPECT_TRUE(base.SetFrameValue("\xA9nam", _variant_t(), 1));
   EXPECT_EQ(Find("\xA9nam"), nullptr);

@@ -94,6 +94,8 @@ void PutItemList(std::span<const CTagFrame> frames, PieceWriter& pieces, const Y
   pieces.out().PutU32(0);  // its size, once known
   pieces.out().PutChars("ilst");
   for (const CTagFrame& item : frames) {
+    // A value never read from the file would be lost without a word.
+    if (item.leftInFile) YThrow(kYErrInvalidParameter, frame);
     if (!item.raw.empty()) {
       pieces.Put(item.raw);
     } else {

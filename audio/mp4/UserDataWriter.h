@@ -5,7 +5,8 @@
 //
 // Frames read from the file and not changed since are written as the bytes
 // they were read from; changed and new frames are encoded by the item codec
-// (ItemCodec.h); computed frames are never written. A large picture is
+// (ItemCodec.h); computed frames are never written; a frame whose value was
+// left in the file (CTagFrame::leftInFile) raises. A large picture is
 // best written in pieces (BuildUserDataPieces), straight from its frame.
 //
 // Thread safety: pure functions over caller-owned data; any thread.

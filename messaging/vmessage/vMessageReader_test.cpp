@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "messaging/vmessage/ReadvMessage.h"
+#include "messaging/vmessage/vMessageText.h"
 #include "platform/com/oleauto.h"
 #include "platform/text.h"
 #include "platform/win32/winbase.h"
@@ -308,6 +309,78 @@ TEST_F(vMessageFile, StatusNumbers) {
     ASSERT_TRUE(record);
     EXPECT_EQ(record.get()->status, number);
   }
+}
+
+// 8-bit text is read in pieces: a UTF-8 character cut by a piece's end, at
+// the first or a later piece, with or without a byte-order mark, is read as
+// when the file is read whole.
+TEST_F(vMessageFile, Utf8CharactersAcrossPieceEnds) {
+  constexpr std::size_t kPiece = vel::vmessage::kEightBitPieceBytes;
+  const std::string parties =
+      "BEGIN:VCARD\r\nN:Anna\r\nTEL:+491\r\nEND:VCARD\r\nBEGIN:VENV\r\nBEGIN:VCARD\r\nN:\r\nTEL:\r\n"
+      "END:VCARD\r\nBEGIN:VENV\r\nBEGIN:VBODY\r\nDate:2026/12/10 07:35:48\r\n";
+  const std::string end = "\r\nEND:VBODY\r\nEND:VENV\r\nEND:VENV\r\nEND:VMSG\r\n";
+  for (bool mark : {false, true}) {
+    for (const std::string character : {"\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80"}) {
+      for (std::size_t boundary : {kPiece, 3 * kPiece}) {
+        for (std::size_t cut = 1; cut < character.size(); ++cut) {
+          SCOPED_TRACE(std::string(mark ? "mark, " : "") + std::to_string(character.size()) + "-byte character, " +
+                       std::to_string(cut) + " byte(s) before the end of piece " + std::to_string(boundary / kPiece));
+          // A header line long enough that the body's character starts cut
+          // bytes before the piece's end.
+          std::string head = std::string(mark ? "\xEF\xBB\xBF" : "") + "BEGIN:VMSG\r\nX-IRMC-STATUS:READ\r\nX-FILL:";
+          const std::string before = "\r\n" + parties + "ab";
+          const std::size_t fill = boundary - cut - head.size() - before.size();
+          const std::string body = "ab" + character + "cd" + character;
+          const std::string bytes = head + std::string(fill, 'x') + before + character + "cd" + character + end;
+          ASSERT_EQ(bytes.compare(boundary - cut, character.size(), character), 0);
+          vel::vmessage::UniqueRecord record;
+          ASSERT_EQ(ReadvMessage(Write("p.vmg", bytes).c_str(), kvMessageAll, record.put()), 0);
+          EXPECT_EQ(Narrow(record.get()->body), body);
+          EXPECT_EQ(Narrow(record.get()->senderName), "Anna");
+        }
+      }
+    }
+  }
+}
+
+// A byte sequence that is not UTF-8 anywhere in the file, far past the first
+// piece or cut off at its very end, makes the ANSI code page the 8-bit
+// reading's, as for a file read whole; without it the same file is UTF-8.
+TEST_F(vMessageFile, InvalidUtf8PastTheFirstPieceFallsBackToTheAnsiCodePage) {
+  constexpr std::size_t kPiece = vel::vmessage::kEightBitPieceBytes;
+  const std::string name = "J\xC3\xBCrgen";
+  const auto message = [&](const std::string& filler, const std::string& after) {
+    return "BEGIN:VMSG\r\nX-IRMC-STATUS:READ\r\nBEGIN:VCARD\r\nN:" + name + "\r\nX-FILL:" + filler +
+           "\r\nTEL:+491\r\nEND:VCARD\r\nBEGIN:VENV\r\nBEGIN:VBODY\r\nCaf\xC3\xA9\r\nEND:VBODY\r\nEND:VENV\r\n"
+           "END:VMSG\r\n" +
+           after;
+  };
+  const std::string longFill(3 * kPiece, 'x');
+  // A three-byte sequence cut short right at the second piece's start.
+  std::string cutAtPiece = message(longFill, "");
+  cutAtPiece.replace(kPiece - 1, 3, "\xE2\x82x");
+  struct Row {
+    const char* name;
+    std::string bytes;
+    bool utf8;
+  };
+  const Row rows[] = {
+      {"valid throughout", message(longFill, ""), true},
+      {"a Latin-1 byte past the third piece", message(longFill + "\xE9", ""), false},
+      {"a sequence cut short across a piece's end", cutAtPiece, false},
+      {"a lead byte as the file's last byte", message(longFill, "\xC3"), false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const UINT codePage = row.utf8 ? CP_UTF8 : CP_ACP;
+    vel::vmessage::UniqueRecord record;
+    ASSERT_EQ(ReadvMessage(Write("i.vmg", row.bytes).c_str(), kvMessageAll, record.put()), 0);
+    EXPECT_EQ(Narrow(record.get()->senderName), Narrow(vel::vmessage::Decode(name, codePage)));
+    EXPECT_EQ(Narrow(record.get()->body), Narrow(vel::vmessage::Decode("Caf\xC3\xA9", codePage)));
+    EXPECT_EQ(Narrow(record.get()->senderNumber), "+491");
+  }
+  ASSERT_NE(Narrow(vel::vmessage::Decode(name, CP_ACP)), Narrow(vel::vmessage::Decode(name, CP_UTF8)));
 }
 
 // Every prefix of a file, in both encodings, ends in a result and never past the data.
