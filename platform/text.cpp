@@ -78,6 +78,16 @@ bool DecodeUtf8(std::string_view in, bool strict, std::u16string& out) {
 
 bool EncodeUtf8(std::u16string_view in, bool strict, std::string& out) {
   for (size_t i = 0; i < in.size(); ++i) {
+    if (in[i] < 0x80) {
+      // A run of ASCII, stored at once: most texts are nothing else.
+      size_t end = i + 1;
+      while (end < in.size() && in[end] < 0x80) ++end;
+      const size_t at = out.size();
+      out.resize(at + (end - i));
+      for (size_t k = i; k < end; ++k) out[at + (k - i)] = static_cast<char>(in[k]);
+      i = end - 1;
+      continue;
+    }
     char32_t cp = in[i];
     if (cp >= 0xD800 && cp <= 0xDFFF) {
       if (cp <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) {

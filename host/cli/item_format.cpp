@@ -42,7 +42,25 @@ std::string TakeBstr(BSTR& b) {
   return text;
 }
 
-bool ReadItem(IVelItem* item, ItemContent& content, std::string& what, HRESULT& hr) {
+// Whether JSON shows value through the item model's text: the types it has
+// no form of its own for (and those whose own form may fail).
+bool JsonNeedsText(const VARIANT& v) {
+  switch (v.vt) {
+    case VT_EMPTY: case VT_NULL: case VT_BOOL: case VT_BSTR: case VT_DATE:
+    case VT_I1: case VT_UI1: case VT_I2: case VT_UI2: case VT_I4: case VT_UI4:
+    case VT_INT: case VT_UINT: case VT_I8: case VT_UI8: case VT_R4: case VT_R8:
+      return false;
+    case VT_ARRAY | VT_UI1: case VT_ARRAY | VT_I1: case VT_ARRAY | VT_BSTR:
+      return v.parray == nullptr;
+    default:
+      return true;
+  }
+}
+
+// The item's class, label and properties; each property's text only when
+// allText or when JSON needs it (converting every value to text costs more
+// than the rest of a property's reading).
+bool ReadItem(IVelItem* item, ItemContent& content, std::string& what, HRESULT& hr, bool allText) {
   BSTR b = nullptr;
   VEL_TRY(item->get_ItemClass(&b), "ItemClass");
   content.itemClass = TakeBstr(b);
@@ -62,8 +80,8 @@ bool ReadItem(IVelItem* item, ItemContent& content, std::string& what, HRESULT& 
     out.ns = TakeBstr(b);
     VEL_TRY(p->get_ValueTypeName(&b), "Property.ValueTypeName");
     out.vtName = TakeBstr(b);
-    if (SUCCEEDED(p->get_Text(&b))) out.text = TakeBstr(b);
     VEL_TRY(p->get_Value(out.value.GetAddress()), "Property.Value");
+    if ((allText || JsonNeedsText(out.value)) && SUCCEEDED(p->get_Text(&b))) out.text = TakeBstr(b);
     content.properties.push_back(std::move(out));
   }
   return true;
@@ -186,25 +204,36 @@ std::string JsonValue(const Property& p) {
 }  // namespace
 
 std::string JsonString(std::string_view text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  out += '"';
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') {
+      // A run that needs no escape, appended at once.
+      std::size_t end = i + 1;
+      while (end < text.size() && static_cast<unsigned char>(text[end]) >= 0x20 && text[end] != '"' &&
+             text[end] != '\\')
+        ++end;
+      out.append(text.substr(i, end - i));
+      i = end - 1;
+      continue;
+    }
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
       case '\n': out += "\\n"; break;
       case '\r': out += "\\r"; break;
       case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
+      default: {
+        char buf[8];
+        std::snprintf(buf, sizeof buf, "\\u%04x", c);
+        out += buf;
+      }
     }
   }
-  return out + "\"";
+  out += '"';
+  return out;
 }
 
 std::string ErrorJson(const std::string& path, const std::optional<std::string>& hresult, const std::string& xml) {
@@ -215,7 +244,7 @@ std::string ErrorJson(const std::string& path, const std::optional<std::string>&
 bool ItemJson(IVelItem* item, const std::string& path, const std::string& plugin, std::string& out, std::string& what,
               HRESULT& hr) {
   ItemContent c;
-  if (!ReadItem(item, c, what, hr)) return false;
+  if (!ReadItem(item, c, what, hr, false)) return false;
   out = "{\"path\":" + JsonString(path) + ",\"plugin\":" + JsonString(plugin) + ",\"class\":" +
         JsonString(c.itemClass) + ",\"label\":" + JsonString(c.label) + ",\"properties\":[";
   bool first = true;
@@ -232,7 +261,7 @@ bool ItemJson(IVelItem* item, const std::string& path, const std::string& plugin
 bool ItemTable(IVelItem* item, const std::string& path, const std::string& plugin, bool all, std::string& out,
                std::string& what, HRESULT& hr) {
   ItemContent c;
-  if (!ReadItem(item, c, what, hr)) return false;
+  if (!ReadItem(item, c, what, hr, true)) return false;
   out = path + "  (plugin " + plugin + ", class \"" + c.itemClass + "\", label \"" + c.label + "\")\n";
   struct Row {
     std::string name;

@@ -45,3 +45,20 @@ TEST(ErrorJson, EscapesThePathAndTheReportAndWritesNullWithoutHresult) {
 }
 
 }  // namespace
+
+TEST(JsonString, EscapesWhatJsonForbidsAndKeepsTheRestAsItIs) {
+  struct Row {
+    const char* name;
+    std::string text;
+    const char* want;
+  } rows[] = {
+      {"empty", "", R"("")"},
+      {"plain", "Title 7", R"("Title 7")"},
+      {"quote and backslash inside runs", "a\"b\\c", R"("a\"b\\c")"},
+      {"escapes at both ends", "\"x\\", R"("\"x\\")"},
+      {"named controls", "\n\r\t", R"("\n\r\t")"},
+      {"other controls", std::string("a\x01\x1F", 3) + std::string(1, '\0') + "b", R"("a\u0001\u001f\u0000b")"},
+      {"UTF-8 passes through", "caf\xC3\xA9 \xF0\x9F\x8E\xB5", "\"caf\xC3\xA9 \xF0\x9F\x8E\xB5\""},
+  };
+  for (const Row& r : rows) EXPECT_EQ(velitems::JsonString(r.text), r.want) << r.name;
+}

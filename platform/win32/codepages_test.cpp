@@ -94,6 +94,8 @@ TEST(CodePages, EncodeTableWithDefaultChar) {
   }
   EXPECT_EQ(ToNarrow(CP_UTF8, u"\u00E9\U0001F3B5"), "\xC3\xA9\xF0\x9F\x8E\xB5");
   EXPECT_EQ(ToNarrow(CP_UTF8, u"a\xDC00"), "a\xEF\xBF\xBD");
+  EXPECT_EQ(ToNarrow(CP_UTF8, u"ab\u00E9cd\U0001F3B5e\xD800" u"f"), "ab\xC3\xA9" "cd\xF0\x9F\x8E\xB5" "e\xEF\xBF\xBD" "f")
+      << "ASCII runs between other characters";
 }
 
 TEST(CodePages, SizeQueriesAndTerminators) {
