@@ -527,10 +527,9 @@ Bytes AsfFile::BuildHeader(std::uint64_t dataSize) const {
   return out;
 }
 
-HRESULT AsfFile::Save(const std::u16string& path) {
+HRESULT AsfFile::Save(ReplacingFile& writer) {
   if (!complete_) return NS_E_INVALID_DATA;
-  ReplacingFile writer(path);
-  if (!writer.Open()) return SaveFailure(writer.error());
+  if (!writer.Begin()) return SaveFailure(writer.error());
   // The file as it is now, under the writers' lock.
   OpenedFile file;
   HRESULT hr = OpenForReading(writer.target(), file);
@@ -543,7 +542,7 @@ HRESULT AsfFile::Save(const std::u16string& path) {
   Bytes header = BuildHeader(file.size - currentHeader);
   if (!writer.Write(header.data(), header.size())) return SaveFailure(writer.error());
   if (!CopyRange(file.fd.get(), currentHeader, file.size, writer)) return SaveFailure(writer.error());
-  if (!writer.Commit()) return SaveFailure(writer.error());
+  if (!writer.CommitAndHold()) return SaveFailure(writer.error());
   return S_OK;
 }
 

@@ -38,7 +38,7 @@ class AsfFile final : public Container {
   std::vector<StreamInfo> Streams() const override { return streams_; }
   bool IsProtected() const override { return protected_; }
   std::optional<Attribute> DrmProperty(std::u16string_view name) const override;
-  HRESULT Save(const std::u16string& path) override;
+  HRESULT Save(ReplacingFile& writer) override;
 
   // The header object Save would write for a file of this header's data
   // (exposed for the tests and the fuzz target).

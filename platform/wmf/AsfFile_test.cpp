@@ -10,6 +10,7 @@
 
 #include "platform/com/comdef.h"
 #include "platform/win32/winerror.h"
+#include "platform/win32/ReplacingFile.h"
 #include "platform/wmf/AsfFile.h"
 #include "platform/wmf/wmsdk.h"
 #include "testing/AsfBuilder.h"
@@ -314,7 +315,8 @@ TEST(AsfFileTest, EveryPrefixReadsWhatItHoldsAndIsNeverSaved) {
     ASSERT_LE(got.size(), full->attributes().size());
     for (std::size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], full->attributes()[i]);
     part->ComputedAttributes();
-    EXPECT_EQ(part->Save(u"/nonexistent/never-written.wma"), NS_E_INVALID_DATA);
+    vel::ReplacingFile writer(u"/nonexistent/never-written.wma");
+    EXPECT_EQ(part->Save(writer), NS_E_INVALID_DATA);
   }
 }
 

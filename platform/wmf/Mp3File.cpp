@@ -285,9 +285,8 @@ std::vector<StreamInfo> Mp3File::Streams() const {
   return {audio};
 }
 
-HRESULT Mp3File::Save(const std::u16string& path) {
-  ReplacingFile writer(path);
-  if (!writer.Open() || !writer.CopyOriginal()) return SaveFailure(writer.error());
+HRESULT Mp3File::Save(ReplacingFile& writer) {
+  if (!writer.Begin() || !writer.CopyOriginal()) return SaveFailure(writer.error());
   win32::MappedPath temp = win32::MapPath(writer.temporaryPath().c_str());
   if (!temp.ok()) return SaveFailure(temp.error);
   {
@@ -324,7 +323,7 @@ HRESULT Mp3File::Save(const std::u16string& path) {
                    TagLib::File::DoNotDuplicate))
       return NS_E_FILE_WRITE;
   }
-  if (!writer.Commit()) return SaveFailure(writer.error());
+  if (!writer.CommitAndHold()) return SaveFailure(writer.error());
   return S_OK;
 }
 

@@ -36,7 +36,7 @@ class Mp3File final : public Container {
 
   std::vector<Attribute> ComputedAttributes() const override;
   std::vector<StreamInfo> Streams() const override;
-  HRESULT Save(const std::u16string& path) override;
+  HRESULT Save(ReplacingFile& writer) override;
 
  private:
   std::uint64_t fileSize_ = 0;

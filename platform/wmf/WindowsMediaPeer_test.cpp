@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "platform/com/comdef.h"
+#include "platform/win32/fileapi.h"
 #include "platform/wmf/wmsdk.h"
 #include "testing/AsfBuilder.h"
 #include "testing/ChildProcess.h"
@@ -388,8 +389,11 @@ TEST_F(WindowsMediaPeerTest, ParallelReadsAgree) {
     std::u16string path = dir_.WFile(name);
     auto readOnce = [&] {
       std::vector<Listed> list;
-      ComPtr<IWMMetadataEditor> editor;
-      if (FAILED(WMCreateEditor(&editor)) || FAILED(editor->Open(path.c_str()))) return list;
+      // Opened for reading: writers would take turns on the file's lock.
+      ComPtr<IWMMetadataEditor2> editor;
+      if (FAILED(WMCreateEditor(reinterpret_cast<IWMMetadataEditor**>(&editor))) ||
+          FAILED(editor->OpenEx(path.c_str(), GENERIC_READ, FILE_SHARE_READ)))
+        return list;
       ComPtr<IWMHeaderInfo3> header;
       if (SUCCEEDED(editor.QueryInterface(&header))) list = ReadAll(header);
       editor->Close();
