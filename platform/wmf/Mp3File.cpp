@@ -252,6 +252,17 @@ HRESULT Mp3File::Open(const std::string& nativePath, std::uint64_t fileSize, std
       file->vbr_ = frame.find("Xing") >= 0 || frame.find("VBRI") >= 0;
     }
   }
+  // A file cut inside its ID3v2 tag, or one without an MPEG frame after the
+  // tag, is damaged: it is read as far as it goes but never saved.
+  mpeg.seek(0);
+  const TagLib::ByteVector start = mpeg.readBlock(10);
+  if (start.size() == 10 && start.startsWith("ID3")) {
+    std::uint64_t tagEnd = 10;
+    for (int i = 6; i < 10; ++i) tagEnd += static_cast<std::uint64_t>(static_cast<unsigned char>(start[i]) & 0x7F) << (7 * (9 - i));
+    if ((static_cast<unsigned char>(start[5]) & 0x10) != 0) tagEnd += 10;  // a footer
+    if (tagEnd > fileSize) file->damaged_ = true;
+  }
+  if (mpeg.firstFrameOffset() < 0) file->damaged_ = true;
   if (mpeg.hasID3v2Tag() && !mpeg.ID3v2Tag()->isEmpty())
     ReadId3v2(*mpeg.ID3v2Tag(), file->attributes_);
   else if (mpeg.hasID3v1Tag())
@@ -286,6 +297,7 @@ std::vector<StreamInfo> Mp3File::Streams() const {
 }
 
 HRESULT Mp3File::Save(ReplacingFile& writer) {
+  if (damaged_) return NS_E_INVALID_DATA;
   if (!writer.Begin() || !writer.CopyOriginal()) return SaveFailure(writer.error());
   win32::MappedPath temp = win32::MapPath(writer.temporaryPath().c_str());
   if (!temp.ok()) return SaveFailure(temp.error);

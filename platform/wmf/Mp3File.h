@@ -12,6 +12,9 @@
 // Save edits a copy made by the replacing writer in place: the mapped frames
 // are rewritten, every other frame and tag stays; the ID3v2 version is kept
 // (a new tag is 2.3) and an ID3v1 tag is updated only where there is one.
+// A damaged file (its ID3v2 tag runs past the end, or no MPEG frame follows
+// it) is read as far as it goes but never saved: Save answers
+// NS_E_INVALID_DATA and the file stays as it is.
 //
 // Thread safety: every use of TagLib is serialised by one process-wide lock
 // (TagLib does not promise thread safety; parallel reads without the lock
@@ -45,6 +48,7 @@ class Mp3File final : public Container {
   std::uint32_t sampleRate_ = 0;
   std::uint16_t channels_ = 0;
   bool vbr_ = false;
+  bool damaged_ = false;  // cut inside its ID3v2 tag, or no MPEG frame: never saved
 };
 
 }  // namespace vel::wmf
