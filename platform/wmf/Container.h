@@ -35,6 +35,13 @@ class Container {
     (void)name;
     return std::nullopt;
   }
+  // Whether the file can store the attribute (its type, stream and value) so
+  // that it comes back: the editor refuses (NS_E_INVALID_REQUEST) to take a
+  // change the save would lose.
+  virtual bool CanHold(const Attribute& attribute) const {
+    (void)attribute;
+    return true;
+  }
   // Writes attributes() and languages() into the file that writer holds
   // locked (since before the container was read): Begin, the new contents,
   // CommitAndHold, so the writer stays locked for a later save. S_OK, or the

@@ -252,6 +252,7 @@ HRESULT MetadataEditor::SetAttribute(WORD wStreamNum, LPCWSTR pszName, WMT_ATTR_
   Bytes value;
   HRESULT hr = Incoming(name, Type, pValue, cbLength, value);
   if (FAILED(hr)) return hr;
+  if (!container_->CanHold(Attribute{name, Type, 0, wStreamNum, value})) return NS_E_INVALID_REQUEST;
   for (Attribute& a : container_->attributes()) {
     if (a.stream == wStreamNum && a.language == 0 && a.name == name) {
       a.type = Type;
@@ -296,6 +297,7 @@ HRESULT MetadataEditor::ModifyAttribute(WORD wStreamNum, WORD wIndex, WMT_ATTR_D
   Bytes value;
   HRESULT hr = Incoming(a.name, Type, pValue, dwLength, value);
   if (FAILED(hr)) return hr;
+  if (!container_->CanHold(Attribute{a.name, Type, wLangIndex, a.stream, value})) return NS_E_INVALID_REQUEST;
   a.type = Type;
   a.language = wLangIndex;
   a.value = std::move(value);
@@ -312,6 +314,7 @@ HRESULT MetadataEditor::AddAttribute(WORD wStreamNum, LPCWSTR pszName, WORD* pwI
   Bytes value;
   HRESULT hr = Incoming(name, Type, pValue, dwLength, value);
   if (FAILED(hr)) return hr;
+  if (!container_->CanHold(Attribute{name, Type, wLangIndex, wStreamNum, value})) return NS_E_INVALID_REQUEST;
   container_->attributes().push_back(Attribute{std::move(name), Type, wLangIndex, wStreamNum, std::move(value)});
   if (pwIndex) *pwIndex = static_cast<WORD>(List(wStreamNum).size() - 1);
   return S_OK;

@@ -20,6 +20,10 @@
 // stale, so a later Flush with changes answers NS_E_INVALID_REQUEST (Close
 // and open again). An editor opened for reading takes no lock.
 //
+// A change the file cannot store so that it comes back (on MP3: a GUID, bytes
+// other than a picture or MCDI, another stream's attribute) is refused with
+// NS_E_INVALID_REQUEST when it is made, never lost at Flush.
+//
 // Markers, scripts and codec information are not offered (E_NOTIMPL).
 //
 // Thread safety: one thread at a time, like the platform's object.

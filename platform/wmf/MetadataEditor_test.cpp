@@ -155,6 +155,51 @@ TEST(MetadataEditorTest, AWriterReleasedWithoutCloseLetsGoOfTheFile) {
   EXPECT_FALSE(LockedByAWriter(dir.File("r.wma")));
 }
 
+// An MP3 file keeps numbers as ID3 text (read back as STRING, in decimal),
+// and refuses at once what it cannot keep rather than lose it at Flush.
+TEST(MetadataEditorTest, Mp3KeepsNumbersAsTextAndRefusesWhatItCannotKeep) {
+  const struct {
+    const char* name;
+    const char16_t* attribute;
+    WMT_ATTR_DATATYPE type;
+    Bytes value;
+    WORD stream;
+    HRESULT set;
+    std::u16string readBack;  // for S_OK
+  } cases[] = {
+      {"DWORD in a TXXX frame", u"Zandor/TrackId", WMT_TYPE_DWORD, asfb::Le(77, 4), 0, S_OK, u"77"},
+      {"DWORD, all bits", u"Disk", WMT_TYPE_DWORD, asfb::Le(0xFFFFFFFFu, 4), 0, S_OK, u"4294967295"},
+      {"DWORD in its own frame", g_wszWMYear, WMT_TYPE_DWORD, asfb::Le(2026, 4), 0, S_OK, u"2026"},
+      {"QWORD", u"Big", WMT_TYPE_QWORD, asfb::Le(1234567890123ull, 8), 0, S_OK, u"1234567890123"},
+      {"WORD", u"Small", WMT_TYPE_WORD, asfb::Le(513, 2), 0, S_OK, u"513"},
+      {"BOOL", u"Flag", WMT_TYPE_BOOL, asfb::Le(1, 4), 0, S_OK, u"1"},
+      {"GUID", u"Id", WMT_TYPE_GUID, Bytes(16, 7), 0, NS_E_INVALID_REQUEST, u""},
+      {"bytes", u"Blob", WMT_TYPE_BINARY, Bytes{1, 2, 3}, 0, NS_E_INVALID_REQUEST, u""},
+      {"a picture that is none", g_wszWMPicture, WMT_TYPE_BINARY, Bytes{1, 2, 3}, 0, NS_E_INVALID_REQUEST, u""},
+      {"another stream's text", u"Title", WMT_TYPE_STRING, asfb::Utf16z(u"x"), 1, NS_E_INVALID_REQUEST, u""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::u16string path = dir.Write("n.mp3", Mp3File());
+    ComPtr<IWMMetadataEditor> editor;
+    ASSERT_EQ(WMCreateEditor(&editor), S_OK);
+    ASSERT_EQ(editor->Open(path.c_str()), S_OK);
+    ComPtr<IWMHeaderInfo3> header = HeaderOf(editor.get());
+    EXPECT_EQ(header->SetAttribute(c.stream, c.attribute, c.type, c.value.data(), static_cast<WORD>(c.value.size())),
+              c.set);
+    WORD index = 0;
+    EXPECT_EQ(header->AddAttribute(c.stream, c.attribute, &index, c.type, 0, c.value.data(),
+                                   static_cast<DWORD>(c.value.size())) == NS_E_INVALID_REQUEST,
+              c.set == NS_E_INVALID_REQUEST);
+    EXPECT_EQ(editor->Flush(), S_OK);
+    ASSERT_EQ(editor->Close(), S_OK);
+    ASSERT_EQ(editor->Open(path.c_str()), S_OK);
+    EXPECT_EQ(TextOf(editor.get(), c.attribute), SUCCEEDED(c.set) ? c.readBack : u"(none)");
+    EXPECT_EQ(editor->Close(), S_OK);
+  }
+}
+
 struct PictureCase {
   const char* name;
   std::u16string description;

@@ -6,6 +6,10 @@
 // WM/Publisher, TOPE WM/OriginalArtist, TPOS WM/PartOfSet, APIC WM/Picture,
 // MCDI WM/MCDI, USLT WM/Lyrics; a TXXX frame gives the attribute its
 // description names, so any other text attribute written comes back.
+// Numbers (DWORD, QWORD, WORD; BOOL as 1 or 0) are stored as decimal text in
+// the same frames and, like every ID3 text, read back as STRING. A GUID,
+// bytes other than a picture or MCDI, and attributes of a stream cannot be
+// stored: CanHold refuses them.
 // The MPEG stream (VBR headers included) gives Duration, Bitrate and the
 // stream's WAVEFORMATEX.
 //
@@ -39,6 +43,7 @@ class Mp3File final : public Container {
 
   std::vector<Attribute> ComputedAttributes() const override;
   std::vector<StreamInfo> Streams() const override;
+  bool CanHold(const Attribute& attribute) const override;
   HRESULT Save(ReplacingFile& writer) override;
 
  private:
