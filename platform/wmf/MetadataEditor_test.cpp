@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -14,6 +15,7 @@
 
 #include "platform/com/comdef.h"
 #include "platform/win32/fileapi.h"
+#include "platform/win32/winerror.h"
 #include "platform/wmf/wmsdk.h"
 #include "testing/AsfBuilder.h"
 #include "testing/TempDir.h"
@@ -153,6 +155,26 @@ TEST(MetadataEditorTest, AWriterReleasedWithoutCloseLetsGoOfTheFile) {
     EXPECT_TRUE(LockedByAWriter(dir.File("r.wma")));
   }
   EXPECT_FALSE(LockedByAWriter(dir.File("r.wma")));
+}
+
+// A save that fails lets the lock go: the editor's view may be stale from
+// then on, so it saves nothing more (even once the file could be written) and
+// another writer may come in.
+TEST(MetadataEditorTest, AFailedSaveLetsGoAndSavesNothingMore) {
+  TempDir dir;
+  const std::u16string path = dir.Write("f.wma", SmallFile());
+  const Bytes before = vel::testing::ReadBytes(dir.File("f.wma"));
+  ASSERT_EQ(::chmod(dir.File("f.wma").c_str(), 0444), 0);
+  ComPtr<IWMMetadataEditor> editor;
+  ASSERT_EQ(WMCreateEditor(&editor), S_OK);
+  ASSERT_EQ(editor->Open(path.c_str()), S_OK);
+  ASSERT_EQ(SetText(HeaderOf(editor.get()).get(), u"Title", u"Other"), S_OK);
+  EXPECT_EQ(editor->Flush(), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
+  EXPECT_FALSE(LockedByAWriter(dir.File("f.wma")));
+  ASSERT_EQ(::chmod(dir.File("f.wma").c_str(), 0644), 0);
+  EXPECT_EQ(editor->Flush(), NS_E_INVALID_REQUEST);
+  EXPECT_EQ(editor->Close(), S_OK);
+  EXPECT_EQ(vel::testing::ReadBytes(dir.File("f.wma")), before);
 }
 
 // An MP3 file keeps numbers as ID3 text (read back as STRING, in decimal),
