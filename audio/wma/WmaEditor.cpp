@@ -51,7 +51,8 @@ std::optional<std::int32_t> DecimalNumber(std::u16string_view text) {
     n = n * 10 + (c - u'0');
   }
   if (negative) n = -n;
-  if (n < std::numeric_limits<std::int32_t>::min() || n > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+  if (n < std::numeric_limits<std::int32_t>::min() || n > std::numeric_limits<std::uint32_t>::max())
+    return std::nullopt;
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(n));
 }
 
@@ -367,7 +368,8 @@ bool CWmaEditor::WriteAttribute(IWMHeaderInfo3* header, const std::u16string& pa
       vel::wma::OwnedPicture picture;
       ToWMPicture(bytes->bytes.data(), bytes->bytes.size(), picture);
       const auto* structure = reinterpret_cast<const BYTE*>(&picture.get());
-      if (index) return took(header->ModifyAttribute(kFileStream, *index, WMT_TYPE_BINARY, 0, structure, kWmPictureLength32));
+      if (index)
+        return took(header->ModifyAttribute(kFileStream, *index, WMT_TYPE_BINARY, 0, structure, kWmPictureLength32));
       return took(header->SetAttribute(kFileStream, u"WM/Picture", WMT_TYPE_BINARY, structure, kWmPictureLength32));
     }
     // A value is never cut to fit a call's length field: one that does not

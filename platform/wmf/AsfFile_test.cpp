@@ -363,7 +363,8 @@ TEST(AsfFileTest, AFileShorterThanItsClaimsIsNeverSaved) {
     ASSERT_EQ(o.hr, S_OK);
     EXPECT_NE(Find(ReadAll(o.header), u"WM/AlbumTitle"), nullptr);
     Bytes title = Text(u"Other");
-    ASSERT_EQ(o.header->SetAttribute(0, u"Title", WMT_TYPE_STRING, title.data(), static_cast<WORD>(title.size())), S_OK);
+    ASSERT_EQ(o.header->SetAttribute(0, u"Title", WMT_TYPE_STRING, title.data(), static_cast<WORD>(title.size())),
+              S_OK);
     EXPECT_EQ(o.editor->Flush(), c.flushed);
     EXPECT_EQ(o.editor->Close(), S_OK);
     if (FAILED(c.flushed)) {

@@ -121,7 +121,8 @@ TEST(MetadataEditorTest, WritersOfOneFileTakeTurnsFromOpenToClose) {
       if (FAILED(WMCreateEditor(&editor)) || FAILED(editor->Open(path.c_str()))) return;
       secondOpened = true;
       titleSeenBySecond = TextOf(editor.get(), u"Title");
-      if (SUCCEEDED(SetText(HeaderOf(editor.get()).get(), g_wszWMAlbumTitle, u"Second"))) secondFlushed = editor->Flush();
+      if (SUCCEEDED(SetText(HeaderOf(editor.get()).get(), g_wszWMAlbumTitle, u"Second")))
+        secondFlushed = editor->Flush();
       editor->Close();
     });
     ASSERT_EQ(SetText(HeaderOf(first.get()).get(), u"Title", u"First"), S_OK);

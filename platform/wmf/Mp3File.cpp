@@ -287,8 +287,9 @@ HRESULT Mp3File::Open(const std::string& nativePath, std::uint64_t fileSize, std
   mpeg.seek(0);
   const TagLib::ByteVector start = mpeg.readBlock(10);
   if (start.size() == 10 && start.startsWith("ID3")) {
-    std::uint64_t tagEnd = 10;
-    for (int i = 6; i < 10; ++i) tagEnd += static_cast<std::uint64_t>(static_cast<unsigned char>(start[i]) & 0x7F) << (7 * (9 - i));
+    std::uint64_t tagEnd = 10;  // the header, then the size in four bytes of seven bits
+    for (int i = 6; i < 10; ++i)
+      tagEnd += static_cast<std::uint64_t>(static_cast<unsigned char>(start[i]) & 0x7F) << (7 * (9 - i));
     if ((static_cast<unsigned char>(start[5]) & 0x10) != 0) tagEnd += 10;  // a footer
     if (tagEnd > fileSize) file->damaged_ = true;
   }
