@@ -416,6 +416,11 @@ void CVelItemAudio::WriteWmaMetaData(const std::u16string& path, IVelItem* item)
       if (wma.WriteAttribute(header, path, name, ns, value)) {
         changed = true;
         if (record != nullptr) RemoveMetaDataItem(name, records);
+      } else if (FAILED(wma.runtimeRefusal())) {
+        // The file cannot store that value (an MP3 keeps no GUIDs, no bytes
+        // but pictures, no computed attribute): a failure, never a silent
+        // success; nothing is flushed, the file stays as it was.
+        throw YReport(kErrWritingAudioMetadata, f).AddDetail(u"FilePath", path);
       }
     });
     // A header that cannot be written back (a read-only file, a full disk, a

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -27,6 +28,33 @@ constexpr YErrorDef kErrUndefined{1006, u"Undefined error."};
 constexpr WORD kFileStream = 0;  // the file's own attributes
 
 bool SameNoCase(std::u16string_view a, std::u16string_view b) { return vel::CompareNoCase(a, b) == 0; }
+
+// Attributes written as 32-bit numbers (DWORD) that a file may keep as text.
+constexpr std::u16string_view kNumberAttributes[] = {u"Disk", u"Zandor/TrackId", u"Zandor/AlbumId", u"Zandor/ArtistId",
+                                                     u"Zandor/GenreId"};
+
+bool IsNumberAttribute(std::u16string_view name) {
+  for (std::u16string_view number : kNumberAttributes)
+    if (name == number) return true;
+  return false;
+}
+
+// A plain decimal integer (an optional minus sign, then digits, nothing else)
+// from -2^31 to 2^32 - 1, as the 32 bits a DWORD holds; nothing otherwise.
+std::optional<std::int32_t> DecimalNumber(std::u16string_view text) {
+  const bool negative = !text.empty() && text.front() == u'-';
+  if (negative) text.remove_prefix(1);
+  if (text.empty() || text.size() > 10) return std::nullopt;
+  std::int64_t n = 0;
+  for (char16_t c : text) {
+    if (c < u'0' || c > u'9') return std::nullopt;
+    n = n * 10 + (c - u'0');
+  }
+  if (negative) n = -n;
+  if (n < std::numeric_limits<std::int32_t>::min() || n > std::numeric_limits<std::uint32_t>::max())
+    return std::nullopt;
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(n));
+}
 
 // The text of a runtime buffer of count units, up to its first zero unit.
 std::u16string TextOf(const std::vector<WCHAR>& buffer) {
@@ -111,6 +139,12 @@ bool CWmaEditor::ReadAll(const std::u16string& path, IWMMetadataEditor* editor, 
           const std::u16string_view text =
               value.bstrVal ? std::u16string_view(value.bstrVal, SysStringLen(value.bstrVal)) : std::u16string_view();
           value = _variant_t(static_cast<int>(vel::wma::TrackNumberFromText(text)), VT_I4);
+        }
+      } else if (IsNumberAttribute(name)) {
+        if (value.vt == VT_BSTR) {
+          const std::u16string_view text =
+              value.bstrVal ? std::u16string_view(value.bstrVal, SysStringLen(value.bstrVal)) : std::u16string_view();
+          if (const std::optional<std::int32_t> number = DecimalNumber(text)) value = _variant_t(*number, VT_I4);
         }
       } else if (name == u"WM/WMCollectionGroupID" || name == u"WM/WMCollectionID" || name == u"WM/WMContentID") {
         if (value.vt == (VT_ARRAY | VT_I1)) {
@@ -284,7 +318,13 @@ bool CWmaEditor::CheckDuplicateAndRemove(CMetaDataItemList& records, std::u16str
 bool CWmaEditor::WriteAttribute(IWMHeaderInfo3* header, const std::u16string& path, std::u16string_view name,
                                 std::u16string_view namespaceUri, const VARIANT& value) {
   return YErrorFrame(VEL_FRAME(u"CWmaEditor::WriteAttribute"), [&]() -> bool {
+    runtimeRefusal_ = S_OK;
     if (path.empty() || header == nullptr) return false;
+    // A runtime call's answer, kept when it refuses the change.
+    const auto took = [&](HRESULT hr) {
+      if (FAILED(hr)) runtimeRefusal_ = hr;
+      return SUCCEEDED(hr);
+    };
     const std::optional<std::u16string> attribute = PropertyToAttribute(name, namespaceUri);
     if (!attribute || IsReadOnlyAttribute(*attribute)) return false;
 
@@ -304,7 +344,7 @@ bool CWmaEditor::WriteAttribute(IWMHeaderInfo3* header, const std::u16string& pa
     if (value.vt == VT_EMPTY || value.vt == VT_NULL) {
       const std::optional<WORD> index = firstIndex();
       if (!index) return true;  // nothing to delete
-      return SUCCEEDED(header->DeleteAttribute(kFileStream, *index));
+      return took(header->DeleteAttribute(kFileStream, *index));
     }
 
     _variant_t converted(value);
@@ -328,19 +368,20 @@ bool CWmaEditor::WriteAttribute(IWMHeaderInfo3* header, const std::u16string& pa
       vel::wma::OwnedPicture picture;
       ToWMPicture(bytes->bytes.data(), bytes->bytes.size(), picture);
       const auto* structure = reinterpret_cast<const BYTE*>(&picture.get());
-      if (index) return SUCCEEDED(header->ModifyAttribute(kFileStream, *index, WMT_TYPE_BINARY, 0, structure, kWmPictureLength32));
-      return SUCCEEDED(header->SetAttribute(kFileStream, u"WM/Picture", WMT_TYPE_BINARY, structure, kWmPictureLength32));
+      if (index)
+        return took(header->ModifyAttribute(kFileStream, *index, WMT_TYPE_BINARY, 0, structure, kWmPictureLength32));
+      return took(header->SetAttribute(kFileStream, u"WM/Picture", WMT_TYPE_BINARY, structure, kWmPictureLength32));
     }
     // A value is never cut to fit a call's length field: one that does not
     // fit is not written.
     if (index) {
       if (bytes->bytes.size() > std::numeric_limits<DWORD>::max()) return false;
-      return SUCCEEDED(header->ModifyAttribute(kFileStream, *index, bytes->type, 0, bytes->bytes.data(),
-                                               static_cast<DWORD>(bytes->bytes.size())));
+      return took(header->ModifyAttribute(kFileStream, *index, bytes->type, 0, bytes->bytes.data(),
+                                          static_cast<DWORD>(bytes->bytes.size())));
     }
     if (bytes->bytes.size() > std::numeric_limits<WORD>::max()) return false;
-    return SUCCEEDED(header->SetAttribute(kFileStream, attribute->c_str(), bytes->type, bytes->bytes.data(),
-                                          static_cast<WORD>(bytes->bytes.size())));
+    return took(header->SetAttribute(kFileStream, attribute->c_str(), bytes->type, bytes->bytes.data(),
+                                     static_cast<WORD>(bytes->bytes.size())));
   });
 }
 

@@ -17,6 +17,12 @@
 // start of every ReadAll, from CYSystem::GetOSLanguage unless the editor was
 // made with another source (tests run it as a German or French system).
 //
+// Numbers in text: an MP3 file keeps every attribute as ID3 text, which the
+// runtime hands out as STRING. The attributes this module writes as numbers
+// ("Disk" and the shop identifiers, like the track number and rating already)
+// are read back as the number (VT_I4) when their text is a plain decimal
+// integer that fits 32 bits, as they read from an ASF file.
+//
 // Reading is bounded by the lengths the runtime reports: a value shorter than
 // its type is dropped, a picture whose texts or bytes lie outside its value
 // raises "Undefined error." (1006).
@@ -60,7 +66,8 @@ class CWmaEditor {
   // change; false for a property without a (writable) attribute, a value the
   // attribute cannot hold (an empty text, another VARTYPE, a value longer
   // than the runtime call's length field) or a failed call. A malformed
-  // picture raises "Undefined error." (1006).
+  // picture raises "Undefined error." (1006). runtimeRefusal() tells a
+  // failed call (the file cannot take the change) from the rest.
   bool WriteAttribute(IWMHeaderInfo3* header, const std::u16string& path, std::u16string_view name,
                       std::u16string_view namespaceUri, const VARIANT& value);
 
@@ -85,6 +92,9 @@ class CWmaEditor {
 
   // What the last ReadAll found: 1 when numbers are little-endian.
   int swapBytes() const noexcept { return swapBytes_; }
+  // The runtime's failure when it refused the last WriteAttribute's change
+  // (a file type that cannot store that value); S_OK otherwise.
+  HRESULT runtimeRefusal() const noexcept { return runtimeRefusal_; }
   const std::u16string& preferredLanguage() const noexcept { return preferredLanguage_; }
 
  private:
@@ -110,5 +120,6 @@ class CWmaEditor {
 
   LanguageSource language_;
   int swapBytes_ = 0;
+  HRESULT runtimeRefusal_ = S_OK;
   std::u16string preferredLanguage_;
 };

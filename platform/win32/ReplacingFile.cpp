@@ -352,7 +352,11 @@ bool ReplacingFile::Write(const void* data, std::uint64_t size) {
   return true;
 }
 
-bool ReplacingFile::Commit() {
+bool ReplacingFile::Commit() { return CommitImpl(false); }
+
+bool ReplacingFile::CommitAndHold() { return CommitImpl(true); }
+
+bool ReplacingFile::CommitImpl(bool hold) {
   if (tempFd_ < 0) return error_ == 0 ? Fail(ERROR_INVALID_HANDLE) : false;
   if (existed_) {
     struct stat st {};
@@ -387,6 +391,13 @@ bool ReplacingFile::Commit() {
   // right after the rename could leave an empty or partial file under the
   // original's name.
   if (fsync(tempFd_) != 0) return Fail(win32::ErrorFromErrno(errno, ERROR_WRITE_FAULT));
+  // The temporary file's lock is on its open file description: a second
+  // descriptor of it keeps the new file locked once it has the name.
+  UniqueFd held;
+  if (hold) {
+    held.reset(fcntl(tempFd_, F_DUPFD_CLOEXEC, 0));
+    if (!held.valid()) return Fail(win32::ErrorFromErrno(errno, ERROR_TOO_MANY_OPEN_FILES));
+  }
   const int closed = close(tempFd_);
   tempFd_ = -1;
   if (closed != 0) {
@@ -420,7 +431,21 @@ bool ReplacingFile::Commit() {
     fsync(folder);
     close(folder);
   }
-  Discard();
+  if (!hold) {
+    Discard();
+    return true;
+  }
+  // Locked on the new file now; the old one's lock goes (a writer waiting on
+  // it finds another file under the name and waits for this lock instead).
+  // (Should fstat fail, the state stays empty: a later Commit then refuses
+  // rather than trust an unknown state; this one has happened.)
+  struct stat now {};
+  (void)fstat(held.get(), &now);
+  if (lockFd_ >= 0) close(lockFd_);
+  lockFd_ = held.release();
+  lockedState_ = StateOf(now);
+  existed_ = true;
+  locked_ = true;
   return true;
 }
 

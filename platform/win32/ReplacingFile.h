@@ -25,6 +25,10 @@
 // Other hard links to the original keep the old contents. A file that another
 // program (one that does not take the lock) wrote or replaced since Lock is
 // not replaced: Commit fails with ERROR_FILE_INVALID ("externally altered").
+// CommitAndHold commits the same way but keeps the lock, now on the new file:
+// a writer that stays open on the file (an editor flushing more than once)
+// lets no other writer in between, and its next Begin ... Commit works as
+// after Lock (a file another program changed since this commit is refused).
 //
 // The temporary file is locked while it is written. An uncommitted writer
 // removes it (failure, exception, destruction); so does SIGINT, SIGTERM or
@@ -73,6 +77,9 @@ class ReplacingFile {
   bool Write(const void* data, std::uint64_t size);
   // Replaces the file. False leaves it as it was and removes the temporary file.
   bool Commit();
+  // Commit, then stays locked on the new file (as after Lock) instead of
+  // releasing it. False as Commit; the lock is released then.
+  bool CommitAndHold();
   // Gives up: removes the temporary file and releases the lock.
   void Discard() noexcept;
 
@@ -88,6 +95,7 @@ class ReplacingFile {
     bool operator!=(const FileState& o) const { return size != o.size || mtimeNs != o.mtimeNs; }
   };
   static FileState StateOf(const struct stat& st);
+  bool CommitImpl(bool hold);
 
   std::u16string path_;
   std::u16string target_;

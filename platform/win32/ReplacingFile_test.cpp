@@ -115,6 +115,61 @@ TEST_F(ReplacingFileTest, AFileChangedByAnotherProgramMeanwhileIsNotReplaced) {
   }
 }
 
+// An editor that commits more than once keeps the file locked in between:
+// the new file is locked at once (a non-blocking lock of it fails), a second
+// writer waits until the holder lets go and then works from its last result,
+// and a change by another program after a commit is still refused.
+TEST_F(ReplacingFileTest, CommitAndHoldKeepsTheNewFileLocked) {
+  const auto lockedByOthers = [&] {
+    const int fd = ::open(Path("song").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool busy = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    ::close(fd);
+    return busy;
+  };
+  Put("song", "one");
+  ReplacingFile first(WPath("song"));
+  ASSERT_TRUE(first.Lock());
+  ASSERT_TRUE(first.Begin());
+  ASSERT_TRUE(first.Write("two", 3));
+  ASSERT_TRUE(first.CommitAndHold()) << first.error();
+  EXPECT_EQ(Get("song"), "two");
+  EXPECT_TRUE(lockedByOthers());
+
+  std::string secondRead;
+  bool secondCommitted = false;
+  std::thread second([&] {
+    ReplacingFile file(WPath("song"));
+    if (!file.Lock()) return;
+    secondRead = Slurp(file.target());
+    const std::string next = secondRead + "+three";
+    secondCommitted = file.Begin() && file.Write(next.data(), next.size()) && file.Commit();
+  });
+  ASSERT_TRUE(first.Begin());
+  ASSERT_TRUE(first.Write("two more", 8));
+  ASSERT_TRUE(first.CommitAndHold()) << first.error();
+  EXPECT_TRUE(lockedByOthers());
+  first.Discard();
+  second.join();
+  EXPECT_TRUE(secondCommitted);
+  EXPECT_EQ(secondRead, "two more");
+  EXPECT_EQ(Get("song"), "two more+three");
+  EXPECT_FALSE(lockedByOthers());
+
+  ReplacingFile third(WPath("song"));
+  ASSERT_TRUE(third.Lock());
+  ASSERT_TRUE(third.Begin());
+  ASSERT_TRUE(third.Write("four", 4));
+  ASSERT_TRUE(third.CommitAndHold());
+  std::ofstream(Path("song"), std::ios::app) << " by another program";
+  ASSERT_TRUE(third.Begin());
+  ASSERT_TRUE(third.Write("five", 4));
+  EXPECT_FALSE(third.Commit());
+  EXPECT_EQ(third.error(), static_cast<DWORD>(ERROR_FILE_INVALID));
+  EXPECT_EQ(Get("song"), "four by another program");
+  EXPECT_EQ(Names(), std::vector<std::string>{"song"});
+}
+
 TEST_F(ReplacingFileTest, AReadOnlyFileCanBeLockedButNotReplaced) {
   Put("ro.bin", "keep");
   chmod(Path("ro.bin").c_str(), 0444);

@@ -527,10 +527,9 @@ Bytes AsfFile::BuildHeader(std::uint64_t dataSize) const {
   return out;
 }
 
-HRESULT AsfFile::Save(const std::u16string& path) {
+HRESULT AsfFile::Save(ReplacingFile& writer) {
   if (!complete_) return NS_E_INVALID_DATA;
-  ReplacingFile writer(path);
-  if (!writer.Open()) return SaveFailure(writer.error());
+  if (!writer.Begin()) return SaveFailure(writer.error());
   // The file as it is now, under the writers' lock.
   OpenedFile file;
   HRESULT hr = OpenForReading(writer.target(), file);
@@ -540,10 +539,27 @@ HRESULT AsfFile::Save(const std::u16string& path) {
     return NS_E_INVALID_DATA;
   std::uint64_t currentHeader = LoadU64Unchecked(start.data() + 16, ByteOrder::kLittle);
   if (currentHeader < kHeaderFixedSize || currentHeader > file.size) return NS_E_INVALID_DATA;
+  // A file cut short (its data object, or the size File Properties gives,
+  // claims more than is there) is damaged: rewriting it would make the loss
+  // look whole. A header with nothing after it is no such claim.
+  if (declaredFileSize_ > file.size) return NS_E_INVALID_DATA;
+  if (file.size > currentHeader) {
+    Bytes data;
+    if (!ReadAt(file.fd.get(), currentHeader, asf::kObjectHeaderSize, data)) return NS_E_FILE_READ;
+    ByteReader r(data, ByteOrder::kLittle);
+    const GUID id = asf::ReadGuid(r);
+    const std::uint64_t dataSize = r.U64();
+    if (!r.ok()) return NS_E_INVALID_DATA;
+    if (id == asf::kData && dataSize > file.size - currentHeader) return NS_E_INVALID_DATA;
+  }
   Bytes header = BuildHeader(file.size - currentHeader);
   if (!writer.Write(header.data(), header.size())) return SaveFailure(writer.error());
   if (!CopyRange(file.fd.get(), currentHeader, file.size, writer)) return SaveFailure(writer.error());
-  if (!writer.Commit()) return SaveFailure(writer.error());
+  if (!writer.CommitAndHold()) return SaveFailure(writer.error());
+  // What the file says now, for a later save through the same editor.
+  fileSize_ = header.size() + (file.size - currentHeader);
+  if (declaredFileSize_ != 0) declaredFileSize_ = fileSize_;
+  headerSize_ = header.size();
   return S_OK;
 }
 

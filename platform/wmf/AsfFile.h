@@ -13,7 +13,9 @@
 //
 // A header that could not be read completely (truncated, sizes past their
 // parent, counts past their object) still yields what could be read, but is
-// never saved: Save answers NS_E_INVALID_DATA.
+// never saved: Save answers NS_E_INVALID_DATA. So does a file cut short after
+// its header: the data object, or the file size File Properties gives,
+// claims more than the file holds.
 //
 // Thread safety: one object, one thread at a time.
 #pragma once
@@ -38,7 +40,7 @@ class AsfFile final : public Container {
   std::vector<StreamInfo> Streams() const override { return streams_; }
   bool IsProtected() const override { return protected_; }
   std::optional<Attribute> DrmProperty(std::u16string_view name) const override;
-  HRESULT Save(const std::u16string& path) override;
+  HRESULT Save(ReplacingFile& writer) override;
 
   // The header object Save would write for a file of this header's data
   // (exposed for the tests and the fuzz target).

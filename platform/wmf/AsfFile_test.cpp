@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "platform/com/comdef.h"
+#include "platform/win32/ReplacingFile.h"
 #include "platform/win32/winerror.h"
 #include "platform/wmf/AsfFile.h"
 #include "platform/wmf/wmsdk.h"
@@ -314,7 +315,63 @@ TEST(AsfFileTest, EveryPrefixReadsWhatItHoldsAndIsNeverSaved) {
     ASSERT_LE(got.size(), full->attributes().size());
     for (std::size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], full->attributes()[i]);
     part->ComputedAttributes();
-    EXPECT_EQ(part->Save(u"/nonexistent/never-written.wma"), NS_E_INVALID_DATA);
+    vel::ReplacingFile writer(u"/nonexistent/never-written.wma");
+    EXPECT_EQ(part->Save(writer), NS_E_INVALID_DATA);
+  }
+}
+
+// A whole header over a file that holds less than its objects claim: read,
+// but a write leaves the file byte for byte as it was. A header with nothing
+// after it claims nothing and is saved.
+TEST(AsfFileTest, AFileShorterThanItsClaimsIsNeverSaved) {
+  const Bytes file = SampleFile();
+  const std::size_t headerSize = static_cast<std::size_t>(LoadU64Unchecked(file.data() + 16, vel::ByteOrder::kLittle));
+  // Where File Properties keeps the file's size.
+  std::size_t sizeAt = 0;
+  for (std::size_t at = 30; at + 24 <= headerSize;) {
+    vel::ByteReader r(std::span<const std::uint8_t>(file).subspan(at), vel::ByteOrder::kLittle);
+    const GUID id = vel::wmf::asf::ReadGuid(r);
+    if (id == vel::wmf::asf::kFileProperties) sizeAt = at + 24 + 16;
+    at += static_cast<std::size_t>(r.U64());
+  }
+  ASSERT_NE(sizeAt, 0u);
+  auto patched = [&](std::size_t at, std::uint64_t value) {
+    Bytes out = file;
+    vel::ByteWriter(out, vel::ByteOrder::kLittle).PatchU64(at, value);
+    return out;
+  };
+  auto cut = [&](std::size_t n) { return Bytes(file.begin(), file.begin() + static_cast<long>(n)); };
+  Bytes headerOnly = patched(sizeAt, headerSize);
+  headerOnly.resize(headerSize);
+  const struct {
+    const char* name;
+    Bytes bytes;
+    HRESULT flushed;
+  } cases[] = {
+      {"cut in data", cut(headerSize + 100), NS_E_INVALID_DATA},
+      {"cut in the data object's header", cut(headerSize + 10), NS_E_INVALID_DATA},
+      {"data object larger than the file", patched(headerSize + 16, file.size()), NS_E_INVALID_DATA},
+      {"File Properties size past the end", patched(sizeAt, file.size() + 1), NS_E_INVALID_DATA},
+      {"header only", headerOnly, S_OK},
+      {"whole", file, S_OK},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    auto path = dir.Write("a.wma", c.bytes);
+    Opened o = OpenEditor(path);
+    ASSERT_EQ(o.hr, S_OK);
+    EXPECT_NE(Find(ReadAll(o.header), u"WM/AlbumTitle"), nullptr);
+    Bytes title = Text(u"Other");
+    ASSERT_EQ(o.header->SetAttribute(0, u"Title", WMT_TYPE_STRING, title.data(), static_cast<WORD>(title.size())),
+              S_OK);
+    EXPECT_EQ(o.editor->Flush(), c.flushed);
+    EXPECT_EQ(o.editor->Close(), S_OK);
+    if (FAILED(c.flushed)) {
+      EXPECT_EQ(ReadBytes(dir.File("a.wma")), c.bytes);
+    } else {
+      EXPECT_NE(ReadBytes(dir.File("a.wma")), c.bytes);
+    }
   }
 }
 

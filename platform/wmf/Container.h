@@ -15,6 +15,10 @@
 
 #include "platform/wmf/Attribute.h"
 
+namespace vel {
+class ReplacingFile;
+}
+
 namespace vel::wmf {
 
 class Container {
@@ -31,9 +35,18 @@ class Container {
     (void)name;
     return std::nullopt;
   }
-  // Writes attributes() and languages() into the file at path through a
-  // replacing writer: S_OK, or the failure with the file unchanged.
-  virtual HRESULT Save(const std::u16string& path) = 0;
+  // Whether the file can store the attribute (its type, stream and value) so
+  // that it comes back: the editor refuses (NS_E_INVALID_REQUEST) to take a
+  // change the save would lose.
+  virtual bool CanHold(const Attribute& attribute) const {
+    (void)attribute;
+    return true;
+  }
+  // Writes attributes() and languages() into the file that writer holds
+  // locked (since before the container was read): Begin, the new contents,
+  // CommitAndHold, so the writer stays locked for a later save. S_OK, or the
+  // failure with the file unchanged.
+  virtual HRESULT Save(ReplacingFile& writer) = 0;
 
   // The stored attributes in file order, and the language list.
   std::vector<Attribute>& attributes() { return attributes_; }

@@ -66,10 +66,19 @@ HRESULT MetadataEditor::OpenFile(const WCHAR* path, bool writable) {
   if (path == nullptr || *path == 0) return E_INVALIDARG;
   if (container_) return NS_E_INVALID_REQUEST;
   std::u16string text = TextAt(path);
+  // A writer locks the file before reading it: what it saves later is then
+  // built on the file as it is, whoever wrote it last.
+  std::unique_ptr<ReplacingFile> writer;
+  if (writable) {
+    writer = std::make_unique<ReplacingFile>(text);
+    writer->Lock();
+  }
   std::unique_ptr<Container> container;
   HRESULT hr = OpenContainer(text, container);
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr)) return hr;  // a file that cannot be read says why, before a lock failure
+  if (writer && writer->error() != 0) return SaveFailure(writer->error());
   path_ = std::move(text);
+  writer_ = std::move(writer);
   container_ = std::move(container);
   computed_ = container_->ComputedAttributes();
   savedAttributes_ = container_->attributes();
@@ -87,6 +96,7 @@ HRESULT MetadataEditor::OpenEx(const WCHAR* pwszFilename, DWORD dwDesiredAccess,
 HRESULT MetadataEditor::Close() {
   if (!container_) return NS_E_INVALID_REQUEST;
   container_.reset();
+  writer_.reset();  // releases the lock
   computed_.clear();
   savedAttributes_.clear();
   savedLanguages_.clear();
@@ -98,8 +108,12 @@ HRESULT MetadataEditor::Flush() {
   if (!container_) return NS_E_INVALID_REQUEST;
   if (container_->attributes() == savedAttributes_ && container_->languages() == savedLanguages_) return S_OK;
   if (!writable_) return E_ACCESSDENIED;
-  HRESULT hr = container_->Save(path_);
-  if (FAILED(hr)) return hr;
+  if (!writer_) return NS_E_INVALID_REQUEST;
+  HRESULT hr = container_->Save(*writer_);
+  if (FAILED(hr)) {
+    writer_.reset();  // the temporary file and the lock go
+    return hr;
+  }
   savedAttributes_ = container_->attributes();
   savedLanguages_ = container_->languages();
   return S_OK;
@@ -238,6 +252,7 @@ HRESULT MetadataEditor::SetAttribute(WORD wStreamNum, LPCWSTR pszName, WMT_ATTR_
   Bytes value;
   HRESULT hr = Incoming(name, Type, pValue, cbLength, value);
   if (FAILED(hr)) return hr;
+  if (!container_->CanHold(Attribute{name, Type, 0, wStreamNum, value})) return NS_E_INVALID_REQUEST;
   for (Attribute& a : container_->attributes()) {
     if (a.stream == wStreamNum && a.language == 0 && a.name == name) {
       a.type = Type;
@@ -282,6 +297,7 @@ HRESULT MetadataEditor::ModifyAttribute(WORD wStreamNum, WORD wIndex, WMT_ATTR_D
   Bytes value;
   HRESULT hr = Incoming(a.name, Type, pValue, dwLength, value);
   if (FAILED(hr)) return hr;
+  if (!container_->CanHold(Attribute{a.name, Type, wLangIndex, a.stream, value})) return NS_E_INVALID_REQUEST;
   a.type = Type;
   a.language = wLangIndex;
   a.value = std::move(value);
@@ -298,6 +314,7 @@ HRESULT MetadataEditor::AddAttribute(WORD wStreamNum, LPCWSTR pszName, WORD* pwI
   Bytes value;
   HRESULT hr = Incoming(name, Type, pValue, dwLength, value);
   if (FAILED(hr)) return hr;
+  if (!container_->CanHold(Attribute{name, Type, wLangIndex, wStreamNum, value})) return NS_E_INVALID_REQUEST;
   container_->attributes().push_back(Attribute{std::move(name), Type, wLangIndex, wStreamNum, std::move(value)});
   if (pwIndex) *pwIndex = static_cast<WORD>(List(wStreamNum).size() - 1);
   return S_OK;

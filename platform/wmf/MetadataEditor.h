@@ -8,14 +8,29 @@
 // change leaves the file untouched). "WM/Picture" values travel as WM_PICTURE
 // (see wmsdk.h). Open allows a Flush; OpenEx only when the access asked for
 // includes GENERIC_WRITE (a read-only editor's Flush with changes answers
-// E_ACCESSDENIED). Share modes are not enforced: writers of one file take
-// turns in the replacing writer instead. Markers, scripts and codec
-// information are not offered (E_NOTIMPL).
+// E_ACCESSDENIED).
+//
+// Share modes are not enforced; writers of one file take turns instead: an
+// editor opened for writing takes the replacing writer's lock on the file
+// before it reads it and keeps it until Close (or its release), so a second
+// writer's Open, in this process or another, waits and then reads the first
+// one's result, and no edit is lost. Flush saves through that lock, which
+// also refuses (ERROR_FILE_INVALID) a file another program changed since it
+// was read. A failed save lets the lock go: the editor's view may then be
+// stale, so a later Flush with changes answers NS_E_INVALID_REQUEST (Close
+// and open again). An editor opened for reading takes no lock.
+//
+// A change the file cannot store so that it comes back (on MP3: a GUID, bytes
+// other than a picture or MCDI, another stream's attribute) is refused with
+// NS_E_INVALID_REQUEST when it is made, never lost at Flush.
+//
+// Markers, scripts and codec information are not offered (E_NOTIMPL).
 //
 // Thread safety: one thread at a time, like the platform's object.
 #pragma once
 
 #include "platform/com/comobject.h"
+#include "platform/win32/ReplacingFile.h"
 #include "platform/wmf/Container.h"
 
 VEL_DECLARE_BASE_INTERFACE(IWMMetadataEditor2, IWMMetadataEditor);
@@ -88,6 +103,9 @@ class MetadataEditor : public com::Implements<IWMMetadataEditor2, IWMHeaderInfo3
                    Bytes& out) const;
 
   std::u16string path_;
+  // The lock of an editor open for writing (null for reading, and after a
+  // failed save). Declared before the container: it is released last.
+  std::unique_ptr<ReplacingFile> writer_;
   std::unique_ptr<Container> container_;
   std::vector<Attribute> computed_;
   std::vector<Attribute> savedAttributes_;

@@ -1,10 +1,21 @@
-// The editor's picture values (WM_PICTURE in and out) and the synchronous
-// reader's stream walk.
+// The editor's picture values (WM_PICTURE in and out), writers of one file
+// taking turns, and the synchronous reader's stream walk.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <future>
+#include <string>
+#include <thread>
 
 #include "platform/com/comdef.h"
+#include "platform/win32/fileapi.h"
+#include "platform/win32/winerror.h"
 #include "platform/wmf/wmsdk.h"
 #include "testing/AsfBuilder.h"
 #include "testing/TempDir.h"
@@ -18,6 +29,198 @@ namespace asfb = vel::testing::asfb;
 Bytes SmallFile() {
   return asfb::File({asfb::FileProperties(20'000'000, 0, 64000), asfb::AudioStream(1, 0x161, 2, 44100, 16000),
                      asfb::ContentDescription({u"Song", u"", u"", u"", u""})});
+}
+
+// A bare MPEG-1 layer III stream (128 kbit/s, 44.1 kHz, silent frames): what
+// the MP3 back end needs to open a file.
+Bytes Mp3File() {
+  Bytes out;
+  for (int frame = 0; frame < 40; ++frame) {
+    const Bytes header = {0xFF, 0xFB, 0x90, 0x00};
+    out.insert(out.end(), header.begin(), header.end());
+    out.resize(out.size() + 413, 0);
+  }
+  return out;
+}
+
+// True when a writer of this module holds the file's lock (a non-blocking
+// lock of it fails).
+bool LockedByAWriter(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool busy = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+  ::close(fd);
+  return busy;
+}
+
+ComPtr<IWMHeaderInfo3> HeaderOf(IWMMetadataEditor* editor) {
+  ComPtr<IWMHeaderInfo3> header;
+  EXPECT_EQ(ComPtr<IWMMetadataEditor>(editor).QueryInterface(&header), S_OK);
+  return header;
+}
+
+HRESULT SetText(IWMHeaderInfo3* header, const char16_t* name, const std::u16string& text) {
+  Bytes value = asfb::Utf16z(text);
+  return header->SetAttribute(0, name, WMT_TYPE_STRING, value.data(), static_cast<WORD>(value.size()));
+}
+
+// The text attribute's value as read by a fresh editor opened for reading;
+// "(none)" when the file has no such attribute.
+std::u16string TextOf(IWMMetadataEditor* editor, const char16_t* name) {
+  ComPtr<IWMHeaderInfo3> header = HeaderOf(editor);
+  WORD stream = 0, length = 0;
+  WMT_ATTR_DATATYPE type{};
+  if (FAILED(header->GetAttributeByName(&stream, name, &type, nullptr, &length))) return u"(none)";
+  Bytes value(length);
+  if (FAILED(header->GetAttributeByName(&stream, name, &type, value.data(), &length)) || type != WMT_TYPE_STRING)
+    return u"(not text)";
+  std::u16string text;
+  for (std::size_t i = 0; i + 1 < value.size(); i += 2) {
+    const char16_t c = static_cast<char16_t>(value[i] | (value[i + 1] << 8));
+    if (c == 0) break;
+    text.push_back(c);
+  }
+  return text;
+}
+
+// An editor opened for writing holds the file's lock from Open, before it
+// reads, to Close: a second writer's Open waits and then reads the first one's
+// result, so neither edit is lost; readers never wait.
+TEST(MetadataEditorTest, WritersOfOneFileTakeTurnsFromOpenToClose) {
+  const struct {
+    const char* name;
+    const char* file;
+    Bytes bytes;
+  } cases[] = {{"wma", "t.wma", SmallFile()}, {"mp3", "t.mp3", Mp3File()}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::u16string path = dir.Write(c.file, c.bytes);
+    ComPtr<IWMMetadataEditor> first;
+    ASSERT_EQ(WMCreateEditor(&first), S_OK);
+    ASSERT_EQ(first->Open(path.c_str()), S_OK);
+    EXPECT_TRUE(LockedByAWriter(dir.File(c.file)));
+
+    // A reader opens and reads while the writer holds the file.
+    auto reader = std::async(std::launch::async, [&] {
+      ComPtr<IWMMetadataEditor2> editor;
+      if (FAILED(WMCreateEditor(reinterpret_cast<IWMMetadataEditor**>(&editor)))) return std::u16string(u"(failed)");
+      if (FAILED(editor->OpenEx(path.c_str(), GENERIC_READ, FILE_SHARE_READ))) return std::u16string(u"(failed)");
+      std::u16string album = TextOf(editor.get(), g_wszWMAlbumTitle);
+      editor->Close();
+      return album;
+    });
+    ASSERT_EQ(reader.wait_for(std::chrono::seconds(60)), std::future_status::ready) << "a reader waited for the writer";
+    EXPECT_EQ(reader.get(), u"(none)");
+
+    std::atomic<bool> secondOpened{false};
+    std::u16string titleSeenBySecond;
+    HRESULT secondFlushed = E_FAIL;
+    std::thread second([&] {
+      ComPtr<IWMMetadataEditor> editor;
+      if (FAILED(WMCreateEditor(&editor)) || FAILED(editor->Open(path.c_str()))) return;
+      secondOpened = true;
+      titleSeenBySecond = TextOf(editor.get(), u"Title");
+      if (SUCCEEDED(SetText(HeaderOf(editor.get()).get(), g_wszWMAlbumTitle, u"Second")))
+        secondFlushed = editor->Flush();
+      editor->Close();
+    });
+    ASSERT_EQ(SetText(HeaderOf(first.get()).get(), u"Title", u"First"), S_OK);
+    EXPECT_EQ(first->Flush(), S_OK);
+    EXPECT_TRUE(LockedByAWriter(dir.File(c.file)));  // still held after the save
+    EXPECT_FALSE(secondOpened);
+    ASSERT_EQ(first->Close(), S_OK);
+    second.join();
+    EXPECT_TRUE(secondOpened);
+    EXPECT_EQ(titleSeenBySecond, u"First");
+    EXPECT_EQ(secondFlushed, S_OK);
+    EXPECT_FALSE(LockedByAWriter(dir.File(c.file)));
+
+    ComPtr<IWMMetadataEditor> check;
+    ASSERT_EQ(WMCreateEditor(&check), S_OK);
+    ASSERT_EQ(check->Open(path.c_str()), S_OK);
+    EXPECT_EQ(TextOf(check.get(), u"Title"), u"First");
+    EXPECT_EQ(TextOf(check.get(), g_wszWMAlbumTitle), u"Second");
+    EXPECT_EQ(check->Close(), S_OK);
+  }
+}
+
+// Released without Close, an editor lets go of the file too.
+TEST(MetadataEditorTest, AWriterReleasedWithoutCloseLetsGoOfTheFile) {
+  TempDir dir;
+  const std::u16string path = dir.Write("r.wma", SmallFile());
+  {
+    ComPtr<IWMMetadataEditor> editor;
+    ASSERT_EQ(WMCreateEditor(&editor), S_OK);
+    ASSERT_EQ(editor->Open(path.c_str()), S_OK);
+    EXPECT_TRUE(LockedByAWriter(dir.File("r.wma")));
+  }
+  EXPECT_FALSE(LockedByAWriter(dir.File("r.wma")));
+}
+
+// A save that fails lets the lock go: the editor's view may be stale from
+// then on, so it saves nothing more (even once the file could be written) and
+// another writer may come in.
+TEST(MetadataEditorTest, AFailedSaveLetsGoAndSavesNothingMore) {
+  TempDir dir;
+  const std::u16string path = dir.Write("f.wma", SmallFile());
+  const Bytes before = vel::testing::ReadBytes(dir.File("f.wma"));
+  ASSERT_EQ(::chmod(dir.File("f.wma").c_str(), 0444), 0);
+  ComPtr<IWMMetadataEditor> editor;
+  ASSERT_EQ(WMCreateEditor(&editor), S_OK);
+  ASSERT_EQ(editor->Open(path.c_str()), S_OK);
+  ASSERT_EQ(SetText(HeaderOf(editor.get()).get(), u"Title", u"Other"), S_OK);
+  EXPECT_EQ(editor->Flush(), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
+  EXPECT_FALSE(LockedByAWriter(dir.File("f.wma")));
+  ASSERT_EQ(::chmod(dir.File("f.wma").c_str(), 0644), 0);
+  EXPECT_EQ(editor->Flush(), NS_E_INVALID_REQUEST);
+  EXPECT_EQ(editor->Close(), S_OK);
+  EXPECT_EQ(vel::testing::ReadBytes(dir.File("f.wma")), before);
+}
+
+// An MP3 file keeps numbers as ID3 text (read back as STRING, in decimal),
+// and refuses at once what it cannot keep rather than lose it at Flush.
+TEST(MetadataEditorTest, Mp3KeepsNumbersAsTextAndRefusesWhatItCannotKeep) {
+  const struct {
+    const char* name;
+    const char16_t* attribute;
+    WMT_ATTR_DATATYPE type;
+    Bytes value;
+    WORD stream;
+    HRESULT set;
+    std::u16string readBack;  // for S_OK
+  } cases[] = {
+      {"DWORD in a TXXX frame", u"Zandor/TrackId", WMT_TYPE_DWORD, asfb::Le(77, 4), 0, S_OK, u"77"},
+      {"DWORD, all bits", u"Disk", WMT_TYPE_DWORD, asfb::Le(0xFFFFFFFFu, 4), 0, S_OK, u"4294967295"},
+      {"DWORD in its own frame", g_wszWMYear, WMT_TYPE_DWORD, asfb::Le(2026, 4), 0, S_OK, u"2026"},
+      {"QWORD", u"Big", WMT_TYPE_QWORD, asfb::Le(1234567890123ull, 8), 0, S_OK, u"1234567890123"},
+      {"WORD", u"Small", WMT_TYPE_WORD, asfb::Le(513, 2), 0, S_OK, u"513"},
+      {"BOOL", u"Flag", WMT_TYPE_BOOL, asfb::Le(1, 4), 0, S_OK, u"1"},
+      {"GUID", u"Id", WMT_TYPE_GUID, Bytes(16, 7), 0, NS_E_INVALID_REQUEST, u""},
+      {"bytes", u"Blob", WMT_TYPE_BINARY, Bytes{1, 2, 3}, 0, NS_E_INVALID_REQUEST, u""},
+      {"a picture that is none", g_wszWMPicture, WMT_TYPE_BINARY, Bytes{1, 2, 3}, 0, NS_E_INVALID_REQUEST, u""},
+      {"another stream's text", u"Title", WMT_TYPE_STRING, asfb::Utf16z(u"x"), 1, NS_E_INVALID_REQUEST, u""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::u16string path = dir.Write("n.mp3", Mp3File());
+    ComPtr<IWMMetadataEditor> editor;
+    ASSERT_EQ(WMCreateEditor(&editor), S_OK);
+    ASSERT_EQ(editor->Open(path.c_str()), S_OK);
+    ComPtr<IWMHeaderInfo3> header = HeaderOf(editor.get());
+    EXPECT_EQ(header->SetAttribute(c.stream, c.attribute, c.type, c.value.data(), static_cast<WORD>(c.value.size())),
+              c.set);
+    WORD index = 0;
+    EXPECT_EQ(header->AddAttribute(c.stream, c.attribute, &index, c.type, 0, c.value.data(),
+                                   static_cast<DWORD>(c.value.size())) == NS_E_INVALID_REQUEST,
+              c.set == NS_E_INVALID_REQUEST);
+    EXPECT_EQ(editor->Flush(), S_OK);
+    ASSERT_EQ(editor->Close(), S_OK);
+    ASSERT_EQ(editor->Open(path.c_str()), S_OK);
+    EXPECT_EQ(TextOf(editor.get(), c.attribute), SUCCEEDED(c.set) ? c.readBack : u"(none)");
+    EXPECT_EQ(editor->Close(), S_OK);
+  }
 }
 
 struct PictureCase {

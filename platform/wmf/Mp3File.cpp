@@ -12,6 +12,8 @@
 
 #include <cwctype>
 #include <mutex>
+#include <optional>
+#include <string>
 
 #include "platform/base/ByteWriter.h"
 #include "platform/win32/ReplacingFile.h"
@@ -160,6 +162,33 @@ bool IsMappedFrame(TagLib::ID3v2::Frame* frame) {
   return false;
 }
 
+// The text an attribute is stored as: a text as it is, a number in decimal
+// (a BOOL as 1 or 0); nothing for the types ID3 text cannot carry.
+std::optional<std::u16string> StoredText(const Attribute& a) {
+  auto decimal = [](std::uint64_t n) {
+    const std::string digits = std::to_string(n);
+    return std::u16string(digits.begin(), digits.end());
+  };
+  auto number = [&](std::size_t width) -> std::optional<std::u16string> {
+    if (a.value.size() != width) return std::nullopt;
+    std::uint64_t n = 0;
+    for (std::size_t i = width; i-- > 0;) n = n << 8 | a.value[i];  // the runtime's numbers are little-endian
+    return decimal(n);
+  };
+  switch (a.type) {
+    case WMT_TYPE_STRING: return StringOf(a.value);
+    case WMT_TYPE_DWORD: return number(4);
+    case WMT_TYPE_QWORD: return number(8);
+    case WMT_TYPE_WORD: return number(2);
+    case WMT_TYPE_BOOL: {
+      bool on = false;
+      for (std::uint8_t b : a.value) on = on || b != 0;
+      return decimal(on ? 1 : 0);
+    }
+    default: return std::nullopt;
+  }
+}
+
 TagLib::ID3v2::Frame* MakeFrame(const Attribute& a, int version) {
   using namespace TagLib::ID3v2;
   if (a.name == g_wszWMPicture) {
@@ -185,8 +214,9 @@ TagLib::ID3v2::Frame* MakeFrame(const Attribute& a, int version) {
     raw.append(FromBytes(a.value));
     return new UnknownFrame(raw);
   }
-  if (a.type != WMT_TYPE_STRING) return nullptr;
-  std::u16string value = StringOf(a.value);
+  const std::optional<std::u16string> stored = StoredText(a);
+  if (!stored) return nullptr;
+  const std::u16string& value = *stored;
   TagLib::String text = FromU16(value);
   TagLib::String::Type encoding = EncodingFor(value);
   if (a.name == kDescription) {
@@ -221,7 +251,7 @@ TagLib::ID3v2::Frame* MakeFrame(const Attribute& a, int version) {
 
 const Attribute* First(const std::vector<Attribute>& list, std::u16string_view name) {
   for (const Attribute& a : list)
-    if (a.stream == 0 && a.name == name && a.type == WMT_TYPE_STRING) return &a;
+    if (a.stream == 0 && a.name == name && StoredText(a)) return &a;
   return nullptr;
 }
 
@@ -252,12 +282,34 @@ HRESULT Mp3File::Open(const std::string& nativePath, std::uint64_t fileSize, std
       file->vbr_ = frame.find("Xing") >= 0 || frame.find("VBRI") >= 0;
     }
   }
+  // A file cut inside its ID3v2 tag, or one without an MPEG frame after the
+  // tag, is damaged: it is read as far as it goes but never saved.
+  mpeg.seek(0);
+  const TagLib::ByteVector start = mpeg.readBlock(10);
+  if (start.size() == 10 && start.startsWith("ID3")) {
+    std::uint64_t tagEnd = 10;  // the header, then the size in four bytes of seven bits
+    for (int i = 6; i < 10; ++i)
+      tagEnd += static_cast<std::uint64_t>(static_cast<unsigned char>(start[i]) & 0x7F) << (7 * (9 - i));
+    if ((static_cast<unsigned char>(start[5]) & 0x10) != 0) tagEnd += 10;  // a footer
+    if (tagEnd > fileSize) file->damaged_ = true;
+  }
+  if (mpeg.firstFrameOffset() < 0) file->damaged_ = true;
   if (mpeg.hasID3v2Tag() && !mpeg.ID3v2Tag()->isEmpty())
     ReadId3v2(*mpeg.ID3v2Tag(), file->attributes_);
   else if (mpeg.hasID3v1Tag())
     ReadId3v1(*mpeg.ID3v1Tag(), file->attributes_);
   out = std::move(file);
   return S_OK;
+}
+
+bool Mp3File::CanHold(const Attribute& a) const {
+  if (a.stream != 0) return false;  // only the file's own attributes have frames
+  if (a.name == g_wszWMPicture) {
+    Picture picture;
+    return a.type == WMT_TYPE_BINARY && ParsePictureBody(a.value, picture);
+  }
+  if (a.name == g_wszWMMCDI) return a.type == WMT_TYPE_BINARY;
+  return StoredText(a).has_value();
 }
 
 std::vector<Attribute> Mp3File::ComputedAttributes() const {
@@ -285,9 +337,9 @@ std::vector<StreamInfo> Mp3File::Streams() const {
   return {audio};
 }
 
-HRESULT Mp3File::Save(const std::u16string& path) {
-  ReplacingFile writer(path);
-  if (!writer.Open() || !writer.CopyOriginal()) return SaveFailure(writer.error());
+HRESULT Mp3File::Save(ReplacingFile& writer) {
+  if (damaged_) return NS_E_INVALID_DATA;
+  if (!writer.Begin() || !writer.CopyOriginal()) return SaveFailure(writer.error());
   win32::MappedPath temp = win32::MapPath(writer.temporaryPath().c_str());
   if (!temp.ok()) return SaveFailure(temp.error);
   {
@@ -309,7 +361,7 @@ HRESULT Mp3File::Save(const std::u16string& path) {
       TagLib::ID3v1::Tag* v1 = mpeg.ID3v1Tag();
       auto text = [&](std::u16string_view name) {
         const Attribute* a = First(attributes_, name);
-        return a ? FromU16(StringOf(a->value)) : TagLib::String();
+        return a ? FromU16(*StoredText(*a)) : TagLib::String();
       };
       v1->setTitle(text(u"Title"));
       v1->setArtist(text(u"Author"));
@@ -324,7 +376,7 @@ HRESULT Mp3File::Save(const std::u16string& path) {
                    TagLib::File::DoNotDuplicate))
       return NS_E_FILE_WRITE;
   }
-  if (!writer.Commit()) return SaveFailure(writer.error());
+  if (!writer.CommitAndHold()) return SaveFailure(writer.error());
   return S_OK;
 }
 

@@ -6,12 +6,19 @@
 // WM/Publisher, TOPE WM/OriginalArtist, TPOS WM/PartOfSet, APIC WM/Picture,
 // MCDI WM/MCDI, USLT WM/Lyrics; a TXXX frame gives the attribute its
 // description names, so any other text attribute written comes back.
+// Numbers (DWORD, QWORD, WORD; BOOL as 1 or 0) are stored as decimal text in
+// the same frames and, like every ID3 text, read back as STRING. A GUID,
+// bytes other than a picture or MCDI, and attributes of a stream cannot be
+// stored: CanHold refuses them.
 // The MPEG stream (VBR headers included) gives Duration, Bitrate and the
 // stream's WAVEFORMATEX.
 //
 // Save edits a copy made by the replacing writer in place: the mapped frames
 // are rewritten, every other frame and tag stays; the ID3v2 version is kept
 // (a new tag is 2.3) and an ID3v1 tag is updated only where there is one.
+// A damaged file (its ID3v2 tag runs past the end, or no MPEG frame follows
+// it) is read as far as it goes but never saved: Save answers
+// NS_E_INVALID_DATA and the file stays as it is.
 //
 // Thread safety: every use of TagLib is serialised by one process-wide lock
 // (TagLib does not promise thread safety; parallel reads without the lock
@@ -36,7 +43,8 @@ class Mp3File final : public Container {
 
   std::vector<Attribute> ComputedAttributes() const override;
   std::vector<StreamInfo> Streams() const override;
-  HRESULT Save(const std::u16string& path) override;
+  bool CanHold(const Attribute& attribute) const override;
+  HRESULT Save(ReplacingFile& writer) override;
 
  private:
   std::uint64_t fileSize_ = 0;
@@ -45,6 +53,7 @@ class Mp3File final : public Container {
   std::uint32_t sampleRate_ = 0;
   std::uint16_t channels_ = 0;
   bool vbr_ = false;
+  bool damaged_ = false;  // cut inside its ID3v2 tag, or no MPEG frame: never saved
 };
 
 }  // namespace vel::wmf

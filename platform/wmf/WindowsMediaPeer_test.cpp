@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "platform/com/comdef.h"
+#include "platform/win32/fileapi.h"
 #include "platform/wmf/wmsdk.h"
 #include "testing/AsfBuilder.h"
 #include "testing/ChildProcess.h"
@@ -379,6 +380,47 @@ TEST_F(WindowsMediaPeerTest, DamagedFilesNeverBreakTheRuntime) {
   }
 }
 
+// A file cut short is read as far as it goes, but a write leaves it byte for
+// byte as it was: an MP3 cut inside its ID3v2 tag, a WMA cut inside its header
+// or inside its data object.
+TEST_F(WindowsMediaPeerTest, AWriteLeavesACutFileUnchanged) {
+  Make("c.mp3", "");
+  Make("c.wma", "");
+  const Bytes mp3 = ReadBytes(dir_.File("c.mp3"));
+  const Bytes wma = ReadBytes(dir_.File("c.wma"));
+  ASSERT_GT(mp3.size(), 10u);
+  ASSERT_GT(wma.size(), 30u);
+  std::size_t tagSize = 10;
+  for (int i = 6; i < 10; ++i) tagSize += static_cast<std::size_t>(mp3[i] & 0x7F) << (7 * (9 - i));
+  std::size_t headerSize = 0;
+  for (int i = 7; i >= 0; --i) headerSize = headerSize << 8 | wma[16 + i];
+  ASSERT_LT(tagSize, mp3.size());
+  ASSERT_LT(headerSize + 100, wma.size());
+  const struct {
+    const char* name;
+    const char* file;
+    Bytes bytes;
+  } cases[] = {
+      {"cut in tag", "cut.mp3", Bytes(mp3.begin(), mp3.begin() + static_cast<long>(tagSize / 2))},
+      {"cut in header", "cut.wma", Bytes(wma.begin(), wma.begin() + static_cast<long>(headerSize - 8))},
+      {"cut in data", "cut.wma", Bytes(wma.begin(), wma.begin() + static_cast<long>((headerSize + wma.size()) / 2))},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::u16string path = dir_.Write(c.file, c.bytes);
+    ComPtr<IWMMetadataEditor> editor;
+    ASSERT_EQ(WMCreateEditor(&editor), S_OK);
+    ASSERT_EQ(editor->Open(path.c_str()), S_OK);
+    ComPtr<IWMHeaderInfo3> header;
+    ASSERT_EQ(editor.QueryInterface(&header), S_OK);
+    Bytes title = asfb::Utf16z(u"Cut");
+    ASSERT_EQ(header->SetAttribute(0, u"Title", WMT_TYPE_STRING, title.data(), static_cast<WORD>(title.size())), S_OK);
+    EXPECT_EQ(editor->Flush(), NS_E_INVALID_DATA);
+    EXPECT_EQ(editor->Close(), S_OK);
+    EXPECT_EQ(ReadBytes(dir_.File(c.file)), c.bytes);
+  }
+}
+
 // Several threads reading the same files at once see the same attributes.
 TEST_F(WindowsMediaPeerTest, ParallelReadsAgree) {
   Make("h.mp3", "");
@@ -388,8 +430,11 @@ TEST_F(WindowsMediaPeerTest, ParallelReadsAgree) {
     std::u16string path = dir_.WFile(name);
     auto readOnce = [&] {
       std::vector<Listed> list;
-      ComPtr<IWMMetadataEditor> editor;
-      if (FAILED(WMCreateEditor(&editor)) || FAILED(editor->Open(path.c_str()))) return list;
+      // Opened for reading: writers would take turns on the file's lock.
+      ComPtr<IWMMetadataEditor2> editor;
+      if (FAILED(WMCreateEditor(reinterpret_cast<IWMMetadataEditor**>(&editor))) ||
+          FAILED(editor->OpenEx(path.c_str(), GENERIC_READ, FILE_SHARE_READ)))
+        return list;
       ComPtr<IWMHeaderInfo3> header;
       if (SUCCEEDED(editor.QueryInterface(&header))) list = ReadAll(header);
       editor->Close();
