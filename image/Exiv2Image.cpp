@@ -56,8 +56,13 @@ std::string NativePath(std::u16string_view path, const YFrame& f) {
 }
 
 // The image on io, which holds the bytes of the file at native.
-std::unique_ptr<Exiv2::Image> OpenOn(Exiv2::BasicIo::AutoPtr io, const std::string& native) {
-  Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(std::move(io));
+std::unique_ptr<Exiv2::Image> OpenOn(std::unique_ptr<Exiv2::BasicIo> io, const std::string& native) {
+  // The library's owning pointers are std::auto_ptr in this release; clang
+  // reports every use of their names, gcc none in a system header's type.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(Exiv2::BasicIo::AutoPtr(io.release()));
+#pragma GCC diagnostic pop
   // Opened from an I/O object, the library answers an unknown type with no
   // image; from a path text it raises error 11, which callers expect.
   if (!image.get()) throw Exiv2::Error(Exiv2::kerFileContainsUnknownImageType, native);
@@ -69,7 +74,7 @@ std::unique_ptr<Exiv2::Image> OpenOn(Exiv2::BasicIo::AutoPtr io, const std::stri
 std::unique_ptr<Exiv2::Image> OpenExiv2Image(std::u16string_view path, const YFrame& f) {
   UseExiv2();
   const std::string native = NativePath(path, f);
-  return OpenOn(Exiv2::BasicIo::AutoPtr(new Exiv2::FileIo(native)), native);
+  return OpenOn(std::make_unique<Exiv2::FileIo>(native), native);
 }
 
 bool IsWritableExiv2Image(const Exiv2::Image& image) {
@@ -94,7 +99,7 @@ void EditExiv2Image(std::u16string_view path, const YFrame& f, const std::functi
   const std::string native = NativePath(file.target(), f);
   Exiv2::DataBuf original = Exiv2::readFile(native);
   std::unique_ptr<Exiv2::Image> image =
-      OpenOn(Exiv2::BasicIo::AutoPtr(new Exiv2::MemIo(original.pData_, original.size_)), native);
+      OpenOn(std::make_unique<Exiv2::MemIo>(original.pData_, original.size_), native);
   if (!IsWritableExiv2Image(*image))
     throw Exiv2::Error(Exiv2::kerWritingImageFormatUnsupported, image->mimeType());
   image->readMetadata();
