@@ -1,8 +1,10 @@
 // libFuzzer target for the GDI+ property repairs: arbitrary bytes as the
 // start of a JPEG file (its EXIF block found and walked) and as a property
 // list the library might have delivered, which is then repaired for that
-// block and handed out through the platform's buffer layouts. Nothing may
-// read or write outside the bytes given or the buffers sized as asked.
+// block and handed out through the platform's buffer layouts; each item, as
+// the image plugin fetches it, is then turned into an item property by the
+// plugin's conversion. Nothing may read or write outside the bytes given or
+// the buffers sized as asked.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -10,9 +12,11 @@
 #include <span>
 #include <vector>
 
+#include "image/GdiPlusReader.h"
 #include "platform/base/ByteReader.h"
 #include "platform/gdiplus/ExifBlock.h"
 #include "platform/gdiplus/PropertyList.h"
+#include "ylib/YException.h"
 
 namespace {
 
@@ -31,6 +35,22 @@ std::vector<Property> ItemsFrom(vel::ByteReader reader) {
     items.push_back(std::move(item));
   }
   return items;
+}
+
+// The item the plugin fetched into buffer, converted as the plugin does: its
+// value only as far as it lies in the buffer. A converted value always has
+// its property's name.
+void ConvertAsThePluginDoes(const Gdiplus::PropertyItem& record, std::span<const std::uint8_t> buffer) {
+  const auto* value = static_cast<const std::uint8_t*>(record.value);
+  if (record.length > 0 && (value < buffer.data() || value + record.length > buffer.data() + buffer.size()))
+    std::abort();
+  try {
+    const vel::image::ConvertedProperty property =
+        vel::image::GDI2Prop(record.id, record.type, {value, record.length});
+    if (property.value.vt != VT_EMPTY && (property.name == nullptr || property.nameSpace == nullptr)) std::abort();
+  } catch (const CYException&) {
+    // A report is a clean end.
+  }
 }
 
 }  // namespace
@@ -72,6 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint8_t> one(itemSize);
     auto* record = reinterpret_cast<Gdiplus::PropertyItem*>(one.data());
     if (list.GetItem(item.id, itemSize, record) != Gdiplus::Ok || record->id != item.id) std::abort();
+    ConvertAsThePluginDoes(*record, one);
   }
 
   // The same items as the library's flat buffer, read back.

@@ -45,17 +45,36 @@ void UseExiv2() {
   });
 }
 
-std::unique_ptr<Exiv2::Image> OpenExiv2Image(std::u16string_view path, const YFrame& f) {
-  UseExiv2();
+namespace {
+
+// The file system's own path of a module path text.
+std::string NativePath(std::u16string_view path, const YFrame& f) {
   const std::u16string text(path);
   const vel::win32::MappedPath mapped = vel::win32::MapPath(text.c_str());
   if (!mapped.ok()) YThrowWin32(mapped.error, f);
-  Exiv2::BasicIo::AutoPtr io(new Exiv2::FileIo(mapped.path));
-  Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(std::move(io));
-  // Opened from a file object, the library answers an unknown type with no
+  return mapped.path;
+}
+
+// The image on io, which holds the bytes of the file at native.
+std::unique_ptr<Exiv2::Image> OpenOn(std::unique_ptr<Exiv2::BasicIo> io, const std::string& native) {
+  // The library's owning pointers are std::auto_ptr in this release; clang
+  // reports every use of their names, gcc none in a system header's type.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(Exiv2::BasicIo::AutoPtr(io.release()));
+#pragma GCC diagnostic pop
+  // Opened from an I/O object, the library answers an unknown type with no
   // image; from a path text it raises error 11, which callers expect.
-  if (!image.get()) throw Exiv2::Error(Exiv2::kerFileContainsUnknownImageType, mapped.path);
+  if (!image.get()) throw Exiv2::Error(Exiv2::kerFileContainsUnknownImageType, native);
   return std::unique_ptr<Exiv2::Image>(image.release());
+}
+
+}  // namespace
+
+std::unique_ptr<Exiv2::Image> OpenExiv2Image(std::u16string_view path, const YFrame& f) {
+  UseExiv2();
+  const std::string native = NativePath(path, f);
+  return OpenOn(std::make_unique<Exiv2::FileIo>(native), native);
 }
 
 bool IsWritableExiv2Image(const Exiv2::Image& image) {
@@ -70,17 +89,28 @@ void WriteExiv2Image(Exiv2::Image& image) {
 }
 
 void EditExiv2Image(std::u16string_view path, const YFrame& f, const std::function<bool(Exiv2::Image&)>& edit) {
+  UseExiv2();
   CYReplacingFile file{std::u16string(path)};
-  if (!file.Open() || !file.CopyOriginal()) YThrowWin32(file.error(), f);
-  std::unique_ptr<Exiv2::Image> image = OpenExiv2Image(file.temporaryPath(), f);
+  if (!file.Lock()) YThrowWin32(file.error(), f);
+  // The library edits a copy in memory, and the replacing file writes the
+  // result: the library's own file output leaves a write error that shows only
+  // when its stream is closed (a full disk) unreported, and a photo cut short
+  // would be put in place.
+  const std::string native = NativePath(file.target(), f);
+  Exiv2::DataBuf original = Exiv2::readFile(native);
+  std::unique_ptr<Exiv2::Image> image =
+      OpenOn(std::make_unique<Exiv2::MemIo>(original.pData_, original.size_), native);
   if (!IsWritableExiv2Image(*image))
     throw Exiv2::Error(Exiv2::kerWritingImageFormatUnsupported, image->mimeType());
   image->readMetadata();
   if (!edit(*image)) return;
   WriteExiv2Image(*image);
-  // The library's file object is closed after writing; the bytes are all in the temporary file.
-  image.reset();
-  if (!file.Commit()) YThrowWin32(file.error(), f);
+  Exiv2::BasicIo& written = image->io();
+  const long size = written.size();
+  const Exiv2::byte* bytes = written.mmap();
+  const bool stored = file.Begin() && file.Write(bytes, static_cast<std::uint64_t>(size)) && file.Commit();
+  written.munmap();
+  if (!stored) YThrowWin32(file.error(), f);
 }
 
 void LogExiv2Error(const Exiv2::AnyError& error, std::int32_t code, const YFrame& f) {

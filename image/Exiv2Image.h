@@ -47,12 +47,13 @@ bool IsWritableExiv2Image(const Exiv2::Image& image);
 void WriteExiv2Image(Exiv2::Image& image);
 
 // Edits the image at path through a replacing file: the file is locked
-// against other writers, copied beside itself, opened and read there, handed
-// to edit, and written and put in place only when edit says it changed
-// something; otherwise (and on any failure) the file stays as it was, bytes
-// and time. A file of a format the plugin does not write raises the library's
-// "not supported" error before edit runs; a file that cannot be replaced
-// (read-only, missing) raises its Win32 error.
+// against other writers, read into memory, handed to edit, written by the
+// library into memory and put in place through the replacing file only when
+// edit says it changed something; otherwise (and on any failure) the file
+// stays as it was, bytes and time, with no temporary file beside it. A file of
+// a format the plugin does not write raises the library's "not supported"
+// error before edit runs, a missing file the library's error; a change that
+// cannot be stored (a read-only file, a full disk) raises its Win32 error.
 void EditExiv2Image(std::u16string_view path, const YFrame& f, const std::function<bool(Exiv2::Image&)>& edit);
 
 // The report of a library error: its what() text as message, code, the

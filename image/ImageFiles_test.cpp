@@ -3,9 +3,16 @@
 // back through a replacing file and checked with exiftool. Skipped when
 // ffmpeg or exiftool is not installed.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <exiv2/exiv2.hpp>
+
+#include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <span>
@@ -45,6 +52,14 @@ std::string CameraTags(const char* byteOrder) {
          " -Make='Vel Camera' -Model=VC-1 -FNumber=2.8 -ExposureTime=1/250 -ExposureCompensation=-0.33333333"
          " -ISO=200 -ExifVersion=0230 '-DateTimeOriginal=2008:10:05 14:03:59' -GPSLatitude=22.9519"
          " -GPSLatitudeRef=S -GPSLongitude=43.2105 -GPSLongitudeRef=W -Keywords=Sea -Keywords=Beach";
+}
+
+// The names in folder, sorted.
+std::vector<std::string> FilesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 class ImageFilesTest : public HostItemsTest {
@@ -200,6 +215,110 @@ TEST_F(ImageFilesTest, KeywordsAreUtf8WithTheirCharacterSet) {
   EXPECT_EQ(ReadBytes(path), locked);
 }
 
+// The writes that change a photo, each with what the photo then holds.
+struct ChangingWrite {
+  const char* name;
+  std::function<void(const std::u16string&)> write;
+  std::function<void(const std::string&)> check;
+};
+
+// A write that changes the photo puts a new file under its name (the old one
+// is never written in place), with the new content and nothing left beside it.
+TEST_F(ImageFilesTest, AChangingWriteReplacesThePhotoByANewFile) {
+  const ChangingWrite writes[] = {
+      {"keywords", [](const std::u16string& path) { vel::image::WriteKeywordsOfFile(path, {u"Lagoon"}, kFrame); },
+       [](const std::string& path) { EXPECT_EQ(Tag(path, "Keywords"), "Lagoon"); }},
+      {"metadata",
+       [](const std::u16string& path) {
+         ComPtr<IVelItem> item = NewItem();
+         Put(PropertiesOf(item, kFrame), u"Make", _variant_t(u"Other Make"));
+         vel::image::WriteExifProperties(path, item, kFrame);
+       },
+       [](const std::string& path) {
+         EXPECT_EQ(Tag(path, "Make"), "Other Make");
+         EXPECT_EQ(Tag(path, "Keywords"), "Sea, Beach");
+       }},
+  };
+  const std::string folder = dir_ + "/replaced";
+  std::filesystem::create_directory(folder);
+  for (const ChangingWrite& w : writes) {
+    SCOPED_TRACE(w.name);
+    const std::string path = Photo("replaced/photo.jpg", CameraTags("II"));
+    struct stat before {};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    w.write(vel::FromUtf8(path));
+    struct stat after {};
+    ASSERT_EQ(::stat(path.c_str(), &after), 0);
+    EXPECT_NE(after.st_ino, before.st_ino);
+    EXPECT_EQ(Tag(path, "Model"), "VC-1");
+    w.check(path);
+    EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"photo.jpg"});
+  }
+}
+
+// A write that runs out of room (a file size limit stands in for a full
+// disk), early or at the very end of the new photo, raises its error and
+// leaves the photo's bytes and time as they were and no temporary file.
+TEST_F(ImageFilesTest, AWriteThatRunsOutOfRoomLeavesThePhotoAlone) {
+  // A keyword and a Make longer than the photo's own: the written photo is larger than the original.
+  const std::u16string longMake(300, u'M');
+  const ChangingWrite writes[] = {
+      {"keywords",
+       [&](const std::u16string& path) { vel::image::WriteKeywordsOfFile(path, {u"Sea", longMake}, kFrame); },
+       nullptr},
+      {"metadata",
+       [&](const std::u16string& path) {
+         ComPtr<IVelItem> item = NewItem();
+         Put(PropertiesOf(item, kFrame), u"Make", _variant_t(std::u16string_view(longMake)));
+         vel::image::WriteExifProperties(path, item, kFrame);
+       },
+       nullptr},
+  };
+  struct Limit {
+    const char* name;
+    std::int64_t belowSize;  // the limit: this many bytes short of the photo's size
+  };
+  const Limit limits[] = {
+      {"well before the end", 1000},
+      {"at the original's size", 0},
+  };
+  const std::string folder = dir_ + "/full";
+  std::filesystem::create_directory(folder);
+  for (const ChangingWrite& w : writes) {
+    for (const Limit& l : limits) {
+      SCOPED_TRACE(std::string(w.name) + ", " + l.name);
+      const std::string path = Photo("full/photo.jpg", CameraTags("MM"));
+      std::filesystem::last_write_time(path, std::filesystem::last_write_time(path) - std::chrono::hours(48));
+      const Bytes before = ReadBytes(path);
+      const auto time = std::filesystem::last_write_time(path);
+      struct rlimit saved {};
+      ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+      const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+      struct rlimit limited = saved;
+      limited.rlim_cur = static_cast<rlim_t>(static_cast<std::int64_t>(before.size()) - l.belowSize);
+      bool raised = false, other = false;
+      TraceCapture capture;
+      ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+      try {
+        w.write(vel::FromUtf8(path));
+      } catch (const CYException&) {
+        raised = true;
+      } catch (...) {
+        other = true;  // reported once the limit is lifted again
+      }
+      ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &saved), 0);
+      std::signal(SIGXFSZ, previous);
+      std::string logged;
+      for (const std::string& line : capture.info) logged += line;
+      EXPECT_FALSE(other);
+      EXPECT_TRUE(raised) << logged;
+      EXPECT_EQ(ReadBytes(path), before);
+      EXPECT_EQ(std::filesystem::last_write_time(path), time);
+      EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"photo.jpg"});
+    }
+  }
+}
+
 TEST_F(ImageFilesTest, NamesAreFilesNeverUrlsOrStandardInput) {
   const std::string photo = Photo("source.jpg", CameraTags("II"));
   // Relative names that the library would take for a URL or for standard
@@ -216,13 +335,17 @@ TEST_F(ImageFilesTest, NamesAreFilesNeverUrlsOrStandardInput) {
     SCOPED_TRACE(name);
     EXPECT_EQ(std::u16string(Value(Read(name), u"Make").bstrVal), u"Vel Camera");
   }
+  // EXIF texts are stored in the ANSI code page (Windows-1252), IPTC keywords in UTF-8.
   ComPtr<IVelItem> item = NewItem();
-  Put(PropertiesOf(item, kFrame), u"Model", _variant_t(u"\u5317\u4EAC-1"));
+  Put(PropertiesOf(item, kFrame), u"Model", _variant_t(u"Caf\u00E9-1"));
   vel::image::WriteExifProperties(vel::FromUtf8(chinese), item, kFrame);
   vel::image::WriteKeywordsOfFile(vel::FromUtf8(chinese), {u"\u5317\u4EAC"}, kFrame);
   std::filesystem::current_path(cwd);
   EXPECT_EQ(Tag(chinese, "Keywords"), "\xE5\x8C\x97\xE4\xBA\xAC");
-  EXPECT_NE(Tag(chinese, "Model"), "VC-1");
+  const _variant_t model = Value(Read(chinese), u"Model");
+  ASSERT_EQ(model.vt, VT_BSTR);
+  EXPECT_EQ(std::u16string(model.bstrVal), u"Caf\u00E9-1");
+  EXPECT_EQ(RunCommand("exiftool -b -Model '" + chinese + "'").out, "Caf\xE9-1");
 }
 
 TEST_F(ImageFilesTest, DamagedAndForeignFilesReadWhatTheyCan) {
@@ -263,15 +386,97 @@ TEST_F(ImageFilesTest, DamagedAndForeignFilesReadWhatTheyCan) {
     EXPECT_NE(logged.find("errorcode:\t61001\n"), std::string::npos) << logged;
     EXPECT_NE(logged.find(f.code), std::string::npos) << logged;
   }
-  const std::string png = dir_ + "/plain.png";
-  ASSERT_TRUE(RunFfmpeg("-f lavfi -i testsrc=size=32x24 -frames:v 1 -y " + png));
-  const Bytes pngBytes = ReadBytes(png);
-  vel::image::WriteKeywordsOfFile(vel::FromUtf8(png), {u"Sea"}, kFrame);
-  ComPtr<IVelItem> item = NewItem();
-  Put(PropertiesOf(item, kFrame), u"Make", _variant_t(u"x"));
-  vel::image::WriteExifProperties(vel::FromUtf8(png), item, kFrame);
-  EXPECT_EQ(ReadBytes(png), pngBytes);
-  EXPECT_EQ(vel::image::ReadKeywordsOfFile(vel::FromUtf8(png), kFrame).vt, VT_EMPTY);
+}
+
+// A TIFF's metadata lies in its IFDs wherever the file puts them: every
+// prefix of a tagged TIFF reads without a crash and yields only what it holds.
+TEST_F(ImageFilesTest, EveryPrefixOfATiffReadsWhatItCan) {
+  const std::string tiff = dir_ + "/whole.tif";
+  ASSERT_TRUE(RunFfmpeg("-f lavfi -i testsrc=size=16x12 -frames:v 1 -y '" + tiff + "'"));
+  ASSERT_EQ(RunCommand("exiftool -q -overwrite_original -Make='Vel Camera' -Model=VC-1 -Keywords=Sea -Keywords=Beach '" +
+                       tiff + "'")
+                .status,
+            0);
+  const Bytes whole = ReadBytes(tiff);
+  const std::string cut = dir_ + "/cut.tif";
+  for (std::size_t size = 0; size <= whole.size(); ++size) {
+    SCOPED_TRACE(size);
+    ASSERT_TRUE(WriteBytes(cut, Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(size))));
+    ComPtr<IVelProperties> p = Read(cut);
+    const _variant_t make = Value(p, u"Make");
+    if (make.vt != VT_EMPTY) {
+      ASSERT_EQ(make.vt, VT_BSTR);
+      // A text cut short reads as its beginning.
+      EXPECT_EQ(std::u16string(u"Vel Camera").rfind(make.bstrVal, 0), 0u) << vel::ToUtf8(make.bstrVal);
+    }
+    const _variant_t list = vel::image::ReadKeywordsOfFile(vel::FromUtf8(cut), kFrame);
+    const std::vector<std::u16string> keywords =
+        list.vt == VT_EMPTY ? std::vector<std::u16string>{} : CYVariant::VariantToStringVector(list);
+    for (const std::u16string& keyword : keywords) {
+      EXPECT_TRUE(keyword == u"Sea" || keyword == u"Beach") << vel::ToUtf8(keyword);
+    }
+    if (size == whole.size()) {
+      ASSERT_EQ(make.vt, VT_BSTR);
+      EXPECT_EQ(std::u16string(make.bstrVal), u"Vel Camera");
+      const _variant_t model = Value(p, u"Model");
+      ASSERT_EQ(model.vt, VT_BSTR);
+      EXPECT_EQ(std::u16string(model.bstrVal), u"VC-1");
+      EXPECT_EQ(keywords, (std::vector<std::u16string>{u"Sea", u"Beach"}));
+    }
+    items_.clear();
+  }
+}
+
+// The library reads PNG and BMP but the plugin writes neither: a metadata or
+// keyword write is refused with the library's "not supported" error, logged
+// under the write's code, and the file keeps its bytes and time with no
+// temporary file left beside it.
+TEST_F(ImageFilesTest, WritesIntoPngAndBmpAreRefusedAndLeaveTheFileAlone) {
+  struct Row {
+    const char* name;
+    const char* file;
+    const char* libraryType;  // the type the library names in its refusal
+    bool keywords;            // a keyword write, else a metadata write
+    const char* code;         // the code the refusal is logged with
+  };
+  const Row rows[] = {
+      {"PNG metadata", "plain.png", "image/png", false, "errorcode:\t61002\n"},
+      {"PNG keywords", "plain.png", "image/png", true, "errorcode:\t61001\n"},
+      {"BMP metadata", "plain.bmp", "image/x-ms-bmp", false, "errorcode:\t61002\n"},
+      {"BMP keywords", "plain.bmp", "image/x-ms-bmp", true, "errorcode:\t61001\n"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    const std::string folder = dir_ + "/" + r.name;
+    std::filesystem::create_directory(folder);
+    const std::string path = folder + "/" + r.file;
+    ASSERT_TRUE(RunFfmpeg("-f lavfi -i testsrc=size=32x24 -frames:v 1 -y '" + path + "'"));
+    // An old time, so that any write shows.
+    std::filesystem::last_write_time(path, std::filesystem::last_write_time(path) - std::chrono::hours(48));
+    const Bytes before = ReadBytes(path);
+    const auto time = std::filesystem::last_write_time(path);
+    const std::u16string wide = vel::FromUtf8(path);
+    TraceCapture capture;
+    if (r.keywords) {
+      vel::image::WriteKeywordsOfFile(wide, {u"Sea"}, kFrame);
+    } else {
+      ComPtr<IVelItem> item = NewItem();
+      Put(PropertiesOf(item, kFrame), u"Make", _variant_t(u"x"));
+      vel::image::WriteExifProperties(wide, item, kFrame);
+    }
+    std::string logged;
+    for (const std::string& line : capture.info) logged += line;
+    EXPECT_NE(logged.find(std::string("Writing to ") + r.libraryType + " images is not supported"), std::string::npos)
+        << logged;
+    EXPECT_NE(logged.find(r.code), std::string::npos) << logged;
+    EXPECT_NE(logged.find("Exiv2ErrorCode:\t" + std::to_string(Exiv2::kerWritingImageFormatUnsupported) + "\n"),
+              std::string::npos)
+        << logged;
+    EXPECT_EQ(ReadBytes(path), before);
+    EXPECT_EQ(std::filesystem::last_write_time(path), time);
+    EXPECT_EQ(FilesIn(folder), std::vector<std::string>{r.file});
+    EXPECT_EQ(vel::image::ReadKeywordsOfFile(wide, kFrame).vt, VT_EMPTY);
+  }
 }
 
 TEST_F(ImageFilesTest, ThreadsReadAndWriteTheirOwnPhotosAtOnce) {
@@ -311,6 +516,7 @@ TEST_F(ImageFilesTest, ThreadsReadAndWriteTheirOwnPhotosAtOnce) {
 // through the offsets it is handed.
 struct ExifLayout {
   std::size_t ifd0NextOffset;  // where IFD0's next-IFD offset sits
+  std::size_t makeType;        // where Make's type sits
   std::size_t makeCount;       // where Make's count sits
   std::size_t makeOffset;      // where Make's value offset sits
   std::size_t exifCount;       // where the EXIF IFD's entry count sits
@@ -325,6 +531,7 @@ Bytes ExifBlock(vel::ByteOrder order, const std::function<void(Bytes&, const Exi
   ExifLayout at{};
   w.PutU16(2);  // IFD0 at 8: 2 entries, then the next-IFD offset
   w.PutU16(0x010F);
+  at.makeType = w.position();
   w.PutU16(2);
   at.makeCount = w.position();
   w.PutU32(7);
@@ -416,6 +623,42 @@ TEST_F(ImageFilesTest, MalformedExifReadsWhatItCan) {
         EXPECT_EQ(Value(p, u"FNumber").vt, VT_EMPTY);
       }
     }
+  }
+}
+
+// What the library says about a damaged photo reaches the module's log as
+// "Exiv2: " lines (level 3), never standard error, whether the plugin reads
+// the photo's metadata or its keywords.
+TEST_F(ImageFilesTest, LibraryWarningsGoToTheLogNotToStandardError) {
+  const Bytes picture = ReadBytes(Photo("plain.jpg", ""));
+  struct Row {
+    const char* name;
+    std::function<void(Bytes&, const ExifLayout&)> spoil;
+    const char* says;  // part of the library's message
+  };
+  const Row rows[] = {
+      {"Make of an unknown type",
+       [](Bytes& b, const ExifLayout& at) { vel::StoreU16Unchecked(&b[at.makeType], 99, vel::ByteOrder::kBig); },
+       "type 99"},
+      {"Make's value past the block",
+       [](Bytes& b, const ExifLayout& at) { vel::StoreU32Unchecked(&b[at.makeOffset], 0xFFFF0000u, vel::ByteOrder::kBig); },
+       "0x010f"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    const std::string path = dir_ + "/warned.jpg";
+    ASSERT_TRUE(WriteBytes(path, WithExif(picture, ExifBlock(vel::ByteOrder::kBig, r.spoil))));
+    TraceCapture capture;
+    ::testing::internal::CaptureStderr();
+    Read(path);
+    vel::image::ReadKeywordsOfFile(vel::FromUtf8(path), kFrame);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    std::string library;
+    for (const std::string& line : capture.info) {
+      if (line.rfind("Exiv2: ", 0) == 0) library += line;
+    }
+    EXPECT_NE(library.find(r.says), std::string::npos) << library;
+    EXPECT_EQ(err, "");
   }
 }
 

@@ -5,12 +5,14 @@
 // when ffmpeg or exiftool is not installed.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -134,7 +136,12 @@ TEST_F(CliImageTest, ReadsTheOtherFormats) {
     const char* mime;
     const char* width;
     const char* height;
-    const char* frames;  // FrameCount, or null when absent
+    // ThumbnailPresent and FrameCount, null when absent: the GDI+ path sets
+    // both only for an image with property items (the PNG chunks gAMA and
+    // pHYs give some, a GIF has its own); the EXIF path sets only a true
+    // ThumbnailPresent.
+    const char* thumbnail;
+    const char* frames;
   };
   const Case cases[] = {
       {"TIFF with EXIF", "picture.tif",
@@ -142,13 +149,13 @@ TEST_F(CliImageTest, ReadsTheOtherFormats) {
          EXPECT_TRUE(RunFfmpeg("-f lavfi -i testsrc=size=64x48 -frames:v 1 -y " + path));
          Exiftool(path, "-Make='Vel Camera'");
        },
-       "image/tiff", "64", "48", nullptr},
+       "image/tiff", "64", "48", nullptr, nullptr},
       {"PNG without gAMA and pHYs", "plain.png",
        [&](const std::string& path) {
          EXPECT_TRUE(RunFfmpeg("-f lavfi -i testsrc=size=40x30 -frames:v 1 -y " + path));
          WriteText(path, RebuildPng(ReadText(path), "gAMA pHYs", {}));
        },
-       "image/png", "40", "30", nullptr},
+       "image/png", "40", "30", nullptr, nullptr},
       {"PNG with gAMA and pHYs", "gamma.png",
        [&](const std::string& path) {
          EXPECT_TRUE(RunFfmpeg("-f lavfi -i testsrc=size=24x16 -frames:v 1 -y " + path));
@@ -158,15 +165,15 @@ TEST_F(CliImageTest, ReadsTheOtherFormats) {
          EXPECT_EQ(Tag(path, "Gamma", true), "2.2");
          EXPECT_EQ(Tag(path, "PixelsPerUnitX", true), "2835");
        },
-       "image/png", "24", "16", nullptr},
+       "image/png", "24", "16", "false", "1"},
       {"animated GIF", "spinner.gif",
        [&](const std::string& path) {
          EXPECT_TRUE(RunFfmpeg("-f lavfi -i testsrc=size=48x36:rate=5 -t 1 -y " + path));
        },
-       "image/gif", "48", "36", "5"},
+       "image/gif", "48", "36", "false", "5"},
       {"BMP", "picture.bmp",
        [&](const std::string& path) { EXPECT_TRUE(RunFfmpeg("-f lavfi -i testsrc=size=30x20 -frames:v 1 -y " + path)); },
-       "image/bmp", "30", "20", nullptr},
+       "image/bmp", "30", "20", nullptr, nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -178,10 +185,17 @@ TEST_F(CliImageTest, ReadsTheOtherFormats) {
     EXPECT_EQ(p["Width"].value, c.width);
     EXPECT_EQ(p["Height"].vt, "VT_INT");
     EXPECT_EQ(p["Height"].value, c.height);
-    if (c.frames) {
-      EXPECT_EQ(p["FrameCount"].vt, "VT_INT");
-      EXPECT_EQ(p["FrameCount"].value, c.frames);
-      EXPECT_EQ(p["ThumbnailPresent"].value, "false");
+    for (const auto& [name, vt, value] : {std::tuple{"ThumbnailPresent", "VT_BOOL", c.thumbnail},
+                                           std::tuple{"FrameCount", "VT_INT", c.frames}}) {
+      SCOPED_TRACE(name);
+      const auto found = p.find(name);
+      if (!value) {
+        EXPECT_EQ(found, p.end()) << found->second.value;
+        continue;
+      }
+      ASSERT_NE(found, p.end());
+      EXPECT_EQ(found->second.vt, vt);
+      EXPECT_EQ(found->second.value, value);
     }
     if (std::string(c.mime) == "image/tiff") {
       EXPECT_EQ(p["Make"].value, "\"Vel Camera\"");
@@ -266,6 +280,82 @@ TEST_F(CliImageTest, PathAndValidation) {
   const Result read = Velitems("read '" + broken + "'");
   EXPECT_EQ(read.err.find("Warning"), std::string::npos) << read.err;
   EXPECT_EQ(read.err.find("Error: "), std::string::npos) << read.err;
+}
+
+// Writes the plugin refuses (the library reads PNG and BMP, the plugin
+// writes neither): the library's refusal is logged as the method's report,
+// the line says nothing was stored, and the file keeps its bytes and time
+// with nothing left beside it.
+TEST_F(CliImageTest, RefusedWritesAreLoggedAndLeaveTheFileAlone) {
+  // Level 3: the logged reports of library errors.
+  HKEY logging = Create(u"Software\\Zandor\\Logging\\Zandor software");
+  SetDword(logging, u"FileLogLevel", 3);
+  RegCloseKey(logging);
+  struct Case {
+    const char* name;
+    const char* file;
+    const char* command;  // before the file's name
+    const char* after;    // after the file's name
+    const char* says;
+    const char* report;  // the method of the logged report, and its code
+    const char* code;
+  };
+  const Case cases[] = {
+      {"PNG metadata", "plain.png", "write", "Make=Other", "this file keeps no tags: nothing was stored",
+       "CVelItemImage::WriteMetadata", "61002"},
+      {"PNG keywords", "plain.png", "keywords set", "Sea", "this file keeps no keywords; it was left as it is",
+       "CVelItemImage::WriteIPTCKeywords", "61001"},
+      {"BMP metadata", "plain.bmp", "write", "Make=Other", "this file keeps no tags: nothing was stored",
+       "CVelItemImage::WriteMetadata", "61002"},
+      {"BMP keywords", "plain.bmp", "keywords set", "Sea", "this file keeps no keywords; it was left as it is",
+       "CVelItemImage::WriteIPTCKeywords", "61001"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string folder = dir_ + "/" + c.file + "-" + c.command;
+    std::filesystem::create_directory(folder);
+    const std::string path = folder + "/" + c.file;
+    ASSERT_TRUE(RunFfmpeg("-f lavfi -i testsrc=size=32x24 -frames:v 1 -y '" + path + "'"));
+    std::filesystem::last_write_time(path, std::filesystem::last_write_time(path) - std::chrono::hours(48));
+    const Bytes before = ReadBytes(path);
+    const auto time = std::filesystem::last_write_time(path);
+    const std::size_t logged = Log().size();
+    const Result r = Velitems(std::string(c.command) + " '" + path + "' " + c.after);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    const std::string log = Log().substr(logged);
+    EXPECT_NE(log.find("images is not supported"), std::string::npos) << log;
+    EXPECT_NE(log.find(std::string("errorcode:\t") + c.code), std::string::npos) << log;
+    EXPECT_NE(log.find(std::string(" : ") + c.report), std::string::npos) << log;
+    EXPECT_EQ(ReadBytes(path), before);
+    EXPECT_EQ(std::filesystem::last_write_time(path), time);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), std::filesystem::directory_iterator()), 1);
+  }
+}
+
+class CliKeywordsUsageTest : public CliTest {};
+
+TEST_F(CliKeywordsUsageTest, WrongArgumentsAreUsageErrors) {
+  struct Case {
+    const char* args;
+    const char* why;
+  };
+  const Case cases[] = {
+      {"keywords", "keywords expects \"get\" or \"set\"\n"},
+      {"keywords get", "keywords get expects FILE\n"},
+      {"keywords get a.jpg b.jpg", "keywords get expects FILE\n"},
+      {"keywords set", "keywords set expects FILE [KEYWORD ...]\n"},
+      {"keywords put a.jpg Sea", "keywords expects \"get\" or \"set\", not \"put\"\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    const Result r = Velitems(c.args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind(std::string("velitems: ") + c.why, 0), 0u) << r.err;
+    EXPECT_NE(r.err.find("velitems keywords get FILE"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("velitems keywords set FILE [KEYWORD ...]"), std::string::npos) << r.err;
+  }
 }
 
 }  // namespace

@@ -27,6 +27,10 @@ check_tree() {  # check_tree VELITEMS LIBDIR
   grep -q 'plugin Audio' "$work/read.txt" || { echo "no audio sample read"; cat "$work/read.txt"; exit 1; }
   grep -q 'plugin Video' "$work/read.txt" || { echo "no video sample read"; cat "$work/read.txt"; exit 1; }
   grep -q 'plugin Image' "$work/read.txt" || { echo "no image sample read"; cat "$work/read.txt"; exit 1; }
+  # The photo's IPTC keywords, through the image plugin's own interface.
+  local keywords
+  keywords=$("$velitems" keywords get "$source/samples/photo.jpg")
+  [ "$keywords" = $'Sea\nBeach' ] || { echo "keywords of samples/photo.jpg: $keywords"; exit 1; }
   "$velitems" registry dump 'HKEY_CLASSES_ROOT\CLSID' | grep -A1 -F '\InprocServer32]' | grep -F '@=REG_SZ:"' \
     | grep -v -F "$libdir" && { echo "a module registered outside $libdir"; exit 1; }
   [ -n "$("$velitems" --version)" ]
