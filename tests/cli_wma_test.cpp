@@ -379,6 +379,112 @@ TEST_P(CliWmaTest, PictureSetRefusesWhatIsNoImage) {
   EXPECT_EQ(ReadText(path_), before);
 }
 
+// Windows Media family files of several kinds at once.
+class CliWmaFilesTest : public CliTest {
+ protected:
+  void SetUp() override {
+    CliTest::SetUp();
+    if (!HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  }
+};
+
+// What mutagen reads of an MP3's tags: the ID3v2 version, every ID3v2 frame
+// (sorted by key) and the APEv2 tag.
+constexpr char kMutagenTags[] = R"(import sys
+from mutagen.id3 import ID3
+from mutagen.apev2 import APEv2
+tags = ID3(sys.argv[1])
+print('ID3v2.%d' % tags.version[1])
+for key in sorted(tags.keys()):
+    print(tags[key].pprint())
+print(APEv2(sys.argv[1]).pprint())
+)";
+
+// Gives an MP3 ID3v2 frames velitems has no property for (a private frame,
+// a comment with a description, the encoder's settings) and an APEv2 tag.
+constexpr char kMutagenAddTags[] = R"(import sys
+from mutagen.id3 import ID3, PRIV, COMM, TSSE
+from mutagen.apev2 import APEv2
+tags = ID3(sys.argv[1])
+tags.add(PRIV(owner='vel.test', data=b'\x00\x01secret\xff'))
+tags.add(COMM(encoding=3, lang='eng', desc='Notes', text=['kept words']))
+tags.add(TSSE(encoding=3, text=['Vel encoder 1.0']))
+tags.save(v2_version=3)
+ape = APEv2()
+ape['Catalog'] = 'VEL-42'
+ape['Artist'] = 'Ape Band'
+ape.save(sys.argv[1])
+)";
+
+TEST_F(CliWmaFilesTest, TagsVelitemsDoesNotKnowSurviveAWrite) {
+  if (!HaveMutagen()) GTEST_SKIP() << "mutagen is not installed";
+  const std::string media = dir_ + "/media", path = media + "/song.mp3", cover = dir_ + "/cover.jpg";
+  fs::create_directory(media);
+  ASSERT_TRUE(RunFfmpeg("-f lavfi -i color=c=red:s=64x64 -frames:v 1 " + cover));
+  ASSERT_TRUE(RunFfmpeg("-f lavfi -i sine=frequency=440:sample_rate=22050:duration=1.5 -i " + cover +
+                        " -map 0:a -map 1:v -c:v copy -disposition:v attached_pic -c:a libmp3lame -b:a 32k "
+                        "-id3v2_version 3 -ac 1 -metadata title=\"Sample Tone\" -metadata artist=\"Vel Band\" "
+                        "-metadata track=7/12 " + path));
+  const std::string add = dir_ + "/add.py", dump = dir_ + "/dump.py";
+  WriteText(add, kMutagenAddTags);
+  WriteText(dump, kMutagenTags);
+  ASSERT_EQ(RunCommand(Python() + " " + add + " " + path).status, 0);
+  const std::string before = RunCommand(Python() + " " + dump + " " + path).out;
+  for (const char* line : {"ID3v2.3\n", "COMM=Notes=eng=kept words\n", "PRIV=vel.test=b'\\x00\\x01secret\\xff'\n",
+                           "TIT2=Sample Tone\n", "TSSE=Vel encoder 1.0\n", "Artist=Ape Band\nCatalog=VEL-42\n"}) {
+    ASSERT_NE(before.find(line), std::string::npos) << "the file as made lacks " << line << before;
+  }
+  const std::string audio = AudioMd5(path);
+  ASSERT_EQ(audio.rfind("MD5=", 0), 0u) << audio;
+
+  const Result r = Velitems("write " + path + " Title=X");
+  ASSERT_EQ(r.status, 0) << r.err;
+  // Everything as it was but the title.
+  std::string want = before;
+  want.replace(want.find("TIT2=Sample Tone\n"), 17, "TIT2=X\n");
+  EXPECT_EQ(RunCommand(Python() + " " + dump + " " + path).out, want);
+  EXPECT_EQ(AudioMd5(path), audio);
+  EXPECT_EQ(Entries(media), std::vector<std::string>{"song.mp3"});
+}
+
+// Reading a folder tree of both kinds on four threads prints what one thread
+// prints, in the same order, and nothing on standard error.
+TEST_F(CliWmaFilesTest, ReadingInParallelPrintsWhatOneThreadPrints) {
+  const std::string media = dir_ + "/media";
+  fs::create_directories(media + "/sub");
+  std::vector<std::pair<std::string, std::string>> files;  // path, title
+  std::string outputs;
+  for (int i = 0; i < 12; ++i) {
+    const bool mp3 = i % 2 == 0;
+    const std::string path = media + (i >= 6 ? "/sub/" : "/") + "tone" + std::to_string(i) + (mp3 ? ".mp3" : ".wma");
+    const std::string title = "Tone " + std::to_string(i);
+    files.emplace_back(path, title);
+    outputs += std::string(" -map 0:a -c:a ") + (mp3 ? "libmp3lame" : "wmav2") + " -b:a 32k -metadata title=\"" +
+               title + "\" " + path;
+  }
+  ASSERT_TRUE(RunFfmpeg("-f lavfi -i sine=frequency=440:sample_rate=22050:duration=1 -ac 1" + outputs));
+
+  const Result registered = Velitems("register");  // which says so on standard error
+  ASSERT_EQ(registered.status, 0) << registered.err;
+  const Result one = Velitems("read --json -r -j 1 " + media);
+  ASSERT_EQ(one.status, 0) << one.err;
+  EXPECT_EQ(one.err, "");
+  const Result four = Velitems("read --json -r -j 4 " + media);
+  EXPECT_EQ(four.status, 0);
+  EXPECT_EQ(four.err, "");
+  EXPECT_EQ(four.out, one.out);
+  // One line per file, with the file's own tags.
+  for (const auto& [path, title] : files) {
+    const std::size_t at = one.out.find("{\"path\":\"" + path + "\",");
+    ASSERT_NE(at, std::string::npos) << path << "\n" << one.out;
+    const std::string line = one.out.substr(at, one.out.find('\n', at) - at);
+    auto p = ItemJsonProperties(line);
+    EXPECT_EQ(p["Title"].value, Quoted(title)) << path;
+    EXPECT_EQ(p["Duration"].vt, "VT_R8") << path;
+  }
+  EXPECT_EQ(std::count(one.out.begin(), one.out.end(), '\n'), static_cast<long>(files.size())) << one.out;
+}
+
 INSTANTIATE_TEST_SUITE_P(Files, CliWmaTest,
                          ::testing::Values(Kind{"Mp3", ".mp3", "7/12"}, Kind{"Wma", ".wma", "07"}),
                          [](const ::testing::TestParamInfo<Kind>& info) { return std::string(info.param.name); });
