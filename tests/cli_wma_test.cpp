@@ -10,9 +10,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -85,7 +85,8 @@ std::string ProbeStreams(const std::string& path) {
 // stated length" and writes its image to argv[2] + its number. mutagen keeps
 // a WM/Picture value as the attribute's raw bytes, so it is taken apart here:
 // picture type, 32-bit image length, MIME type and description (UTF-16, each
-// ended by a zero unit), the image to the end.
+// ended by a zero unit), the image to the end; a stated length that is not
+// the image's shows as the last column.
 constexpr char kMutagenPictures[] = R"(import struct, sys, mutagen
 f = mutagen.File(sys.argv[1])
 pictures = []
@@ -97,7 +98,7 @@ elif f.tags is not None:
         kind, size = struct.unpack_from('<BI', value)
         def text(at):
             end = at
-            while value[end:end + 2] != b'\0\0':
+            while end < len(value) and value[end:end + 2] != b'\0\0':
                 end += 2
             return value[at:end].decode('utf-16-le'), end + 2
         mime, at = text(5)
@@ -329,7 +330,7 @@ TEST_P(CliWmaTest, CoversSetAndClearedAreSeenByPeers) {
 // --raw hands a body over as it is both ways: what was set is what is got,
 // and the peers see its MIME type, picture type and description.
 TEST_P(CliWmaTest, RawBodiesTravelUnchanged) {
-  const std::string gif("GIF89a\x01\x00\x01\x00\x80\x00\x00\xFF\xFF\xFF\x00\x00\x00;", 19);
+  const std::string gif("GIF89a\x01\x00\x01\x00\x80\x00\x00\xFF\xFF\xFF\x00\x00\x00;", 20);
   struct Row {
     const char* name;
     std::string body;
@@ -337,11 +338,11 @@ TEST_P(CliWmaTest, RawBodiesTravelUnchanged) {
   };
   const Row rows[] = {
       {"back cover, Latin-1 description", Body('\0', "image/gif", 4, std::string("R\xFC" "ckseite\0", 10), gif),
-       "image/gif\t4\tR\u00fcckseite\t19\t19\n"},
+       "image/gif\t4\tR\u00fcckseite\t20\t20\n"},
       {"artist, UTF-16 description",
        Body('\x01', "image/gif", 8, std::string("\xFF\xFE" "B\0a\0n\0d\0 \0\xAC\x20\0\0", 16), gif),
-       "image/gif\t8\tBand \u20ac\t19\t19\n"},
-      {"front cover, no description", Body('\0', "image/gif", 3, std::string(1, '\0'), gif), "image/gif\t3\t\t19\t19\n"},
+       "image/gif\t8\tBand \u20ac\t20\t20\n"},
+      {"front cover, no description", Body('\0', "image/gif", 3, std::string(1, '\0'), gif), "image/gif\t3\t\t20\t20\n"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
