@@ -59,7 +59,8 @@ std::string JpegLike(std::size_t n) {
 }
 
 // The MD5 of the decoded audio (every sample of the audio streams), as
-// ffmpeg prints it: "MD5=...".
+// ffmpeg prints it: "MD5=...". ffmpeg's messages are left out: it decodes a
+// cover while it probes the file, and the covers here are not all images.
 std::string AudioMd5(const std::string& path) {
   return RunCommand("ffmpeg -v error -nostdin -i '" + path + "' -map 0:a -f md5 - 2>/dev/null").out;
 }
