@@ -28,6 +28,7 @@
 #include "platform/registry/store.h"
 #include "platform/text.h"
 #include "platform/win32/winbase.h"
+#include "testing/AsfBuilder.h"
 #include "testing/ModuleStore.h"
 #include "testing/Mp4Builder.h"
 #include "testing/WaveBuilder.h"
@@ -673,6 +674,50 @@ TEST_F(AudioPlugin, WindowsMediaWritesAndPictures) {
     EXPECT_EQ(read.vt, VT_EMPTY) << none;
   }
   EXPECT_EQ(Narrow(_bstr_t(Snap(Read(path)).At(Core("Title"))).view()), "Old") << "other tags stay";
+}
+
+// A protected file gives the key ID and security version of its rights
+// header (read through the runtime's DRM editor) and reads as protected; an
+// unprotected one gives neither.
+TEST_F(AudioPlugin, WindowsMediaRightsHeadersGiveTheDrmRecords) {
+  namespace asfb = vel::testing::asfb;
+  WithRuntime runtime;
+  struct Row {
+    const char* name;
+    std::vector<Bytes> protection;  // the header objects that protect the file
+    VARIANT_BOOL isProtected;
+    const char16_t* keyId;            // null: no record value
+    const char16_t* securityVersion;  // null: no record value
+  };
+  const Row rows[] = {
+      {"not protected", {}, VARIANT_FALSE, nullptr, nullptr},
+      {"protected, with the extended rights header",
+       {asfb::ContentEncryption("KID1"), asfb::ExtendedContentEncryption(u"2.2")}, VARIANT_TRUE, u"KID1", u"2.2"},
+      {"protected, no extended rights header", {asfb::ContentEncryption("KeyOfSeven")}, VARIANT_TRUE, u"KeyOfSeven",
+       nullptr},
+  };
+  const std::string keyId = "{" + Narrow(kExtendedNamespace) + "}DRMKeyID";
+  const std::string version = "{" + Narrow(kExtendedNamespace) + "}DRMIndividualizedVersion";
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::vector<Bytes> objects = {asfb::FileProperties(20'000'000, 0, 64000), asfb::AudioStream(1, 0x161, 2, 44100, 16000),
+                                  asfb::ContentDescription({u"Song", u"", u"", u"", u""})};
+    objects.insert(objects.end(), row.protection.begin(), row.protection.end());
+    const std::string path = File("rights.wma", asfb::File(objects));
+    const Snapshot s = Snap(Read(path));
+    EXPECT_EQ(Narrow(_bstr_t(s.At(Core("Title"))).view()), "Song") << "the file was read";
+    ASSERT_EQ(s.At(Core("Protected")).vt, VT_BOOL);
+    EXPECT_EQ(s.At(Core("Protected")).boolVal, row.isProtected);
+    for (const auto& [key, want] : {std::pair{keyId, row.keyId}, std::pair{version, row.securityVersion}}) {
+      const _variant_t& value = s.At(key);
+      if (want == nullptr) {
+        EXPECT_EQ(value.vt, VT_EMPTY) << key;
+        continue;
+      }
+      ASSERT_EQ(value.vt, VT_BSTR) << key;
+      EXPECT_EQ(std::u16string(_bstr_t(value).view()), want) << key;
+    }
+  }
 }
 
 // A header that cannot be written back fails the write with the file's path.

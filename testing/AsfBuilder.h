@@ -161,6 +161,35 @@ inline Bytes HeaderExtension(const std::vector<Bytes>& children) {
   return Object(wmf::asf::kHeaderExtension, body);
 }
 
+// The Content Encryption object that marks a file protected: no secret data,
+// protection type "DRM", the key ID (ASCII, stored with its terminator) and
+// no license URL.
+inline Bytes ContentEncryption(const std::string& keyId) {
+  Bytes body;
+  ByteWriter w(body, ByteOrder::kLittle);
+  w.PutU32(0);  // secret data
+  w.PutU32(4);
+  w.PutChars("DRM");
+  w.PutU8(0);
+  w.PutU32(static_cast<std::uint32_t>(keyId.size() + 1));
+  w.PutChars(keyId);
+  w.PutU8(0);
+  w.PutU32(0);  // license URL
+  return Object(wmf::asf::kContentEncryption, body);
+}
+
+// The Extended Content Encryption object: a rights header whose security
+// version is the one given, as UTF-16 XML with its terminator.
+inline Bytes ExtendedContentEncryption(const std::u16string& securityVersion) {
+  const Bytes xml = Utf16z(u"<WRMHEADER><DATA><SECURITYVERSION>" + securityVersion +
+                           u"</SECURITYVERSION></DATA></WRMHEADER>");
+  Bytes body;
+  ByteWriter w(body, ByteOrder::kLittle);
+  w.PutU32(static_cast<std::uint32_t>(xml.size()));
+  w.PutBytes(xml);
+  return Object(wmf::asf::kExtendedContentEncryption, body);
+}
+
 // An object the layer does not know, with patterned contents.
 inline Bytes UnknownObject(std::uint8_t seed, std::size_t size) {
   const GUID id = {0x12345678u + seed, 0x9ABC, 0xDEF0, {seed, 1, 2, 3, 4, 5, 6, 7}};

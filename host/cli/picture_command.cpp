@@ -19,6 +19,7 @@
 
 #include "host/cli/com_host.h"
 #include "host/cli/commands.h"
+#include "host/cli/image_mime.h"
 #include "contract/PictureBody.h"
 #include "platform/com/oleauto.h"
 #include "platform/win32/UniqueHandles.h"
@@ -175,26 +176,6 @@ bool TakesPictureBodies(const std::string& file) {
   std::string ext = file.substr(dot);
   for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
   return ext == ".wma" || ext == ".mp3" || ext == ".wmv" || ext == ".asf";
-}
-
-// The MIME type an image's first bytes announce; empty when they announce
-// none this command knows.
-std::u16string ImageMimeType(std::span<const BYTE> image) {
-  const auto starts = [&](std::initializer_list<int> head, std::size_t at = 0) {
-    if (image.size() < at + head.size()) return false;
-    std::size_t i = at;
-    for (int b : head) {
-      if (image[i++] != static_cast<BYTE>(b)) return false;
-    }
-    return true;
-  };
-  if (starts({0xFF, 0xD8, 0xFF})) return u"image/jpeg";
-  if (starts({0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A})) return u"image/png";
-  if (starts({'G', 'I', 'F', '8', '7', 'a'}) || starts({'G', 'I', 'F', '8', '9', 'a'})) return u"image/gif";
-  if (starts({'B', 'M'}) && image.size() >= 14) return u"image/bmp";
-  if (starts({'R', 'I', 'F', 'F'}) && starts({'W', 'E', 'B', 'P'}, 8)) return u"image/webp";
-  if (starts({'I', 'I', 0x2A, 0x00}) || starts({'M', 'M', 0x00, 0x2A})) return u"image/tiff";
-  return {};
 }
 
 // The picture interface of the plugin the factory picks for file, or null
