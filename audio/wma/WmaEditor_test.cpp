@@ -24,6 +24,12 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint64_t kFileBytes = 1000;
 
+_variant_t NullVariant() {
+  _variant_t v;
+  v.vt = VT_NULL;
+  return v;
+}
+
 // A language source for a system whose language is language.
 CWmaEditor::LanguageSource System(std::u16string language) {
   return [language] { return language; };
@@ -328,7 +334,7 @@ TEST_F(WmaEditorTest, WritesChangeTheAttributesAsDescribed) {
       {"empty text changes nothing", u"Title", kCoreNamespace, _variant_t(u""), false, u"Title", 1,
        {'O', 0, 'l', 0, 'd', 0, 0, 0}},
       {"VT_EMPTY deletes", u"Title", kCoreNamespace, _variant_t(), true, u"Title", 0, {}},
-      {"VT_NULL deletes", u"Artist", kCoreNamespace, _variant_t(VARIANT{VT_NULL}), true, u"Author", 0, {}},
+      {"VT_NULL deletes", u"Artist", kCoreNamespace, NullVariant(), true, u"Author", 0, {}},
       {"VT_EMPTY of an absent attribute", u"Composer", kCoreNamespace, _variant_t(), true, u"WM/Composer", 0, {}},
       {"track number becomes text", u"Track", kCoreNamespace, _variant_t(7, VT_I4), true, u"WM/TrackNumber", 1, seven},
       {"rating becomes text", u"Rating", kCoreNamespace, _variant_t(static_cast<short>(7)), true, u"Rating", 1, seven},

@@ -343,16 +343,8 @@ TEST(MetadataEditorTest, SyncReaderDescribesTheAudioStream) {
 
 TEST(MetadataEditorTest, ProtectedFilesShowTheirRightsHeader) {
   TempDir dir;
-  Bytes encryption;
-  for (const Bytes& part : {asfb::Le(0, 4), asfb::Le(4, 4), Bytes{'D', 'R', 'M', 0}, asfb::Le(5, 4),
-                            Bytes{'K', 'I', 'D', '1', 0}, asfb::Le(0, 4)})
-    encryption.insert(encryption.end(), part.begin(), part.end());
-  Bytes xml = asfb::Utf16z(u"<WRMHEADER><DATA><SECURITYVERSION>2.2</SECURITYVERSION></DATA></WRMHEADER>");
-  Bytes extended = asfb::Le(xml.size(), 4);
-  extended.insert(extended.end(), xml.begin(), xml.end());
-  auto path = dir.Write("p.wma", asfb::File({asfb::FileProperties(1, 0, 1),
-                                             asfb::Object(vel::wmf::asf::kContentEncryption, encryption),
-                                             asfb::Object(vel::wmf::asf::kExtendedContentEncryption, extended)}));
+  auto path = dir.Write("p.wma", asfb::File({asfb::FileProperties(1, 0, 1), asfb::ContentEncryption("KID1"),
+                                             asfb::ExtendedContentEncryption(u"2.2")}));
   BOOL isProtected = FALSE;
   EXPECT_EQ(WMIsContentProtected(path.c_str(), &isProtected), S_OK);
   EXPECT_EQ(isProtected, TRUE);
