@@ -2,6 +2,7 @@
 // it, printed as a table or as JSON, with -j N on N threads in file order.
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -65,18 +66,21 @@ class FolderWalk {
     std::size_t next = 0;
   };
 
+  // A folder's entries as the file system lists them: whether an entry is a
+  // folder comes with the listing (a status call only for links and file
+  // systems that do not say), not from one status call per file.
   void Enter(const std::string& dir) {
     Level level;
     level.dir = dir.empty() || dir.back() == '/' ? dir : dir + "/";
-    WIN32_FIND_DATAW found{};
-    HANDLE h = FindFirstFileW(Wide(level.dir + "*").c_str(), &found);
-    if (h == INVALID_HANDLE_VALUE) return;
-    do {
-      std::string name = Narrow(found.cFileName);
-      if (name == "." || name == "..") continue;
-      level.entries.emplace_back(std::move(name), (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
-    } while (FindNextFileW(h, &found));
-    FindClose(h);
+    std::error_code ec;
+    std::filesystem::directory_iterator it(level.dir, ec);
+    if (ec) return;
+    for (; it != std::filesystem::directory_iterator(); it.increment(ec)) {
+      if (ec) break;
+      std::error_code typeError;
+      const bool isDir = it->is_directory(typeError);  // a link counts as what it names
+      level.entries.emplace_back(it->path().filename().string(), isDir && !typeError);
+    }
     std::sort(level.entries.begin(), level.entries.end());
     levels_.push_back(std::move(level));
   }
@@ -251,9 +255,14 @@ int RunRead(const Args& args) {
       [&](const std::pair<std::string, bool>& file, std::size_t) { return ReadOne(cache, file.first, file.second, o); },
       [&](std::size_t i, const std::pair<std::string, bool>& file, const FileResult& r) {
         if (progress) std::fputs("\r\033[K", stderr);
-        std::fputs(r.err.c_str(), stderr);
+        // Standard output is buffered as the C library does (line by line
+        // on a terminal): a flush per file would cost a system call per file
+        // on a pipe. What went out before a failure's line still comes first.
+        if (!r.err.empty()) {
+          std::fflush(stdout);
+          std::fputs(r.err.c_str(), stderr);
+        }
         std::fputs(r.out.c_str(), stdout);
-        std::fflush(stdout);
         if (r.failed) status = 1;
         if (progress) std::fprintf(stderr, "\r[%zu] %s", i + 1, file.first.c_str());
       });
