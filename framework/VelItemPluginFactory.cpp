@@ -131,24 +131,33 @@ ComPtr<IVelItemPlugin> CVelItemPluginFactory::CreatePlugin(const std::u16string&
 HRESULT CVelItemPluginFactory::CreateWithMimeType(BSTR strMimeType, IVelItemPlugin** ppiRetVal) {
   return VelComBoundary(kFactory, kProgId, {u"CVelItemPluginFactory::CreateWithMimeType", kSource, __LINE__},
                         [&](const YFrame& f) {
-                          CYLockHolder hold(m_lock);
                           IVelItemPlugin** result = VelOutParam(ppiRetVal, f);
-                          const auto found = m_mimeMap.find(BstrText(strMimeType));
-                          if (found == m_mimeMap.end() || found->second.clsids.empty()) return;
-                          *result = CreatePlugin(found->second.clsids.front()).Detach();
+                          std::u16string clsid;
+                          {
+                            CYLockHolder hold(m_lock);
+                            const auto found = m_mimeMap.find(BstrText(strMimeType));
+                            if (found == m_mimeMap.end() || found->second.clsids.empty()) return;
+                            clsid = found->second.clsids.front();
+                          }
+                          *result = CreatePlugin(clsid).Detach();
                         });
 }
 
 HRESULT CVelItemPluginFactory::CreateWithFile(BSTR strFilePath, IVelItemPlugin** ppiRetVal) {
   return VelComBoundary(
       kFactory, kProgId, {u"CVelItemPluginFactory::CreateWithFile", kSource, __LINE__}, [&](const YFrame& f) {
-        CYLockHolder hold(m_lock);
         IVelItemPlugin** result = VelOutParam(ppiRetVal, f);
         const std::u16string path = BstrText(strFilePath);
-        const auto found = m_extensionMap.find(AsciiLower(CYFileUtilities::GetFileExtension(path)));
-        if (found == m_extensionMap.end()) return;
-        // A copy: the walk calls into plugins, which must not see the entry change under them.
-        const std::vector<std::u16string> clsids = found->second.clsids;
+        // The lock guards the maps only: plugins are created and asked
+        // outside it, so threads creating plugins do not wait for each other
+        // (nor for a plugin reading a file to answer ValidateItem).
+        std::vector<std::u16string> clsids;
+        {
+          CYLockHolder hold(m_lock);
+          const auto found = m_extensionMap.find(AsciiLower(CYFileUtilities::GetFileExtension(path)));
+          if (found == m_extensionMap.end()) return;
+          clsids = found->second.clsids;
+        }
         ComPtr<IVelItemPlugin> plugin;
         for (const std::u16string& clsid : clsids) {
           plugin = CreatePlugin(clsid);

@@ -10,9 +10,11 @@
 // extension -> plugins) when the factory is created, and read again on the
 // listener's thread whenever anything below the key changes.
 //
-// Thread safety: any thread ("Free"). Every public call and every reload
-// holds the factory's lock (recursive for its owner) from start to end, so a
-// lookup never sees a half-loaded map and plugin creation is serialised too.
+// Thread safety: any thread ("Free"). The factory's lock (recursive for its
+// owner) guards the maps: a reload holds it from start to end, a lookup while
+// it reads them, so a lookup never sees a half-loaded map. Plugins are created
+// (and, for an extension several plugins claim, asked to validate the file)
+// outside it, so threads asking for plugins do not wait for each other.
 #pragma once
 
 #include <map>

@@ -1,5 +1,7 @@
 #include "ylib/YCOMClassFactory.h"
 
+#include <mutex>
+
 #include "platform/com/combase.h"
 #include "ylib/YCOMUtilities.h"
 #include "ylib/YErrorFrame.h"
@@ -13,19 +15,25 @@ CYCOMClassFactory::~CYCOMClassFactory() { Clear(); }
 
 ComPtr<IUnknown> CYCOMClassFactory::CreateObject(REFCLSID clsid, const char16_t* name) {
   return YErrorFrame(VEL_FRAME(u"CYCOMClassFactory::CreateObject"), [&] {
-    auto found = m_classObjects.find(clsid);
-    if (found == m_classObjects.end()) {
-      IClassFactory* factory = nullptr;
+    ComPtr<IClassFactory> factory;
+    {
+      std::lock_guard<std::mutex> hold(m_mutex);
+      if (auto found = m_classObjects.find(clsid); found != m_classObjects.end()) factory = found->second;
+    }
+    if (!factory) {
+      IClassFactory* fresh = nullptr;
       // A class object that cannot be had is not reported here: the plain
       // creation below reports the failure with its details.
-      if (SUCCEEDED(CoGetClassObject(clsid, kContext, nullptr, IID_IClassFactory, reinterpret_cast<void**>(&factory))) &&
-          factory != nullptr) {
-        found = m_classObjects.emplace(clsid, ComPtr<IClassFactory>(factory, false)).first;
+      if (SUCCEEDED(CoGetClassObject(clsid, kContext, nullptr, IID_IClassFactory, reinterpret_cast<void**>(&fresh))) &&
+          fresh != nullptr) {
+        factory = ComPtr<IClassFactory>(fresh, false);
+        std::lock_guard<std::mutex> hold(m_mutex);
+        m_classObjects.emplace(clsid, factory);  // another thread's, if first, stays
       }
     }
-    if (found != m_classObjects.end()) {
+    if (factory) {
       IUnknown* object = nullptr;
-      if (SUCCEEDED(found->second->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object))) &&
+      if (SUCCEEDED(factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object))) &&
           object != nullptr) {
         return ComPtr<IUnknown>(object, false);
       }
@@ -36,4 +44,11 @@ ComPtr<IUnknown> CYCOMClassFactory::CreateObject(REFCLSID clsid, const char16_t*
 }
 
 // Releasing the class objects cannot throw, so no frame.
-void CYCOMClassFactory::Clear() noexcept { m_classObjects.clear(); }
+void CYCOMClassFactory::Clear() noexcept {
+  std::map<CLSID, ComPtr<IClassFactory>, GuidCompare> released;
+  {
+    std::lock_guard<std::mutex> hold(m_mutex);
+    released.swap(m_classObjects);
+  }
+  // Released outside the lock: a class object's release may call back.
+}

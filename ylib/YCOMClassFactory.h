@@ -3,11 +3,13 @@
 // had, or it fails to create, CYCOMUtils::CreateObject makes one more attempt
 // and reports its failure.
 //
-// Thread safety: none of its own; an instance belongs to one owner, which
-// serialises its calls.
+// Thread safety: CreateObject may be called from any number of threads at
+// once (the cache has a lock of its own; objects are created outside it);
+// Clear must not overlap other calls.
 #pragma once
 
 #include <map>
+#include <mutex>
 
 #include "platform/com/comdef.h"
 #include "platform/com/types.h"
@@ -25,5 +27,6 @@ class CYCOMClassFactory {
   void Clear() noexcept;
 
  private:
+  std::mutex m_mutex;  // the map only
   std::map<CLSID, ComPtr<IClassFactory>, GuidCompare> m_classObjects;
 };
