@@ -113,13 +113,19 @@ HRESULT ReadServerPath(REFCLSID clsid, std::string& path) {
 }
 
 // The class-object entry of the module at path, loading it on first use.
+// The table is not locked while a module loads (loading a module and the
+// libraries it needs can take tens of milliseconds): other threads go on
+// creating objects of modules already loaded; two threads loading the same
+// module get the same one.
 HRESULT LoadModule(const std::string& path, DllGetClassObjectFn& out) {
   ModuleTable& table = Modules();
-  std::lock_guard lock(table.mutex);
-  auto it = table.modules.find(path);
-  if (it != table.modules.end()) {
-    out = it->second.getClassObject;
-    return S_OK;
+  {
+    std::lock_guard lock(table.mutex);
+    auto it = table.modules.find(path);
+    if (it != table.modules.end()) {
+      out = it->second.getClassObject;
+      return S_OK;
+    }
   }
   vel::UniqueDlHandle handle(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
   if (!handle) {
@@ -132,8 +138,11 @@ HRESULT LoadModule(const std::string& path, DllGetClassObjectFn& out) {
     return CO_E_ERRORINDLL;
   }
   auto canUnloadNow = reinterpret_cast<DllCanUnloadNowFn>(dlsym(handle.get(), "DllCanUnloadNow"));
-  table.modules.emplace(path, LoadedModule{std::move(handle), getClassObject, canUnloadNow});
-  out = getClassObject;
+  std::lock_guard lock(table.mutex);
+  // Another thread's load of the same module may have come first: the
+  // library is the same (loading counts), its entry is kept, ours goes.
+  const auto it = table.modules.emplace(path, LoadedModule{std::move(handle), getClassObject, canUnloadNow}).first;
+  out = it->second.getClassObject;
   return S_OK;
 }
 

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/com/combase.h"
 #include "platform/com/comdef.h"
@@ -148,6 +150,33 @@ TEST_F(Activation, UnusedModulesAreUnloadedAndLoadAgain) {
             S_OK);
   _bstr_t out;
   EXPECT_EQ(again->Echo(_bstr_t(u"back"), out.GetAddress()), S_OK);
+}
+
+// Threads that load one module at the same moment all get working objects
+// of it, and it is loaded once (one unload takes it out again).
+TEST_F(Activation, ThreadsLoadingOneModuleAtOnceShareIt) {
+  CoFreeUnusedLibraries();
+  std::vector<HRESULT> created(4, E_FAIL);
+  std::vector<HRESULT> echoed(4, E_FAIL);
+  std::vector<std::thread> threads;
+  for (std::size_t t = 0; t < created.size(); ++t) {
+    threads.emplace_back([&, t] {
+      ComPtr<IVelTestEcho> echo;
+      created[t] = CoCreateInstance(CLSID_VelTestEcho, nullptr, CLSCTX_ALL, IID_IVelTestEcho,
+                                    reinterpret_cast<void**>(&echo));
+      _bstr_t out;
+      if (echo) echoed[t] = echo->Echo(_bstr_t(u"t"), out.GetAddress());
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  for (std::size_t t = 0; t < created.size(); ++t) {
+    EXPECT_EQ(created[t], S_OK) << t;
+    EXPECT_EQ(echoed[t], S_OK) << t;
+  }
+  CoFreeUnusedLibraries();
+  void* still = dlopen(modulePath_.c_str(), RTLD_NOW | RTLD_NOLOAD);
+  EXPECT_EQ(still, nullptr) << "one unload takes the module out: it was loaded once";
+  if (still) dlclose(still);
 }
 
 }  // namespace
