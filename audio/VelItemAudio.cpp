@@ -336,7 +336,9 @@ ComPtr<IVelItem> CVelItemAudio::SetRemainingProps(ComPtr<IVelItem> item, AudioFi
     });
     const auto holds = [&](std::u16string_view name, std::u16string_view ns) {
       for (const auto& [n, s] : present) {
-        if (SameNameNoCase(n, name) && SameNameNoCase(s, ns)) return true;
+        // Case folding keeps lengths: names of another length are passed over at once.
+        if (n.size() == name.size() && s.size() == ns.size() && SameNameNoCase(n, name) && SameNameNoCase(s, ns))
+          return true;
       }
       return false;
     };
