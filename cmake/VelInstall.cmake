@@ -20,8 +20,14 @@ set(vel_installed_libraries velplatform velwmf VelItems VelItemPlugins)
 if(TARGET veldshow)
   list(APPEND vel_installed_libraries veldshow)
 endif()
-set_target_properties(velitems PROPERTIES INSTALL_RPATH "$ORIGIN/${VEL_MODULE_DIR_FROM_BIN}")
+# One search path serves the build tree and the installed tree (velitems
+# finds the libraries beside it in the build tree). Built with it from the
+# start: CMake would otherwise end each build-tree search path with ':' to
+# rewrite it in place at install, an empty entry, which the loader takes for
+# the current folder.
+set_target_properties(velitems PROPERTIES INSTALL_RPATH "$ORIGIN/${VEL_MODULE_DIR_FROM_BIN}:$ORIGIN")
 set_target_properties(${vel_installed_libraries} PROPERTIES INSTALL_RPATH "$ORIGIN")
+set_target_properties(velitems ${vel_installed_libraries} PROPERTIES BUILD_WITH_INSTALL_RPATH ON)
 
 install(TARGETS velitems RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS ${vel_installed_libraries}

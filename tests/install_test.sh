@@ -10,6 +10,14 @@ source=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
+# No search path of the build tree's objects has an empty entry (the current folder).
+for object in "$build"/bin/velitems "$build"/bin/lib*.so; do
+  runpath=$(readelf -d "$object" | sed -n 's/.*Library \(rpath\|runpath\): \[\(.*\)\]/\2/p')
+  case ":$runpath:" in
+    *::*) echo "$object searches the current folder: [$runpath]"; exit 1 ;;
+  esac
+done
+
 check_tree() {  # check_tree VELITEMS LIBDIR
   local velitems=$1 libdir=$2
   export VEL_REGISTRY="$work/registry-$RANDOM.db"
