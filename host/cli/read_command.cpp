@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -13,6 +14,7 @@
 #include "host/cli/commands.h"
 #include "host/cli/item_format.h"
 #include "host/cli/ordered_parallel.h"
+#include "host/cli/read_ahead.h"
 #include "platform/com/oleauto.h"
 #include "platform/win32/crtio.h"
 #include "platform/win32/fileapi.h"
@@ -38,7 +40,11 @@ bool IsDirectory(const std::string& path) {
 // way down only, so a tree of any size costs the memory of its largest folder.
 class FolderWalk {
  public:
-  explicit FolderWalk(const std::string& dir) { Enter(dir); }
+  // listed(path) is told every file of a folder when the folder is listed,
+  // ahead of Next handing them out.
+  FolderWalk(const std::string& dir, std::function<void(const std::string&)> listed) : listed_(std::move(listed)) {
+    Enter(dir);
+  }
 
   bool Next(std::string& file) {
     while (!levels_.empty()) {
@@ -82,9 +88,14 @@ class FolderWalk {
       level.entries.emplace_back(it->path().filename().string(), isDir && !typeError);
     }
     std::sort(level.entries.begin(), level.entries.end());
+    if (listed_) {
+      for (const auto& [name, isDir] : level.entries)
+        if (!isDir) listed_(level.dir + name);
+    }
     levels_.push_back(std::move(level));
   }
 
+  std::function<void(const std::string&)> listed_;
   std::vector<Level> levels_;
 };
 
@@ -220,6 +231,17 @@ int RunRead(const Args& args) {
 
   // Files are read as the folders are walked: nothing holds the list of all
   // of them, so memory stays flat however many there are.
+  PluginCache cache(factory);
+  // Declared before the walk's state: it stops (and joins its thread) after
+  // every read is done.
+  vel::cli::ReadAhead readAhead(InitCom, [&](const std::string& path) {
+    ComPtr<IVelItemPlugin> plugin;
+    std::string name;
+    Failure failure;
+    ComPtr<IVelItem> item;
+    // Only what the read loads counts: its item and any failure are dropped.
+    if (cache.For(path, plugin, name, failure) && plugin) plugin->ReadMetadata(_bstr_t(Wide(path)), &item);
+  });
   int status = 0;              // set by emit
   bool folderRefused = false;  // set by next
   std::size_t argument = 0;
@@ -244,11 +266,10 @@ int RunRead(const Args& args) {
         folderRefused = true;
         continue;
       }
-      walk.emplace(p);
+      walk.emplace(p, [&](const std::string& file) { readAhead.Offer(file); });
     }
   };
 
-  PluginCache cache(factory);
   const bool progress = _isatty(2) != 0;
   vel::cli::ForEachOrderedFrom<std::pair<std::string, bool>, FileResult>(
       next, o.jobs > 1 ? static_cast<std::size_t>(o.jobs) : 1, [] { InitCom(); },
