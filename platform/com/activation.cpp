@@ -61,6 +61,7 @@ struct ModuleTable {
   std::mutex mutex;
   std::map<std::string, LoadedModule> modules;
   std::vector<KnownClass> classes;
+  std::uint64_t unloads = 0;  // CoFreeUnusedLibraries calls that took modules out
 };
 ModuleTable& Modules() {
   static auto* table = new ModuleTable;  // never destroyed: modules outlive static destruction
@@ -117,13 +118,15 @@ HRESULT ReadServerPath(REFCLSID clsid, std::string& path) {
 // libraries it needs can take tens of milliseconds): other threads go on
 // creating objects of modules already loaded; two threads loading the same
 // module get the same one.
-HRESULT LoadModule(const std::string& path, DllGetClassObjectFn& out) {
+// *unloads: the table's unload count when the entry was found in it.
+HRESULT LoadModule(const std::string& path, DllGetClassObjectFn& out, std::uint64_t* unloads) {
   ModuleTable& table = Modules();
   {
     std::lock_guard lock(table.mutex);
     auto it = table.modules.find(path);
     if (it != table.modules.end()) {
       out = it->second.getClassObject;
+      *unloads = table.unloads;
       return S_OK;
     }
   }
@@ -143,6 +146,7 @@ HRESULT LoadModule(const std::string& path, DllGetClassObjectFn& out) {
   // library is the same (loading counts), its entry is kept, ours goes.
   const auto it = table.modules.emplace(path, LoadedModule{std::move(handle), getClassObject, canUnloadNow}).first;
   out = it->second.getClassObject;
+  *unloads = table.unloads;
   return S_OK;
 }
 
@@ -157,9 +161,11 @@ DllGetClassObjectFn KnownClassObject(REFCLSID clsid, std::uint64_t epoch) {
   return nullptr;
 }
 
-void RememberClass(REFCLSID clsid, std::uint64_t epoch, DllGetClassObjectFn getClassObject) {
+// Not when modules were taken out since the entry was found: it may be gone.
+void RememberClass(REFCLSID clsid, std::uint64_t epoch, DllGetClassObjectFn getClassObject, std::uint64_t unloads) {
   ModuleTable& table = Modules();
   std::lock_guard lock(table.mutex);
+  if (table.unloads != unloads) return;
   for (KnownClass& known : table.classes) {
     if (SameClass(known.clsid, clsid)) {
       known = KnownClass{clsid, epoch, getClassObject};
@@ -204,9 +210,10 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, COSERVERINFO*, REF
     std::string path;
     HRESULT hr = ReadServerPath(rclsid, path);
     if (FAILED(hr)) return hr;
-    hr = LoadModule(path, getClassObject);
+    std::uint64_t unloads = 0;
+    hr = LoadModule(path, getClassObject, &unloads);
     if (FAILED(hr)) return hr;
-    RememberClass(rclsid, epoch, getClassObject);
+    RememberClass(rclsid, epoch, getClassObject, unloads);
   }
   return getClassObject(rclsid, riid, ppv);
 }
@@ -226,6 +233,7 @@ void CoFreeUnusedLibraries() {
   ModuleTable& table = Modules();
   std::lock_guard lock(table.mutex);
   table.classes.clear();  // their entries may be in a module that goes
+  ++table.unloads;         // and entries found before now are not remembered
   for (auto it = table.modules.begin(); it != table.modules.end();) {
     const LoadedModule& m = it->second;
     if (m.canUnloadNow && m.canUnloadNow() == S_OK) {
