@@ -75,10 +75,8 @@ class ReplacingFile {
   // any Write). True for a path that does not exist yet (nothing to copy).
   bool CopyOriginal();
   // Appends size bytes of the original, from offset, to the temporary file
-  // (after Begin; mixes freely with Write). The bytes stay in the kernel
-  // where the file system can copy (or share) them itself, else they go
-  // through a buffer. False with ERROR_HANDLE_EOF when the original ends
-  // before the range does.
+  // (after Begin; mixes freely with Write), through a buffer of 1 MiB. False
+  // with ERROR_HANDLE_EOF when the original ends before the range does.
   bool CopyOriginalRange(std::uint64_t offset, std::uint64_t size);
   // Appends bytes to the temporary file; any size.
   bool Write(const void* data, std::uint64_t size);
