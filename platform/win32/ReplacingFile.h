@@ -6,6 +6,7 @@
 //   ... read the current contents of file.target(), decide what to change ...
 //   if (!file.Begin()) ... file.error()       // the temporary file; Open() = Lock() + Begin()
 //   file.Write(bytes, n) ...                   // or CopyOriginal() and edit temporaryPath() in place
+//   file.CopyOriginalRange(offset, n) ...      // mixed with Write: parts of the original kept as they are
 //   if (!file.Commit()) ... file.error()       // the file is either all old or all new
 //
 // Lock resolves symbolic links (the file they name is replaced, the link
@@ -73,6 +74,10 @@ class ReplacingFile {
   // Copies the original's bytes into the temporary file (after Open, before
   // any Write). True for a path that does not exist yet (nothing to copy).
   bool CopyOriginal();
+  // Appends size bytes of the original, from offset, to the temporary file
+  // (after Begin; mixes freely with Write), through a buffer of 1 MiB. False
+  // with ERROR_HANDLE_EOF when the original ends before the range does.
+  bool CopyOriginalRange(std::uint64_t offset, std::uint64_t size);
   // Appends bytes to the temporary file; any size.
   bool Write(const void* data, std::uint64_t size);
   // Replaces the file. False leaves it as it was and removes the temporary file.

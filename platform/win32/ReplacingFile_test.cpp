@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -195,6 +196,60 @@ TEST_F(ReplacingFileTest, CopyOriginalLetsALibraryEditTheTemporaryFileInPlace) {
   ASSERT_TRUE(file.Commit());
   EXPECT_EQ(Get("a.bin"), "HELLO world");
   EXPECT_EQ(Names(), std::vector<std::string>{"a.bin"});
+}
+
+// The new file is made of written bytes and ranges of the original, in the
+// order given; a range past the original's end fails and changes nothing.
+TEST_F(ReplacingFileTest, CopyOriginalRangeAppendsPartsOfTheOriginalBetweenWrites) {
+  // Over 3 MiB of patterned bytes, so that a range spans many copy steps.
+  std::string original(3 * (1u << 20) + 17, '\0');
+  for (std::size_t i = 0; i < original.size(); ++i) original[i] = static_cast<char>(i * 31 + i / 251);
+  const std::uint64_t size = original.size();
+  struct Piece {
+    const char* text;  // written when not null
+    std::uint64_t offset, length;  // else this range of the original
+  };
+  struct Case {
+    const char* name;
+    std::vector<Piece> pieces;
+  };
+  const Case cases[] = {
+      {"the whole file", {{nullptr, 0, size}}},
+      {"a new start, the rest from byte 10", {{"NEW", 0, 0}, {nullptr, 10, size - 10}}},
+      {"a middle range between writes", {{"<", 0, 0}, {nullptr, 1000, 2'500'000}, {">", 0, 0}}},
+      {"the end replaced", {{nullptr, 0, size - 128}, {"TAIL", 0, 0}}},
+      {"ranges out of order, one empty", {{nullptr, size - 5, 5}, {nullptr, 7, 0}, {nullptr, 0, 5}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Put("r.bin", original);
+    std::string expected;
+    ReplacingFile file(WPath("r.bin"));
+    ASSERT_TRUE(file.Open());
+    for (const Piece& piece : c.pieces) {
+      if (piece.text) {
+        ASSERT_TRUE(file.Write(piece.text, std::strlen(piece.text)));
+        expected += piece.text;
+      } else {
+        ASSERT_TRUE(file.CopyOriginalRange(piece.offset, piece.length)) << file.error();
+        expected += original.substr(piece.offset, piece.length);
+      }
+    }
+    EXPECT_EQ(Get("r.bin"), original);
+    ASSERT_TRUE(file.Commit()) << file.error();
+    EXPECT_TRUE(Get("r.bin") == expected);  // (not EXPECT_EQ: megabytes in a failure message)
+    EXPECT_EQ(Names(), std::vector<std::string>{"r.bin"});
+  }
+
+  Put("r.bin", original);
+  ReplacingFile file(WPath("r.bin"));
+  ASSERT_TRUE(file.Open());
+  ASSERT_TRUE(file.Write("x", 1));
+  EXPECT_FALSE(file.CopyOriginalRange(size - 10, 11));
+  EXPECT_EQ(file.error(), static_cast<DWORD>(ERROR_HANDLE_EOF));
+  EXPECT_FALSE(file.Commit());
+  EXPECT_TRUE(Get("r.bin") == original);
+  EXPECT_EQ(Names(), std::vector<std::string>{"r.bin"});
 }
 
 TEST_F(ReplacingFileTest, ANewFileIsCreatedButNeverOverAFileThatAppearedMeanwhile) {

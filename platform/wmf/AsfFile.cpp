@@ -554,7 +554,8 @@ HRESULT AsfFile::Save(ReplacingFile& writer) {
   }
   Bytes header = BuildHeader(file.size - currentHeader);
   if (!writer.Write(header.data(), header.size())) return SaveFailure(writer.error());
-  if (!CopyRange(file.fd.get(), currentHeader, file.size, writer)) return SaveFailure(writer.error());
+  // The data and index objects as they are, copied once.
+  if (!writer.CopyOriginalRange(currentHeader, file.size - currentHeader)) return SaveFailure(writer.error());
   if (!writer.CommitAndHold()) return SaveFailure(writer.error());
   // What the file says now, for a later save through the same editor.
   fileSize_ = header.size() + (file.size - currentHeader);

@@ -6,7 +6,6 @@
 
 #include <cerrno>
 
-#include "platform/win32/ReplacingFile.h"
 #include "platform/win32/paths.h"
 #include "platform/win32/winerror.h"
 
@@ -48,19 +47,6 @@ bool ReadAt(int fd, std::uint64_t offset, std::uint64_t n, Bytes& out) {
     out.resize(at + static_cast<std::size_t>(got));
     offset += static_cast<std::uint64_t>(got);
     n -= static_cast<std::uint64_t>(got);
-  }
-  return true;
-}
-
-bool CopyRange(int fd, std::uint64_t offset, std::uint64_t end, ReplacingFile& writer) {
-  Bytes chunk(1u << 20);
-  while (offset < end) {
-    std::size_t want = static_cast<std::size_t>(end - offset < chunk.size() ? end - offset : chunk.size());
-    ssize_t got = ::pread(fd, chunk.data(), want, static_cast<off_t>(offset));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    if (!writer.Write(chunk.data(), static_cast<std::uint64_t>(got))) return false;
-    offset += static_cast<std::uint64_t>(got);
   }
   return true;
 }

@@ -1,5 +1,5 @@
 // Reading a user's file for the Windows Media back ends: open by module path
-// text, size, positioned reads, and copying a range into a replacing writer.
+// text, size, positioned reads.
 //
 // Thread safety: pure functions over the caller's descriptors.
 #pragma once
@@ -9,10 +9,6 @@
 
 #include "platform/win32/UniquePosix.h"
 #include "platform/wmf/Attribute.h"
-
-namespace vel {
-class ReplacingFile;
-}
 
 namespace vel::wmf {
 
@@ -26,7 +22,5 @@ struct OpenedFile {
 HRESULT OpenForReading(const std::u16string& path, OpenedFile& file);
 // Up to n bytes at offset (fewer at the end of the file).
 bool ReadAt(int fd, std::uint64_t offset, std::uint64_t n, Bytes& out);
-// Appends the bytes [offset, end) of fd to the writer.
-bool CopyRange(int fd, std::uint64_t offset, std::uint64_t end, ReplacingFile& writer);
 
 }  // namespace vel::wmf

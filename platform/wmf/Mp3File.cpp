@@ -4,9 +4,12 @@
 #include <taglib/commentsframe.h>
 #include <taglib/id3v1genres.h>
 #include <taglib/id3v1tag.h>
+#include <taglib/id3v2framefactory.h>
+#include <taglib/id3v2header.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 #include <taglib/textidentificationframe.h>
+#include <taglib/tfilestream.h>
 #include <taglib/unknownframe.h>
 #include <taglib/unsynchronizedlyricsframe.h>
 
@@ -337,44 +340,122 @@ std::vector<StreamInfo> Mp3File::Streams() const {
   return {audio};
 }
 
-HRESULT Mp3File::Save(ReplacingFile& writer) {
-  if (damaged_) return NS_E_INVALID_DATA;
-  if (!writer.Begin() || !writer.CopyOriginal()) return SaveFailure(writer.error());
+namespace {
+
+// The file's tags as a save leaves them, changed in memory only: the mapped
+// ID3v2 frames rewritten from the attributes (every other frame stays), and
+// the ID3v1 tag, where there is one, given the same fields. The ID3v2 version
+// to render (the file's own, 2.3 for a new tag) comes back in version.
+void ApplyAttributes(TagLib::MPEG::File& mpeg, const std::vector<Attribute>& attributes, int& version) {
+  version = mpeg.hasID3v2Tag() ? mpeg.ID3v2Tag()->header()->majorVersion() : 3;
+  if (version < 3 || version > 4) version = 3;
+  TagLib::ID3v2::Tag* tag = mpeg.ID3v2Tag(true);
+  TagLib::ID3v2::FrameList frames = tag->frameList();
+  for (TagLib::ID3v2::Frame* frame : frames)
+    if (IsMappedFrame(frame)) tag->removeFrame(frame, true);
+  for (const Attribute& a : attributes) {
+    if (a.stream != 0) continue;
+    if (TagLib::ID3v2::Frame* frame = MakeFrame(a, version)) tag->addFrame(frame);
+  }
+  if (!mpeg.hasID3v1Tag()) return;
+  TagLib::ID3v1::Tag* v1 = mpeg.ID3v1Tag();
+  auto text = [&](std::u16string_view name) {
+    const Attribute* a = First(attributes, name);
+    return a ? FromU16(*StoredText(*a)) : TagLib::String();
+  };
+  v1->setTitle(text(u"Title"));
+  v1->setArtist(text(u"Author"));
+  v1->setAlbum(text(g_wszWMAlbumTitle));
+  v1->setComment(text(kDescription));
+  v1->setGenre(text(g_wszWMGenre));
+  v1->setYear(static_cast<unsigned>(text(g_wszWMYear).toInt()));
+  v1->setTrack(static_cast<unsigned>(text(g_wszWMTrackNumber).toInt()));
+}
+
+TagLib::ID3v2::Version Id3v2Version(int version) { return version == 4 ? TagLib::ID3v2::v4 : TagLib::ID3v2::v3; }
+
+// The new file as pieces of the original: [0, keepFrom) is the old ID3v2
+// tag, replaced by id3v2 (nothing when the tag is left empty); [keepFrom,
+// keepTo) stays byte for byte (the audio, further ID3v2 tags, an APEv2 tag);
+// id3v1 takes the old ID3v1 tag's 128 bytes (nothing when it is left empty).
+struct OnePass {
+  TagLib::ByteVector id3v2;
+  std::uint64_t keepFrom = 0;
+  std::uint64_t keepTo = 0;
+  TagLib::ByteVector id3v1;
+};
+
+// The pieces, when the file's layout allows them: its ID3v2 tag, if any, at
+// the very start, or its first MPEG frame there. (TagLib also finds a tag
+// after leading junk, and an empty tag header it drops; where these lie is
+// not told, so such files are edited in place as a whole copy instead.)
+std::optional<OnePass> PlanOnePass(TagLib::MPEG::File& mpeg, bool hadId3v2, bool hadId3v1, int version) {
+  mpeg.seek(0);
+  const bool startsWithTag = mpeg.readBlock(3) == TagLib::ByteVector("ID3", 3);
+  const long length = mpeg.length();
+  if (length < (hadId3v1 ? 128 : 0)) return std::nullopt;
+  OnePass plan;
+  if (startsWithTag && hadId3v2)
+    plan.keepFrom = mpeg.ID3v2Tag()->header()->completeTagSize();
+  else if (startsWithTag || hadId3v2 || mpeg.firstFrameOffset() != 0)
+    return std::nullopt;
+  plan.keepTo = static_cast<std::uint64_t>(length) - (hadId3v1 ? 128 : 0);
+  if (plan.keepFrom > plan.keepTo) return std::nullopt;
+  // As TagLib's own save does: an empty tag is dropped, not written.
+  TagLib::ID3v2::Tag* tag = mpeg.ID3v2Tag(true);
+  if (!tag->isEmpty()) plan.id3v2 = tag->render(Id3v2Version(version));
+  if (hadId3v1 && !mpeg.ID3v1Tag()->isEmpty()) plan.id3v1 = mpeg.ID3v1Tag()->render();
+  return plan;
+}
+
+// The whole-copy path: the temporary file is a copy of the original that
+// TagLib edits in place (moving the audio when the tag changes size).
+HRESULT SaveInPlace(ReplacingFile& writer, const std::vector<Attribute>& attributes) {
+  if (!writer.CopyOriginal()) return SaveFailure(writer.error());
   win32::MappedPath temp = win32::MapPath(writer.temporaryPath().c_str());
   if (!temp.ok()) return SaveFailure(temp.error);
+  std::lock_guard<std::mutex> lock(TagLibLock());
+  TagLib::MPEG::File mpeg(temp.path.c_str(), false);
+  if (!mpeg.isValid()) return NS_E_INVALID_INPUT_FORMAT;
+  const bool hadId3v1 = mpeg.hasID3v1Tag();
+  int version = 3;
+  ApplyAttributes(mpeg, attributes, version);
+  int tags = TagLib::MPEG::File::ID3v2 | (hadId3v1 ? TagLib::MPEG::File::ID3v1 : 0);
+  if (!mpeg.save(tags, TagLib::File::StripNone, Id3v2Version(version), TagLib::File::DoNotDuplicate))
+    return NS_E_FILE_WRITE;
+  return S_OK;
+}
+
+}  // namespace
+
+HRESULT Mp3File::Save(ReplacingFile& writer) {
+  if (damaged_) return NS_E_INVALID_DATA;
+  if (!writer.Begin()) return SaveFailure(writer.error());
+  // TagLib reads the original (as it is now, under the writers' lock) and
+  // renders the new tags; the file is then written once: the new ID3v2 tag,
+  // the original's bytes after the old one, the ID3v1 tag.
+  win32::MappedPath original = win32::MapPath(writer.target().c_str());
+  if (!original.ok()) return SaveFailure(original.error);
+  std::optional<OnePass> plan;
   {
     std::lock_guard<std::mutex> lock(TagLibLock());
-    TagLib::MPEG::File mpeg(temp.path.c_str(), false);
+    TagLib::FileStream stream(original.path.c_str(), true);
+    if (!stream.isOpen()) return NS_E_FILE_READ;
+    TagLib::MPEG::File mpeg(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
     if (!mpeg.isValid()) return NS_E_INVALID_INPUT_FORMAT;
-    int version = mpeg.hasID3v2Tag() ? mpeg.ID3v2Tag()->header()->majorVersion() : 3;
-    if (version < 3 || version > 4) version = 3;
-    TagLib::ID3v2::Tag* tag = mpeg.ID3v2Tag(true);
-    TagLib::ID3v2::FrameList frames = tag->frameList();
-    for (TagLib::ID3v2::Frame* frame : frames)
-      if (IsMappedFrame(frame)) tag->removeFrame(frame, true);
-    for (const Attribute& a : attributes_) {
-      if (a.stream != 0) continue;
-      if (TagLib::ID3v2::Frame* frame = MakeFrame(a, version)) tag->addFrame(frame);
-    }
-    bool hadId3v1 = mpeg.hasID3v1Tag();
-    if (hadId3v1) {
-      TagLib::ID3v1::Tag* v1 = mpeg.ID3v1Tag();
-      auto text = [&](std::u16string_view name) {
-        const Attribute* a = First(attributes_, name);
-        return a ? FromU16(*StoredText(*a)) : TagLib::String();
-      };
-      v1->setTitle(text(u"Title"));
-      v1->setArtist(text(u"Author"));
-      v1->setAlbum(text(g_wszWMAlbumTitle));
-      v1->setComment(text(kDescription));
-      v1->setGenre(text(g_wszWMGenre));
-      v1->setYear(static_cast<unsigned>(text(g_wszWMYear).toInt()));
-      v1->setTrack(static_cast<unsigned>(text(g_wszWMTrackNumber).toInt()));
-    }
-    int tags = TagLib::MPEG::File::ID3v2 | (hadId3v1 ? TagLib::MPEG::File::ID3v1 : 0);
-    if (!mpeg.save(tags, TagLib::File::StripNone, version == 4 ? TagLib::ID3v2::v4 : TagLib::ID3v2::v3,
-                   TagLib::File::DoNotDuplicate))
-      return NS_E_FILE_WRITE;
+    const bool hadId3v2 = mpeg.hasID3v2Tag();
+    const bool hadId3v1 = mpeg.hasID3v1Tag();
+    int version = 3;
+    ApplyAttributes(mpeg, attributes_, version);
+    plan = PlanOnePass(mpeg, hadId3v2, hadId3v1, version);
+  }
+  if (!plan) {
+    const HRESULT hr = SaveInPlace(writer, attributes_);
+    if (FAILED(hr)) return hr;
+  } else if (!writer.Write(plan->id3v2.data(), plan->id3v2.size()) ||
+             !writer.CopyOriginalRange(plan->keepFrom, plan->keepTo - plan->keepFrom) ||
+             !writer.Write(plan->id3v1.data(), plan->id3v1.size())) {
+    return SaveFailure(writer.error());
   }
   if (!writer.CommitAndHold()) return SaveFailure(writer.error());
   return S_OK;

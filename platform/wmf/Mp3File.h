@@ -13,9 +13,14 @@
 // The MPEG stream (VBR headers included) gives Duration, Bitrate and the
 // stream's WAVEFORMATEX.
 //
-// Save edits a copy made by the replacing writer in place: the mapped frames
-// are rewritten, every other frame and tag stays; the ID3v2 version is kept
-// (a new tag is 2.3) and an ID3v1 tag is updated only where there is one.
+// Save rewrites the mapped frames, every other frame and tag stays; the
+// ID3v2 version is kept (a new tag is 2.3) and an ID3v1 tag is updated only
+// where there is one. TagLib reads the original and renders the new tags, and
+// the file is written once: the new ID3v2 tag, the original's bytes after the
+// old one (the audio, further ID3v2 tags, an APEv2 tag, byte for byte), the
+// ID3v1 tag in place of the old one. A file whose first ID3v2 tag or MPEG
+// frame is not at its very start (leading junk) is copied whole and edited
+// in place by TagLib instead, which moves the audio once more.
 // A damaged file (its ID3v2 tag runs past the end, or no MPEG frame follows
 // it) is read as far as it goes but never saved: Save answers
 // NS_E_INVALID_DATA and the file stays as it is.

@@ -3,6 +3,7 @@
 // not installed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <thread>
@@ -36,6 +37,61 @@ std::string AudioMd5(const std::string& path) {
 
 std::string Exif(const std::string& args, const std::string& path) {
   return Trim(RunCommand("exiftool -s -s -s " + args + " " + Quote(path)).out);
+}
+
+// mutagen lives in the system's own Python.
+std::string Python() { return std::filesystem::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3"; }
+bool HaveMutagen() { return RunCommand(Python() + " -c 'import mutagen.id3' >/dev/null 2>&1").status == 0; }
+
+// mutagen's reading of an MP3's ID3v2 tag: "version|title|picture bytes", or
+// its error.
+std::string MutagenId3(const std::string& path) {
+  return Trim(RunCommand(Python() +
+                         " -c \"import sys, mutagen.id3\n"
+                         "t = mutagen.id3.ID3(sys.argv[1])\n"
+                         "p = t.getall('APIC')\n"
+                         "out = '%d|%s|%d' % (t.version[1], t['TIT2'].text[0], len(p[0].data) if p else 0)\n"
+                         "sys.stdout.buffer.write(out.encode('utf-8'))\" " +
+                         Quote(path) + " 2>&1")
+                  .out);
+}
+
+// The whole size of the ID3v2 tag a file begins with (header, frames,
+// padding, footer); 0 when it begins with none.
+std::size_t Id3v2Size(const Bytes& bytes) {
+  if (bytes.size() < 10 || std::memcmp(bytes.data(), "ID3", 3) != 0) return 0;
+  std::size_t size = 10;
+  for (int i = 6; i < 10; ++i) size += static_cast<std::size_t>(bytes[i] & 0x7F) << (7 * (9 - i));
+  return size + ((bytes[5] & 0x10) != 0 ? 10 : 0);
+}
+
+// An APEv2 tag (header, items, footer) holding the given text items.
+Bytes ApeTag(const std::vector<std::pair<std::string, std::string>>& items) {
+  auto u32 = [](Bytes& out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  };
+  Bytes body;
+  for (const auto& [key, value] : items) {
+    u32(body, static_cast<std::uint32_t>(value.size()));
+    u32(body, 0);  // UTF-8 text
+    body.insert(body.end(), key.begin(), key.end());
+    body.push_back(0);
+    body.insert(body.end(), value.begin(), value.end());
+  }
+  auto frame = [&](bool header) {
+    Bytes out = {'A', 'P', 'E', 'T', 'A', 'G', 'E', 'X'};
+    u32(out, 2000);
+    u32(out, static_cast<std::uint32_t>(body.size() + 32));  // items and footer
+    u32(out, static_cast<std::uint32_t>(items.size()));
+    u32(out, 0x80000000u | (header ? 0x20000000u : 0));  // has a header; this is it
+    out.insert(out.end(), 8, 0);
+    return out;
+  };
+  Bytes tag = frame(true);
+  tag.insert(tag.end(), body.begin(), body.end());
+  Bytes footer = frame(false);
+  tag.insert(tag.end(), footer.begin(), footer.end());
+  return tag;
 }
 
 struct Listed {
@@ -299,6 +355,81 @@ TEST_F(WindowsMediaPeerTest, WritesReadBackByPeers) {
     std::size_t entries = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir_.path())) ++entries;
     EXPECT_EQ(entries, static_cast<std::size_t>(&c - cases + 1));  // no temporary file left
+  }
+}
+
+// The new file is the new ID3v2 tag, the original's bytes after the old one
+// and the updated ID3v1 tag: whether the tag grows past its padding, shrinks
+// or is new, the audio decodes the same, mutagen reads the tag, and what lies
+// between (an APEv2 tag before the ID3v1 tag) stays byte for byte.
+TEST_F(WindowsMediaPeerTest, Mp3TagsAreRewrittenAroundTheKeptAudio) {
+  if (!HaveMutagen()) GTEST_SKIP() << "mutagen is not installed";
+  const Bytes ape = ApeTag({{"Artist", "Ape band"}, {"Custom", "kept as it is"}});
+  enum class Change { kGrow, kShrink, kNew, kApe };
+  struct Case {
+    const char* name;
+    const char* options;
+    Change change;
+    const char* version;  // the ID3v2 version mutagen must find
+  };
+  const Case cases[] = {
+      {"ID3v2.3 grows past its padding", "-id3v2_version 3", Change::kGrow, "3"},
+      {"ID3v2.4 shrinks", "-id3v2_version 4", Change::kShrink, "4"},
+      {"no ID3v2 tag: a 2.3 tag is added", "-id3v2_version 0", Change::kNew, "3"},
+      {"APEv2 and ID3v1 at the end", "-id3v2_version 3 -write_id3v1 1", Change::kApe, "3"},
+  };
+  const std::string title = "Fr\xC3\xBChling \xE2\x82\xAC";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string file = std::string("l") + std::to_string(&c - cases) + ".mp3";
+    std::string path = Make(file, c.options);
+    const std::u16string wpath = dir_.WFile(file);
+    if (c.change == Change::kApe) {
+      Bytes bytes = ReadBytes(path);
+      ASSERT_GT(bytes.size(), 128u);
+      ASSERT_EQ(std::memcmp(bytes.data() + bytes.size() - 128, "TAG", 3), 0);
+      bytes.insert(bytes.end() - 128, ape.begin(), ape.end());
+      dir_.Write(file, bytes);
+    }
+    if (c.change == Change::kShrink) Rewrite(wpath, Cover(150000));
+    const std::string audioBefore = AudioMd5(path);
+    ASSERT_FALSE(audioBefore.empty());
+    const Bytes before = ReadBytes(path);
+    const Bytes cover = Cover(c.change == Change::kShrink ? 2000 : 150000);
+    Rewrite(wpath, cover);
+    const Bytes after = ReadBytes(path);
+
+    const std::size_t tagBefore = Id3v2Size(before), tagAfter = Id3v2Size(after);
+    ASSERT_GT(tagAfter, 0u);
+    EXPECT_EQ(after[3], c.version[0] - '0');
+    switch (c.change) {
+      case Change::kGrow:
+      case Change::kApe:
+        EXPECT_GT(tagAfter, tagBefore + 100000);
+        break;
+      case Change::kShrink:
+        EXPECT_LT(tagAfter + 100000, tagBefore);
+        break;
+      case Change::kNew:
+        EXPECT_EQ(tagBefore, 0u);
+        break;
+    }
+    // Everything after the ID3v2 tag is the original's, but for the ID3v1 tag.
+    const bool id3v1 = c.change == Change::kApe;
+    const std::size_t v1 = id3v1 ? 128 : 0;
+    ASSERT_EQ(after.size() - tagAfter, before.size() - tagBefore);
+    EXPECT_TRUE(std::equal(after.begin() + static_cast<std::ptrdiff_t>(tagAfter), after.end() - v1,
+                           before.begin() + static_cast<std::ptrdiff_t>(tagBefore), before.end() - v1));
+    if (id3v1) {
+      EXPECT_TRUE(std::equal(ape.begin(), ape.end(), after.end() - static_cast<std::ptrdiff_t>(128 + ape.size())));
+      EXPECT_EQ(std::memcmp(after.data() + after.size() - 128, "TAG", 3), 0);
+      // Updated from the attributes: "Song" gave way to a title Latin-1 cannot hold, which ID3v1 leaves empty.
+      EXPECT_EQ(Exif("-ID3v1:Title", path), "");
+      EXPECT_EQ(Exif("-ID3v1:Album", path), "Album");
+      EXPECT_EQ(Exif("-APE:Custom", path), "kept as it is");
+    }
+    EXPECT_EQ(AudioMd5(path), audioBefore);
+    EXPECT_EQ(MutagenId3(path), std::string(c.version) + "|" + title + "|" + std::to_string(cover.size()));
   }
 }
 
