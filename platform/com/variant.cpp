@@ -316,7 +316,6 @@ HRESULT NumOf(const VARIANT* in, const vel::LocaleInfo& locale, Num* out) {
 }
 
 HRESULT ToBstr(const VARIANT* in, LCID lcid, USHORT flags, VARIANT* out) {
-  const vel::LocaleInfo& locale = vel::LocaleInfoFor(lcid, vel::LocaleCategory::Numeric);
   std::u16string text;
   if (in->vt == VT_DATE) {
     BSTR b = nullptr;
@@ -329,6 +328,7 @@ HRESULT ToBstr(const VARIANT* in, LCID lcid, USHORT flags, VARIANT* out) {
   if (in->vt == VT_BOOL) {
     const bool value = in->boolVal != 0;
     if (flags & VARIANT_LOCALBOOL) {
+      const vel::LocaleInfo& locale = vel::LocaleInfoFor(lcid, vel::LocaleCategory::Numeric);
       text = value ? locale.trueName : locale.falseName;
     } else if (flags & VARIANT_ALPHABOOL) {
       text = value ? u"True" : u"False";
@@ -336,6 +336,13 @@ HRESULT ToBstr(const VARIANT* in, LCID lcid, USHORT flags, VARIANT* out) {
       text = value ? u"-1" : u"0";
     }
   } else if (in->vt != VT_EMPTY) {
+    // Whole numbers read and print alike in every locale: the caller's
+    // locale (the user's comes from the environment) is looked up only for
+    // text, fractions and money.
+    const bool whole = in->vt != VT_BSTR && in->vt != VT_R4 && in->vt != VT_R8 && in->vt != VT_CY &&
+                       in->vt != VT_DECIMAL;
+    const vel::LocaleInfo& locale =
+        vel::LocaleInfoFor(whole ? LOCALE_SYSTEM_DEFAULT : lcid, vel::LocaleCategory::Numeric);
     Num n;
     HRESULT hr = NumOf(in, locale, &n);
     if (FAILED(hr)) return hr;
@@ -433,7 +440,9 @@ HRESULT ToValue(const VARIANT* in, LCID lcid, USHORT flags, VARTYPE vt, VARIANT*
 
   if (vt == VT_BSTR) return ToBstr(in, lcid, flags, out);
 
-  const vel::LocaleInfo& locale = vel::LocaleInfoFor(lcid, vel::LocaleCategory::Numeric);
+  // Only text is read by the caller's locale's rules.
+  const vel::LocaleInfo& locale =
+      vel::LocaleInfoFor(in->vt == VT_BSTR ? lcid : LOCALE_SYSTEM_DEFAULT, vel::LocaleCategory::Numeric);
   if (in->vt == VT_BSTR && vt == VT_DATE) {
     HRESULT hr = VarDateFromStr(in->bstrVal == nullptr ? u"" : in->bstrVal, lcid, 0, &out->date);
     if (SUCCEEDED(hr)) out->vt = VT_DATE;
