@@ -229,8 +229,6 @@ int RunRead(const Args& args) {
   ComPtr<IVelItemPluginFactory> factory = CreateFactory();
   if (!factory) return 1;
 
-  // Files are read as the folders are walked: nothing holds the list of all
-  // of them, so memory stays flat however many there are.
   PluginCache cache(factory);
   // Declared before the walk's state: it stops (and joins its thread) after
   // every read is done.
@@ -242,6 +240,9 @@ int RunRead(const Args& args) {
     // Only what the read loads counts: its item and any failure are dropped.
     if (cache.For(path, plugin, name, failure) && plugin) plugin->ReadMetadata(_bstr_t(Wide(path)), &item);
   });
+
+  // Files are read as the folders are walked: nothing holds the list of all
+  // of them, so memory stays flat however many there are.
   int status = 0;              // set by emit
   bool folderRefused = false;  // set by next
   std::size_t argument = 0;
