@@ -34,6 +34,14 @@ if(VEL_SANITIZE_THREAD)
   target_link_options(vel_options INTERFACE -fsanitize=thread)
 endif()
 
+# vel_sanitizer_options(TARGET): an executable of an AddressSanitizer build
+# starts with the project's runtime options (cmake/sanitizer_options.cpp).
+function(vel_sanitizer_options target)
+  if(VEL_SANITIZE)
+    target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/cmake/sanitizer_options.cpp)
+  endif()
+endfunction()
+
 # vel_add_test(NAME SOURCES src... LIBS lib... [ENV VAR=value...])
 # One GoogleTest executable, registered with CTest test by test.
 function(vel_add_test name)
@@ -43,6 +51,7 @@ function(vel_add_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;ENV" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE vel_options ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  vel_sanitizer_options(${name})
   # Discovered tests take ENVIRONMENT as one entry (the list is split at ";"),
   # so the variables reach the test through `cmake -E env` as its launcher.
   # The first log message of a process reads its configuration from the
