@@ -21,6 +21,7 @@
 #include "platform/text.h"
 #include "testing/AsfBuilder.h"
 #include "testing/ModuleStore.h"
+#include "testing/WithWmfRuntime.h"
 
 using namespace vel::testing;
 
@@ -73,21 +74,6 @@ _variant_t PictureBody() {
   body.insert(body.end(), {0, 3, 0, 0xFF, 0xD8, 0xFF, 0xE0, 1, 2, 3, 0xFF, 0xD9});
   return ByteArray(body);
 }
-
-// The runtime is there for these tests, whatever the environment says.
-class WithRuntime {
- public:
-  WithRuntime() {
-    if (const char* v = std::getenv("VEL_WMF_RUNTIME")) saved_ = v;
-    unsetenv("VEL_WMF_RUNTIME");
-  }
-  ~WithRuntime() {
-    if (saved_) setenv("VEL_WMF_RUNTIME", saved_->c_str(), 1);
-  }
-
- private:
-  std::optional<std::string> saved_;
-};
 
 class AudioPluginMp3 : public ModuleStore {
  protected:

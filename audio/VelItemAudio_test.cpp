@@ -30,6 +30,7 @@
 #include "platform/win32/winbase.h"
 #include "testing/AsfBuilder.h"
 #include "testing/ModuleStore.h"
+#include "testing/WithWmfRuntime.h"
 #include "testing/Mp4Builder.h"
 #include "testing/WaveBuilder.h"
 
@@ -568,22 +569,6 @@ TEST_F(AudioPlugin, MissingFilesFail) {
   // No item: nothing to write, not even a missing file is looked at.
   EXPECT_EQ(plugin_->WriteMetadata(Bstr(dir_ + "/missing.m4a"), nullptr), S_OK);
 }
-
-// The Windows Media runtime present while the object lives (the process runs
-// as on a system without it otherwise).
-class WithRuntime {
- public:
-  WithRuntime() {
-    if (const char* v = std::getenv("VEL_WMF_RUNTIME")) saved_ = v;
-    unsetenv("VEL_WMF_RUNTIME");
-  }
-  ~WithRuntime() {
-    if (saved_) setenv("VEL_WMF_RUNTIME", saved_->c_str(), 1);
-  }
-
- private:
-  std::optional<std::string> saved_;
-};
 
 // A Windows Media file made by ffmpeg: 1.5 s of WMA 2 with a title, an
 // artist and an album.
