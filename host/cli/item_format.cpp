@@ -43,7 +43,8 @@ std::string TakeBstr(BSTR& b) {
 }
 
 // Whether JSON shows value through the item model's text: the types it has
-// no form of its own for (and those whose own form may fail).
+// no form of its own for (and those whose own form may fail). Mirrors the
+// types JsonValue writes itself: the two change together.
 bool JsonNeedsText(const VARIANT& v) {
   switch (v.vt) {
     case VT_EMPTY: case VT_NULL: case VT_BOOL: case VT_BSTR: case VT_DATE:
