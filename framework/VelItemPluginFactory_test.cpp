@@ -354,6 +354,17 @@ TEST_F(FactoryTest, RegisteredExt2MimeTypeReadsThePluginsConfiguration) {
   EXPECT_EQ(CVelPluginHelpers::RegisteredExt2MimeType(audio, u".jpg"), u"") << "another plugin's extension";
   EXPECT_EQ(CVelPluginHelpers::RegisteredExt2MimeType(audio, u"m4a"), u"") << "the dot belongs to the name";
   EXPECT_EQ(CVelPluginHelpers::RegisteredExt2MimeType(u"{00000000-0000-0000-0000-000000000000}", u".m4a"), u"");
+
+  // The answers are remembered only while the configuration stays as it is.
+  HKEY config = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (std::u16string(kPlugins) + u"\\" + audio).c_str(), 0, KEY_ALL_ACCESS,
+                          &config),
+            ERROR_SUCCESS);
+  ASSERT_EQ(SetString(config, u".m4a", u"audio/x-changed"), ERROR_SUCCESS);
+  EXPECT_EQ(CVelPluginHelpers::RegisteredExt2MimeType(audio, u".m4a"), u"audio/x-changed");
+  ASSERT_EQ(RegDeleteValueW(config, u".m4a"), ERROR_SUCCESS);
+  EXPECT_EQ(CVelPluginHelpers::RegisteredExt2MimeType(audio, u".m4a"), u"");
+  RegCloseKey(config);
 }
 
 }  // namespace

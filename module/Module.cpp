@@ -1,7 +1,7 @@
 // The module object of libVelItemPlugins.so and its four exported entry
 // points. The module object is the object map (the six classes with their
 // class objects and registration data), the application identifier and the
-// lock count (vel::com::ModuleLockCount).
+// lock count (vel::com::ModuleLocks).
 //
 // There is no DllMain on this platform: the module object is a set of
 // statically initialised tables, ready when the loader has run the module's
@@ -10,6 +10,7 @@
 // Thread safety: class objects are created once per class under the module's
 // lock; registration is meant for one thread at a time (as on the platform).
 #include <array>
+#include <atomic>
 #include <mutex>
 #include <string>
 
@@ -43,27 +44,33 @@ const std::array<ObjectMapEntry, 6> kObjectMap = {{
     {&kVelRegSMS, &vel::com::ClassFactory<CVelItemSMS>::Create},
 }};
 
-// Class objects live until the module unloads; they do not count in the lock count.
+// Class objects live until the module unloads; they do not count in the lock
+// count. Made once each; afterwards handed out without a lock, as hosts ask
+// for them for every file they read, from several threads.
 class ClassObjects {
  public:
   ~ClassObjects() {
-    for (IUnknown*& p : objects_) {
-      if (p) p->Release();
-      p = nullptr;
+    for (std::atomic<IUnknown*>& object : objects_) {
+      if (IUnknown* p = object.exchange(nullptr)) p->Release();
     }
   }
   HRESULT Get(std::size_t index, REFIID riid, void** ppv) {
-    std::lock_guard<std::mutex> hold(lock_);
-    if (!objects_[index]) {
-      HRESULT hr = kObjectMap[index].createClassObject(IID_IUnknown, reinterpret_cast<void**>(&objects_[index]));
-      if (FAILED(hr)) return hr;
+    IUnknown* object = objects_[index].load(std::memory_order_acquire);
+    if (!object) {
+      std::lock_guard<std::mutex> hold(lock_);
+      object = objects_[index].load(std::memory_order_relaxed);
+      if (!object) {
+        HRESULT hr = kObjectMap[index].createClassObject(IID_IUnknown, reinterpret_cast<void**>(&object));
+        if (FAILED(hr)) return hr;
+        objects_[index].store(object, std::memory_order_release);
+      }
     }
-    return objects_[index]->QueryInterface(riid, ppv);
+    return object->QueryInterface(riid, ppv);
   }
 
  private:
-  std::mutex lock_;
-  std::array<IUnknown*, kObjectMap.size()> objects_{};
+  std::mutex lock_;  // the first creation of each
+  std::array<std::atomic<IUnknown*>, kObjectMap.size()> objects_{};
 };
 
 ClassObjects& TheClassObjects() {

@@ -14,6 +14,7 @@
 // reads nothing from the registry.
 #include <dlfcn.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -61,7 +62,9 @@ struct ModuleTable {
   std::mutex mutex;
   std::map<std::string, LoadedModule> modules;
   std::vector<KnownClass> classes;
-  std::uint64_t unloads = 0;  // CoFreeUnusedLibraries calls that took modules out
+  // CoFreeUnusedLibraries calls that took modules out; changed under the
+  // lock, read without it by the threads' own copies of the entries.
+  std::atomic<std::uint64_t> unloads{0};
 };
 ModuleTable& Modules() {
   static auto* table = new ModuleTable;  // never destroyed: modules outlive static destruction
@@ -126,7 +129,7 @@ HRESULT LoadModule(const std::string& path, DllGetClassObjectFn& out, std::uint6
     auto it = table.modules.find(path);
     if (it != table.modules.end()) {
       out = it->second.getClassObject;
-      *unloads = table.unloads;
+      *unloads = table.unloads.load(std::memory_order_relaxed);
       return S_OK;
     }
   }
@@ -146,17 +149,49 @@ HRESULT LoadModule(const std::string& path, DllGetClassObjectFn& out, std::uint6
   // library is the same (loading counts), its entry is kept, ours goes.
   const auto it = table.modules.emplace(path, LoadedModule{std::move(handle), getClassObject, canUnloadNow}).first;
   out = it->second.getClassObject;
-  *unloads = table.unloads;
+  *unloads = table.unloads.load(std::memory_order_relaxed);
   return S_OK;
 }
 
 bool SameClass(const CLSID& a, const CLSID& b) { return std::memcmp(&a, &b, sizeof(CLSID)) == 0; }
 
+// Each thread's copy of the entries it used, with the table's unload count
+// when it was taken: threads that create objects for every file they read
+// find their classes without all taking the table's lock.
+struct ThreadKnownClass {
+  CLSID clsid;
+  std::uint64_t epoch;
+  std::uint64_t unloads;
+  DllGetClassObjectFn getClassObject;
+};
+thread_local std::vector<ThreadKnownClass> t_knownClasses;
+
+void RememberInThread(REFCLSID clsid, std::uint64_t epoch, std::uint64_t unloads, DllGetClassObjectFn getClassObject) {
+  for (ThreadKnownClass& known : t_knownClasses) {
+    if (SameClass(known.clsid, clsid)) {
+      known = ThreadKnownClass{clsid, epoch, unloads, getClassObject};
+      return;
+    }
+  }
+  t_knownClasses.push_back(ThreadKnownClass{clsid, epoch, unloads, getClassObject});
+}
+
 DllGetClassObjectFn KnownClassObject(REFCLSID clsid, std::uint64_t epoch) {
   ModuleTable& table = Modules();
+  const std::uint64_t unloads = table.unloads.load(std::memory_order_acquire);
+  for (const ThreadKnownClass& known : t_knownClasses) {
+    if (SameClass(known.clsid, clsid)) {
+      if (known.epoch == epoch && known.unloads == unloads) return known.getClassObject;
+      break;
+    }
+  }
   std::lock_guard lock(table.mutex);
   for (const KnownClass& known : table.classes) {
-    if (SameClass(known.clsid, clsid)) return known.epoch == epoch ? known.getClassObject : nullptr;
+    if (SameClass(known.clsid, clsid)) {
+      if (known.epoch != epoch) return nullptr;
+      RememberInThread(clsid, epoch, table.unloads.load(std::memory_order_relaxed), known.getClassObject);
+      return known.getClassObject;
+    }
   }
   return nullptr;
 }
@@ -165,7 +200,8 @@ DllGetClassObjectFn KnownClassObject(REFCLSID clsid, std::uint64_t epoch) {
 void RememberClass(REFCLSID clsid, std::uint64_t epoch, DllGetClassObjectFn getClassObject, std::uint64_t unloads) {
   ModuleTable& table = Modules();
   std::lock_guard lock(table.mutex);
-  if (table.unloads != unloads) return;
+  if (table.unloads.load(std::memory_order_relaxed) != unloads) return;
+  RememberInThread(clsid, epoch, unloads, getClassObject);
   for (KnownClass& known : table.classes) {
     if (SameClass(known.clsid, clsid)) {
       known = KnownClass{clsid, epoch, getClassObject};
@@ -233,7 +269,7 @@ void CoFreeUnusedLibraries() {
   ModuleTable& table = Modules();
   std::lock_guard lock(table.mutex);
   table.classes.clear();  // their entries may be in a module that goes
-  ++table.unloads;         // and entries found before now are not remembered
+  table.unloads.fetch_add(1, std::memory_order_acq_rel);  // and entries found before now are not remembered
   for (auto it = table.modules.begin(); it != table.modules.end();) {
     const LoadedModule& m = it->second;
     if (m.canUnloadNow && m.canUnloadNow() == S_OK) {

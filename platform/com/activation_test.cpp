@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -125,6 +128,70 @@ TEST_F(Activation, RepeatedActivationsFollowTheRegistry) {
   ASSERT_EQ(RegDeleteTreeW(HKEY_CLASSES_ROOT, (u"CLSID\\" + std::u16string(guid)).c_str()), ERROR_SUCCESS);
   EXPECT_EQ(CoCreateInstance(moving, nullptr, CLSCTX_ALL, IID_IUnknown, &p), REGDB_E_CLASSNOTREG);
   EXPECT_EQ(p, nullptr);
+}
+
+// Runs calls one at a time on one thread of its own, so that what the thread
+// remembers between calls is used.
+class OneThread {
+ public:
+  OneThread() : thread_([this] { Loop(); }) {}
+  ~OneThread() {
+    Run(nullptr);
+    thread_.join();
+  }
+  // fn on the thread (null: the thread ends); returns when it has run.
+  void Run(std::function<void()> fn) {
+    std::unique_lock<std::mutex> hold(lock_);
+    job_ = std::move(fn);
+    pending_ = true;
+    changed_.notify_all();
+    changed_.wait(hold, [&] { return !pending_; });
+  }
+
+ private:
+  void Loop() {
+    for (;;) {
+      std::unique_lock<std::mutex> hold(lock_);
+      changed_.wait(hold, [&] { return pending_; });
+      std::function<void()> job = std::move(job_);
+      if (job) job();
+      pending_ = false;
+      changed_.notify_all();
+      if (!job) return;
+    }
+  }
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::function<void()> job_;
+  bool pending_ = false;
+  std::thread thread_;
+};
+
+// A thread that remembers where a class was found follows what another
+// thread changes: a new registration, and modules unloaded in between.
+TEST_F(Activation, AThreadsRememberedClassesFollowOtherThreads) {
+  const GUID moving = {0x3D2A9E41, 0x7C55, 0x4F0B, {0x9A, 0x1E, 0x52, 0x61, 0x0C, 0x7B, 0x11, 0x07}};
+  Register(moving, vel::FromUtf8(modulePath_));
+  OneThread worker;
+  auto create = [&](REFCLSID clsid) {
+    HRESULT hr = E_FAIL;
+    worker.Run([&] {
+      IUnknown* p = nullptr;
+      hr = CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IUnknown, reinterpret_cast<void**>(&p));
+      if (p) p->Release();
+    });
+    return hr;
+  };
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(create(moving), CLASS_E_CLASSNOTAVAILABLE) << i;
+  Register(moving, u"libm.so.6");
+  EXPECT_EQ(create(moving), CO_E_ERRORINDLL) << "registered anew on another thread";
+
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(create(CLSID_VelTestEcho), S_OK) << i;
+  CoFreeUnusedLibraries();
+  void* still = dlopen(modulePath_.c_str(), RTLD_NOW | RTLD_NOLOAD);
+  EXPECT_EQ(still, nullptr) << "the module was unloaded";
+  if (still) dlclose(still);
+  EXPECT_EQ(create(CLSID_VelTestEcho), S_OK) << "loaded again, not called where it was";
 }
 
 TEST_F(Activation, UnusedModulesAreUnloadedAndLoadAgain) {

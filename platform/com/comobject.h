@@ -19,7 +19,7 @@
 // listed interfaces share a base, the first one listed hands it out.
 //
 // Module lock count: every live ComObject and every LockServer(TRUE) of the
-// module counts in ModuleLockCount(). That function is inline with hidden
+// module counts in ModuleLocks(). That function is inline with hidden
 // visibility, so each shared object (module) that includes this header keeps
 // its own count; a module's DllCanUnloadNow returns ModuleCanUnloadNow().
 //
@@ -28,6 +28,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <new>
 #include <tuple>
 #include <type_traits>
@@ -36,13 +37,61 @@
 
 namespace vel::com {
 
-// This module's count of live objects and server locks.
-[[gnu::visibility("hidden")]] inline std::atomic<long>& ModuleLockCount() noexcept {
-  static std::atomic<long> count{0};
+// This module's count of live objects and server locks. Threads that create
+// and release objects at the same time must not all write one shared word
+// (its cache line would travel between the cores on every object), so the
+// count is kept in cells, one per thread (threads beyond kCells share), each
+// on a line of its own, as the objects added and the objects removed there.
+// An object may be removed on another thread than the one that added it.
+class [[gnu::visibility("hidden")]] LockCount {
+ public:
+  static constexpr unsigned kCells = 64;
+
+  void Add() noexcept { Mine().added.fetch_add(1); }
+  void Remove() noexcept { Mine().removed.fetch_add(1); }
+
+  // Whether nothing holds the module. Exact: true only when the count was 0
+  // at one moment during the call. All removals are read first, then all
+  // additions; every removal follows its own addition, so the additions read
+  // are at least the removals read, and equal sums mean that at the moment
+  // between the two passes every addition made had been removed.
+  bool None() const noexcept {
+    std::uint64_t removed = 0;
+    for (const Cell& cell : cells_) removed += cell.removed.load();
+    std::uint64_t added = 0;
+    for (const Cell& cell : cells_) added += cell.added.load();
+    return added == removed;
+  }
+
+  // The live count; exact while no other thread changes it (for tests).
+  long Count() const noexcept {
+    std::uint64_t added = 0, removed = 0;
+    for (const Cell& cell : cells_) {
+      added += cell.added.load();
+      removed += cell.removed.load();
+    }
+    return static_cast<long>(added - removed);
+  }
+
+ private:
+  struct alignas(64) Cell {
+    std::atomic<std::uint64_t> added{0};
+    std::atomic<std::uint64_t> removed{0};
+  };
+  Cell& Mine() noexcept {
+    static std::atomic<unsigned> nextThread{0};
+    static thread_local const unsigned mine = nextThread.fetch_add(1, std::memory_order_relaxed) % kCells;
+    return cells_[mine];
+  }
+  Cell cells_[kCells];
+};
+
+[[gnu::visibility("hidden")]] inline LockCount& ModuleLocks() noexcept {
+  static LockCount count;
   return count;
 }
 [[gnu::visibility("hidden")]] inline HRESULT ModuleCanUnloadNow() noexcept {
-  return ModuleLockCount().load(std::memory_order_acquire) == 0 ? S_OK : S_FALSE;
+  return ModuleLocks().None() ? S_OK : S_FALSE;
 }
 
 // The interface an entry of Implements<> stands for: an implementation mixin
@@ -190,9 +239,9 @@ class ComObject final : public T {
 
   explicit ComObject(IUnknown* outer) : inner_(this), outer_(outer) {
     this->controlling_ = outer ? outer : this->FirstUnknown();
-    ModuleLockCount().fetch_add(1, std::memory_order_relaxed);
+    ModuleLocks().Add();
   }
-  ~ComObject() { ModuleLockCount().fetch_sub(1, std::memory_order_acq_rel); }
+  ~ComObject() { ModuleLocks().Remove(); }
 
   HRESULT InnerQueryInterface(REFIID riid, void** ppv) noexcept {
     if (!ppv) return E_POINTER;
@@ -262,9 +311,9 @@ class ClassFactory final : public IClassFactory {
   }
   STDMETHOD(LockServer)(BOOL lock) override {
     if (lock)
-      ModuleLockCount().fetch_add(1, std::memory_order_relaxed);
+      ModuleLocks().Add();
     else
-      ModuleLockCount().fetch_sub(1, std::memory_order_acq_rel);
+      ModuleLocks().Remove();
     return S_OK;
   }
 

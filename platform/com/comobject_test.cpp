@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/com/comdef.h"
 #include "platform/com/dispatch.h"
@@ -118,12 +121,12 @@ ULONG RefCount(IUnknown* p) {
 }
 
 TEST(ComObjectTemplate, CountsReferencesAndAnswersListedAndBaseInterfaces) {
-  const long locksBefore = vel::com::ModuleLockCount().load();
+  const long locksBefore = vel::com::ModuleLocks().Count();
   const int releasesBefore = g_finalReleases;
   ComPtr<ICalc> calc;
   ASSERT_EQ((vel::com::CreateComObject<CCalc>(&calc)), S_OK);
   EXPECT_EQ(RefCount(calc), 1u);
-  EXPECT_EQ(vel::com::ModuleLockCount().load(), locksBefore + 1) << "a live object holds the module";
+  EXPECT_EQ(vel::com::ModuleLocks().Count(), locksBefore + 1) << "a live object holds the module";
   EXPECT_EQ(vel::com::ModuleCanUnloadNow(), S_FALSE);
 
   ComPtr<IDispatch> dispatch;
@@ -155,15 +158,59 @@ TEST(ComObjectTemplate, CountsReferencesAndAnswersListedAndBaseInterfaces) {
   EXPECT_EQ(g_finalReleases, releasesBefore);
   plain = nullptr;
   EXPECT_EQ(g_finalReleases, releasesBefore + 1) << "FinalRelease runs once, at the last Release";
-  EXPECT_EQ(vel::com::ModuleLockCount().load(), locksBefore);
+  EXPECT_EQ(vel::com::ModuleLocks().Count(), locksBefore);
+}
+
+// Objects made on some threads and released on others while the module's
+// lock count is asked: it never says the module may go while one object
+// lives, and is back where it was when they are all gone.
+TEST(ComObjectTemplate, LockCountHoldsAcrossThreads) {
+  const long locksBefore = vel::com::ModuleLocks().Count();
+  ComPtr<IPlain> anchor;  // lives through the whole test
+  ASSERT_EQ((vel::com::CreateComObject<CCalc>(&anchor)), S_OK);
+  constexpr int kThreads = 4;
+  constexpr int kObjects = 5000;
+  std::vector<std::vector<IPlain*>> made(kThreads);
+  std::vector<std::thread> makers;
+  for (int t = 0; t < kThreads; ++t) {
+    makers.emplace_back([&, t] {
+      for (int i = 0; i < kObjects; ++i) {
+        IPlain* p = nullptr;
+        if (vel::com::CreateComObject<CCalc>(&p) == S_OK) made[t].push_back(p);
+      }
+    });
+  }
+  std::atomic<bool> done{false};
+  std::atomic<int> freeToGo{0};
+  std::thread asker([&] {
+    while (!done.load()) {
+      if (vel::com::ModuleCanUnloadNow() == S_OK) ++freeToGo;
+    }
+  });
+  for (std::thread& t : makers) t.join();
+  EXPECT_EQ(vel::com::ModuleLocks().Count(), locksBefore + 1 + kThreads * kObjects);
+  // Released by other threads than the ones that made them.
+  std::vector<std::thread> releasers;
+  for (int t = 0; t < kThreads; ++t) {
+    releasers.emplace_back([&, t] {
+      for (IPlain* p : made[(t + 1) % kThreads]) p->Release();
+    });
+  }
+  for (std::thread& t : releasers) t.join();
+  done = true;
+  asker.join();
+  EXPECT_EQ(freeToGo.load(), 0) << "the module was said free while objects lived";
+  EXPECT_EQ(vel::com::ModuleLocks().Count(), locksBefore + 1);
+  anchor = nullptr;
+  EXPECT_EQ(vel::com::ModuleLocks().Count(), locksBefore);
 }
 
 TEST(ComObjectTemplate, FailedFinalConstructEndsTheCreation) {
-  const long locksBefore = vel::com::ModuleLockCount().load();
+  const long locksBefore = vel::com::ModuleLocks().Count();
   IPlain* p = reinterpret_cast<IPlain*>(1);
   EXPECT_EQ((vel::com::CreateComObject<CFailing>(&p)), E_ACCESSDENIED);
   EXPECT_EQ(p, nullptr);
-  EXPECT_EQ(vel::com::ModuleLockCount().load(), locksBefore) << "the object is gone";
+  EXPECT_EQ(vel::com::ModuleLocks().Count(), locksBefore) << "the object is gone";
   EXPECT_EQ(vel::com::CreateComObject<CCalc>(nullptr, IID_ICalc, nullptr), E_POINTER);
 }
 
@@ -221,12 +268,12 @@ TEST(ComObjectTemplate, AggregatedObjectDelegatesToTheOuterObject) {
 }
 
 TEST(ComObjectTemplate, ClassFactoryCreatesAndLocksTheModule) {
-  const long locksBefore = vel::com::ModuleLockCount().load();
+  const long locksBefore = vel::com::ModuleLocks().Count();
   ComPtr<IClassFactory> factory;
   ASSERT_EQ(vel::com::ClassFactory<CCalc>::Create(IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
-  EXPECT_EQ(vel::com::ModuleLockCount().load(), locksBefore) << "the class object itself does not lock";
+  EXPECT_EQ(vel::com::ModuleLocks().Count(), locksBefore) << "the class object itself does not lock";
   factory->LockServer(TRUE);
-  EXPECT_EQ(vel::com::ModuleLockCount().load(), locksBefore + 1);
+  EXPECT_EQ(vel::com::ModuleLocks().Count(), locksBefore + 1);
   factory->LockServer(FALSE);
   ComPtr<IPlain> plain;
   ASSERT_EQ(factory->CreateInstance(nullptr, IID_IPlain, reinterpret_cast<void**>(&plain)), S_OK);

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <fstream>
 #include <thread>
 
@@ -252,6 +253,47 @@ TEST_F(RegistryStoreTest, ReadsSeeAnotherProcesssChangeAtOnce) {
   EXPECT_TRUE(KeyExists(u"Software\\Seen\\Later"));
   EXPECT_EQ(RegQueryValueExW(doomed, u"missing", nullptr, nullptr, nullptr, nullptr), ERROR_KEY_DELETED);
   RegCloseKey(doomed);
+  RegCloseKey(key);
+}
+
+// The image's number stays while nothing changes, for every thread, and
+// moves at once when another process or this one writes; a program that
+// writes the store without bumping the change counter is seen at SQLite's
+// next data-version check.
+TEST_F(RegistryStoreTest, TheImageEpochMovesWithEveryChange) {
+  HKEY key = Create(u"Software\\Epoch");
+  const std::uint64_t first = vel::RegistryImageEpoch();
+  EXPECT_EQ(vel::RegistryImageEpoch(), first);
+  std::uint64_t onAnotherThread = 0;
+  std::thread([&] { onAnotherThread = vel::RegistryImageEpoch(); }).join();
+  EXPECT_EQ(onAnotherThread, first);
+
+  ASSERT_TRUE(InAnotherProcess([] {
+    HKEY k = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Epoch", 0, KEY_ALL_ACCESS, &k) != ERROR_SUCCESS) return false;
+    const DWORD one = 1;
+    return RegSetValueExW(k, u"v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one) == ERROR_SUCCESS;
+  }));
+  const std::uint64_t afterOther = vel::RegistryImageEpoch();
+  EXPECT_NE(afterOther, first) << "another process's change";
+  EXPECT_EQ(vel::RegistryImageEpoch(), afterOther);
+
+  ASSERT_EQ(SetDword(key, u"w", 1), ERROR_SUCCESS);
+  const std::uint64_t afterOwn = vel::RegistryImageEpoch();
+  EXPECT_NE(afterOwn, afterOther) << "this process's change";
+
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(vel::RegistryPath().c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE probe(x); INSERT INTO probe VALUES(1)", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  std::uint64_t later = afterOwn;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (later == afterOwn && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    later = vel::RegistryImageEpoch();
+  }
+  EXPECT_NE(later, afterOwn) << "a write that did not bump the counter";
   RegCloseKey(key);
 }
 

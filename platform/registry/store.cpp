@@ -37,6 +37,20 @@ constexpr int kSchemaVersion = 1;
 // Change-log rows older than this are dropped; waiters poll far more often.
 constexpr std::int64_t kChangeLogKeepMs = 60'000;
 
+// What RegistryImageEpoch may answer without the connection's lock while
+// nothing can have changed: the image's epoch, published under the lock after
+// a full check, good while the shared change counter still reads
+// `generation`, until the next check of SQLite's data version is due and in
+// the process it was published in. Every drop of the image takes it back.
+struct QuickEpoch {
+  std::atomic<std::uint64_t> epoch{0};  // 0: none published
+  std::atomic<const std::atomic<std::uint64_t>*> counter{nullptr};
+  std::atomic<std::uint64_t> generation{0};
+  std::atomic<std::int64_t> untilMs{0};
+  std::atomic<unsigned> forks{0};
+};
+QuickEpoch g_quickEpoch;
+
 // The in-process image of the store (see Db::CachedChild).
 struct Cache {
   std::unordered_map<std::string, std::int64_t> children;  // parent id bytes + folded name -> id, 0: none
@@ -50,6 +64,7 @@ struct Cache {
   // Counts the drops: see RegistryImageEpoch.
   std::uint64_t epoch = 1;
   void Clear() {
+    g_quickEpoch.epoch.store(0, std::memory_order_release);
     ++epoch;
     children.clear();
     paths.clear();
@@ -85,7 +100,6 @@ std::string ItemKey(std::int64_t id, std::string_view folded) {
 // load whether any process has changed the store.
 struct SharedCounter {
   std::atomic<std::uint64_t>* value = nullptr;
-  void* map = nullptr;
   bool writable = false;
 };
 
@@ -120,10 +134,10 @@ std::int64_t CoarseMs() {
   return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1'000'000;
 }
 
-void UnmapCounter(SharedCounter& counter) {
-  if (counter.map != nullptr) munmap(counter.map, sizeof(std::uint64_t));
-  counter = SharedCounter{};
-}
+// The mapping itself stays: RegistryImageEpoch may be reading it without the
+// lock at this moment. A connection is closed only on a reset or in a forked
+// child, so what stays is a page or two in the life of a process.
+void UnmapCounter(SharedCounter& counter) { counter = SharedCounter{}; }
 
 // Maps "<store>-generation"; without it (a folder we may not write, a file
 // system without shared mappings) every read asks SQLite, as before.
@@ -148,7 +162,6 @@ void MapCounter(SharedCounter& counter, const std::string& storePath) {
   close(fd);
   if (map == MAP_FAILED) return;
   static_assert(std::atomic<std::uint64_t>::is_always_lock_free, "the counter is shared between processes");
-  counter.map = map;
   counter.value = static_cast<std::atomic<std::uint64_t>*>(map);
   counter.writable = writable;
 }
@@ -801,12 +814,49 @@ LONG LogChange(Db& db, std::int64_t key, std::string_view ancestry, int kind) {
 
 namespace vel {
 
+namespace {
+
+// The published epoch when it still holds, else 0. Every field is read
+// between two reads of the epoch: a record republished meanwhile is not used.
+std::uint64_t QuickImageEpoch() {
+  reg::QuickEpoch& q = reg::g_quickEpoch;
+  const std::uint64_t epoch = q.epoch.load(std::memory_order_acquire);
+  if (epoch == 0) return 0;
+  const std::atomic<std::uint64_t>* counter = q.counter.load(std::memory_order_acquire);
+  const std::uint64_t generation = q.generation.load(std::memory_order_acquire);
+  const std::int64_t untilMs = q.untilMs.load(std::memory_order_acquire);
+  const unsigned forks = q.forks.load(std::memory_order_acquire);
+  if (q.epoch.load(std::memory_order_acquire) != epoch) return 0;
+  if (counter == nullptr || counter->load(std::memory_order_acquire) != generation) return 0;
+  if (reg::CoarseMs() >= untilMs || reg::ForkCount() != forks) return 0;
+  return epoch;
+}
+
+}  // namespace
+
 std::uint64_t RegistryImageEpoch() {
+  // Threads that ask for every file they read must not all queue on the
+  // connection's lock to learn that nothing changed.
+  if (const std::uint64_t epoch = QuickImageEpoch()) return epoch;
   reg::Db db;
   reg::Connection& c = reg::Conn();
   // A store that cannot be read gives a new number every time: nothing
   // derived from it is kept.
-  if (db.error() != ERROR_SUCCESS) ++c.cache.epoch;
+  if (db.error() != ERROR_SUCCESS) {
+    ++c.cache.epoch;
+    return c.cache.epoch;
+  }
+  // Db has just checked the image as RegistryImageEpoch always did: the
+  // counter read now, SQLite's data version at most kDataVersionCheckMs ago.
+  reg::QuickEpoch& q = reg::g_quickEpoch;
+  q.epoch.store(0, std::memory_order_release);
+  if (c.counter.value != nullptr && !c.txOpen) {
+    q.counter.store(c.counter.value, std::memory_order_release);
+    q.generation.store(c.seenGeneration, std::memory_order_release);
+    q.untilMs.store(c.checkedMs + reg::kDataVersionCheckMs, std::memory_order_release);
+    q.forks.store(c.forks, std::memory_order_release);
+    q.epoch.store(c.cache.epoch, std::memory_order_release);
+  }
   return c.cache.epoch;
 }
 

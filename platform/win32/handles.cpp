@@ -5,6 +5,7 @@
 // of several objects atomic without lock ordering.
 #include "platform/win32/handles.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <optional>
@@ -23,17 +24,42 @@ std::condition_variable& Changed() {
   return *cv;
 }
 
-struct Table {
+// Threads that open and close files for every file they read must not all
+// take one lock: the table is split in shards, each with its own lock, and
+// each thread numbers its handles from blocks of its own, so that the handles
+// of different threads mostly fall into different shards.
+constexpr std::uintptr_t kShards = 16;
+constexpr std::uintptr_t kBlock = 64 * 4;  // 64 handles
+
+struct alignas(64) Shard {
   std::mutex lock;
   std::unordered_map<std::uintptr_t, std::shared_ptr<KernelObject>> objects;
+};
+
+struct Table {
+  Shard shards[kShards];
   // Multiples of four, as the platform hands out; never reused, so a stale
   // handle cannot reach a newer object.
-  std::uintptr_t next = 0x100;
+  std::atomic<std::uintptr_t> nextBlock{kBlock};
 };
 
 Table& Handles() {
   static Table* table = new Table;  // outlives threads still closing handles at exit
   return *table;
+}
+
+Shard& ShardOf(std::uintptr_t value) { return Handles().shards[(value / kBlock) % kShards]; }
+
+// This thread's next handle value.
+std::uintptr_t NextValue() {
+  thread_local std::uintptr_t next = 0, end = 0;
+  if (next == end) {
+    next = Handles().nextBlock.fetch_add(kBlock, std::memory_order_relaxed);
+    end = next + kBlock;
+  }
+  const std::uintptr_t value = next;
+  next += 4;
+  return value;
 }
 
 }  // namespace
@@ -46,18 +72,19 @@ std::mutex& WaitLock() {
 void NotifyWaiters() { Changed().notify_all(); }
 
 HANDLE InsertHandle(std::shared_ptr<KernelObject> object) {
-  Table& t = Handles();
-  std::lock_guard<std::mutex> guard(t.lock);
-  t.next += 4;
-  t.objects.emplace(t.next, std::move(object));
-  return reinterpret_cast<HANDLE>(t.next);
+  const std::uintptr_t value = NextValue();
+  Shard& shard = ShardOf(value);
+  std::lock_guard<std::mutex> guard(shard.lock);
+  shard.objects.emplace(value, std::move(object));
+  return reinterpret_cast<HANDLE>(value);
 }
 
 std::shared_ptr<KernelObject> LookupHandle(HANDLE handle) {
-  Table& t = Handles();
-  std::lock_guard<std::mutex> guard(t.lock);
-  auto it = t.objects.find(reinterpret_cast<std::uintptr_t>(handle));
-  return it == t.objects.end() ? nullptr : it->second;
+  const auto value = reinterpret_cast<std::uintptr_t>(handle);
+  Shard& shard = ShardOf(value);
+  std::lock_guard<std::mutex> guard(shard.lock);
+  auto it = shard.objects.find(value);
+  return it == shard.objects.end() ? nullptr : it->second;
 }
 
 namespace {
@@ -134,15 +161,16 @@ BOOL CloseHandle(HANDLE hObject) {
   using namespace vel::win32;
   std::shared_ptr<KernelObject> dropped;  // destroyed after the table lock is released
   {
-    Table& t = Handles();
-    std::lock_guard<std::mutex> guard(t.lock);
-    auto it = t.objects.find(reinterpret_cast<std::uintptr_t>(hObject));
-    if (it == t.objects.end()) {
+    const auto value = reinterpret_cast<std::uintptr_t>(hObject);
+    Shard& shard = ShardOf(value);
+    std::lock_guard<std::mutex> guard(shard.lock);
+    auto it = shard.objects.find(value);
+    if (it == shard.objects.end()) {
       SetLastError(ERROR_INVALID_HANDLE);
       return FALSE;
     }
     dropped = std::move(it->second);
-    t.objects.erase(it);
+    shard.objects.erase(it);
   }
   return TRUE;
 }

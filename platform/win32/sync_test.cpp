@@ -10,8 +10,10 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/win32/winbase.h"
@@ -210,6 +212,43 @@ TEST(Handles, BadHandlesFail) {
   EXPECT_FALSE(ReleaseMutex(e)) << "an event is no mutex";
   EXPECT_TRUE(CloseHandle(e));
   EXPECT_FALSE(CloseHandle(e)) << "closed twice";
+}
+
+// Threads open and close handles at the same time: every handle is its own,
+// reaches its own object from any thread, and closes once.
+TEST(Handles, ThreadsOpenAndCloseTheirOwn) {
+  constexpr int kThreads = 4;
+  constexpr int kPerThread = 300;  // more than one block of numbers each
+  std::vector<std::vector<HANDLE>> opened(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kPerThread; ++i) {
+        HANDLE e = CreateEventW(nullptr, TRUE, i % 2 == 0, nullptr);  // signalled when i is even
+        opened[t].push_back(e);
+        if (i % 3 == 0) {
+          CloseHandle(opened[t][i / 2]);  // some close while others open
+          opened[t][i / 2] = nullptr;
+        }
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  std::set<HANDLE> distinct;
+  std::size_t open = 0;
+  for (int t = 0; t < kThreads; ++t) {
+    for (int i = 0; i < kPerThread; ++i) {
+      HANDLE e = opened[t][i];
+      if (!e) continue;
+      ++open;
+      distinct.insert(e);
+      EXPECT_EQ(WaitForSingleObject(e, 0), i % 2 == 0 ? WAIT_OBJECT_0 : static_cast<DWORD>(WAIT_TIMEOUT))
+          << "thread " << t << " handle " << i << " reaches its own event";
+    }
+  }
+  EXPECT_EQ(distinct.size(), open) << "no number is handed out twice";
+  for (HANDLE e : distinct) EXPECT_TRUE(CloseHandle(e)) << "closed by another thread than its opener";
+  for (HANDLE e : distinct) EXPECT_FALSE(CloseHandle(e)) << "closed twice";
 }
 
 struct Waiter {
