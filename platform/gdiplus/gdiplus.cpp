@@ -119,8 +119,9 @@ void NoUnhook(ULONG_PTR) {}
 // holds it unless a file packs megabytes of other segments before it.
 constexpr std::size_t kHeaderReadLimit = 1u << 20;
 
-// Opens path for reading: fd, or -1 with the Status of the failure.
-int OpenForReading(const std::string& path, Status& status) {
+// Opens path for reading: fd, or -1 with the Status of the failure; *info
+// (when asked for) gets the file's status.
+int OpenForReading(const std::string& path, Status& status, struct stat* opened = nullptr) {
   int fd;
   do {
     fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -138,6 +139,7 @@ int OpenForReading(const std::string& path, Status& status) {
     return -1;
   }
   status = Ok;
+  if (opened) *opened = info;
   return fd;
 }
 
@@ -208,9 +210,45 @@ struct ImageData {
 // Reads everything from an opened library image. Called under the lock.
 Status ReadImage(const FlatApi& library, GpImage* image, bool isGif, ImageData& content);
 
+// Decodes the file at path (a file system path) and reads what an image keeps.
+Status Decode(const std::string& path, ImageData& content);
+
 }  // namespace
 
 struct Image::Content : ImageData {};
+
+namespace {
+
+// A file as the file system tells its versions apart: a file replaced or
+// written since has another inode, size or change time.
+struct FileVersion {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  timespec modified{};
+  timespec changed{};
+
+  static FileVersion Of(const struct stat& info) {
+    return {info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
+  }
+  bool operator==(const FileVersion& o) const {
+    return device == o.device && inode == o.inode && size == o.size && modified.tv_sec == o.modified.tv_sec &&
+           modified.tv_nsec == o.modified.tv_nsec && changed.tv_sec == o.changed.tv_sec &&
+           changed.tv_nsec == o.changed.tv_nsec;
+  }
+};
+
+// Each thread's last image read: code that asks one image for a file's
+// properties and then another for its size (as the image plugin does)
+// decodes the file once. Only what an image keeps is held, never pixels.
+struct LastRead {
+  FileVersion file;
+  Status status = Ok;  // of the read; content only when Ok
+  ImageData content;
+};
+thread_local std::unique_ptr<LastRead> t_lastRead;
+
+}  // namespace
 
 Image::Image(const WCHAR* filename, BOOL useEmbeddedColorManagement) {
   if (filename == nullptr) {
@@ -224,47 +262,73 @@ Image::Image(const WCHAR* filename, BOOL useEmbeddedColorManagement) {
   }
   // The library calls every failure to open OutOfMemory: ours say why.
   Status opened;
-  const int fd = OpenForReading(mapped.path, opened);
+  struct stat info {};
+  const int fd = OpenForReading(mapped.path, opened, &info);
   if (fd < 0) {
     lastResult_ = opened;
     return;
   }
   close(fd);
-  const std::u16string libraryPath = vel::FromUtf8(mapped.path);
-  auto content = std::make_unique<Content>();
-  GUID format{};
+  const FileVersion version = FileVersion::Of(info);
   {
     std::lock_guard<std::mutex> hold(LibraryLock());
     if (StartupState().tokens.empty()) {
       lastResult_ = GdiplusNotInitialized;
       return;
     }
+  }
+  if (t_lastRead && t_lastRead->file == version) {
+    if (t_lastRead->status != Ok) {
+      lastResult_ = t_lastRead->status;
+      return;
+    }
+    content_ = new Content{t_lastRead->content};
+    return;
+  }
+  t_lastRead.reset();
+  auto read = std::make_unique<LastRead>();
+  read->file = version;
+  read->status = Decode(mapped.path, read->content);
+  if (read->status == Ok) {
+    content_ = new Content{read->content};
+  } else {
+    lastResult_ = read->status;
+  }
+  t_lastRead = std::move(read);
+}
+
+namespace {
+
+Status Decode(const std::string& path, ImageData& content) {
+  const std::u16string libraryPath = vel::FromUtf8(path);
+  GUID format{};
+  {
+    std::lock_guard<std::mutex> hold(LibraryLock());
+    if (StartupState().tokens.empty()) return GdiplusNotInitialized;
     // Started, so loaded.
     const FlatApi& library = *Flat();
     GpImage* image = nullptr;
     const GpStatus loaded = library.GdipLoadImageFromFile(libraryPath.c_str(), &image);
     if (loaded != Ok || image == nullptr) {
-      // The library answers OutOfMemory for data it cannot decode.
-      lastResult_ = loaded == Ok ? GenericError : static_cast<Status>(loaded);
       if (image) library.GdipDisposeImage(image);
-      return;
+      // The library answers OutOfMemory for data it cannot decode.
+      return loaded == Ok ? GenericError : static_cast<Status>(loaded);
     }
     if (library.GdipGetImageRawFormat(image, &format) != Ok) format = GUID{};
-    const Status read = ReadImage(library, image, SameGuid(format, kImageFormatGif), *content);
+    const Status read = ReadImage(library, image, SameGuid(format, kImageFormatGif), content);
     library.GdipDisposeImage(image);
-    if (read != Ok) {
-      lastResult_ = read;
-      return;
-    }
+    if (read != Ok) return read;
   }
   if (SameGuid(format, kImageFormatJpeg)) {
-    const std::vector<std::uint8_t> head = ReadFilePrefix(mapped.path, kHeaderReadLimit);
+    const std::vector<std::uint8_t> head = ReadFilePrefix(path, kHeaderReadLimit);
     if (const auto block = vel::gdiplus::FindJpegExifBlock(head)) {
-      if (const auto layout = vel::gdiplus::WalkExifBlock(*block)) content->properties.FixUpExif(*layout);
+      if (const auto layout = vel::gdiplus::WalkExifBlock(*block)) content.properties.FixUpExif(*layout);
     }
   }
-  content_ = content.release();
+  return Ok;
 }
+
+}  // namespace
 
 namespace {
 

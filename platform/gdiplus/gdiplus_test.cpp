@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <set>
@@ -413,6 +414,39 @@ TEST_F(GdiplusTest, OutputsAreClearedAndFailuresReportedOnce) {
   EXPECT_EQ(image.GetFrameDimensionsList(dimensions, 2), InvalidParameter);
   EXPECT_TRUE(SameGuid(dimensions[0], GUID{}));
   EXPECT_TRUE(SameGuid(dimensions[1], GUID{}));
+}
+
+// A thread that opens the same file again (the image plugin asks one image
+// for the properties and another for the size) gets what the first read
+// found; a file changed in between is read anew, also after a failure.
+TEST_F(GdiplusTest, AFileOpenedAgainIsReadAgainOnlyWhenChanged) {
+  const std::string big = Make("big.png", "64x48");
+  const std::string small = Make("small.png", "32x24");
+  if (big.empty() || small.empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  const Bytes bigBytes = vel::testing::ReadBytes(big);
+  const Bytes smallBytes = vel::testing::ReadBytes(small);
+  const std::u16string file = dir_.Write("changing.png", bigBytes);
+  auto width = [&] {
+    Image image(file.c_str());
+    const Status status = image.GetLastStatus();
+    return status == Ok ? static_cast<int>(image.GetWidth()) : -static_cast<int>(status);
+  };
+  EXPECT_EQ(width(), 64);
+  EXPECT_EQ(width(), 64) << "the same file again";
+  dir_.Write("changing.png", smallBytes);  // in place: same inode, other size
+  EXPECT_EQ(width(), 32) << "written in place";
+  const std::u16string other = dir_.Write("other.png", bigBytes);
+  ASSERT_EQ(std::rename(vel::ToUtf8(other).c_str(), vel::ToUtf8(file).c_str()), 0);
+  EXPECT_EQ(width(), 64) << "replaced by another file";
+  dir_.Write("changing.png", Bytes{'h', 'e', 'l', 'l', 'o', '\n'});
+  const int failed = width();
+  EXPECT_LT(failed, 0);
+  EXPECT_EQ(width(), failed) << "a failure again is the same failure";
+  dir_.Write("changing.png", smallBytes);
+  EXPECT_EQ(width(), 32) << "and a mended file is read";
+  int onAnotherThread = 0;
+  std::thread([&] { onAnotherThread = width(); }).join();
+  EXPECT_EQ(onAnotherThread, 32);
 }
 
 TEST_F(GdiplusTest, DamagedFilesFailCleanly) {
