@@ -29,7 +29,7 @@ HRESULT OpenContainer(const std::u16string& path, std::unique_ptr<Container>& ou
     out = AsfFile::Parse(header, file.size);
     return S_OK;
   }
-  if (Mp3File::Recognises(start)) return Mp3File::Open(file.nativePath, file.size, out);
+  if (Mp3File::Recognises(start)) return Mp3File::Open(file.nativePath, file.fd.get(), file.size, out);
   return NS_E_INVALID_INPUT_FORMAT;
 }
 

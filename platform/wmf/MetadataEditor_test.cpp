@@ -33,15 +33,16 @@ Bytes SmallFile() {
 
 // A bare MPEG-1 layer III stream (128 kbit/s, 44.1 kHz, silent frames): what
 // the MP3 back end needs to open a file.
-Bytes Mp3File() {
+Bytes Mp3Frames(int frames) {
   Bytes out;
-  for (int frame = 0; frame < 40; ++frame) {
+  for (int frame = 0; frame < frames; ++frame) {
     const Bytes header = {0xFF, 0xFB, 0x90, 0x00};
     out.insert(out.end(), header.begin(), header.end());
     out.resize(out.size() + 413, 0);
   }
   return out;
 }
+Bytes Mp3File() { return Mp3Frames(40); }
 
 // True when a writer of this module holds the file's lock (a non-blocking
 // lock of it fails).
@@ -220,6 +221,41 @@ TEST(MetadataEditorTest, Mp3KeepsNumbersAsTextAndRefusesWhatItCannotKeep) {
     ASSERT_EQ(editor->Open(path.c_str()), S_OK);
     EXPECT_EQ(TextOf(editor.get(), c.attribute), SUCCEEDED(c.set) ? c.readBack : u"(none)");
     EXPECT_EQ(editor->Close(), S_OK);
+  }
+}
+
+// A small MP3 is parsed from memory, a large one from the file: both read
+// their tag and stream alike.
+TEST(MetadataEditorTest, SmallAndLargeMp3FilesReadAlike) {
+  for (const int frames : {40, 2600}) {  // 16 KiB and 1 MiB and more
+    SCOPED_TRACE(frames);
+    TempDir dir;
+    const std::u16string path = dir.Write("s.mp3", Mp3Frames(frames));
+    ComPtr<IWMMetadataEditor> editor;
+    ASSERT_EQ(WMCreateEditor(&editor), S_OK);
+    ASSERT_EQ(editor->Open(path.c_str()), S_OK);
+    ASSERT_EQ(SetText(HeaderOf(editor.get()).get(), u"Title", u"Both"), S_OK);
+    ASSERT_EQ(editor->Flush(), S_OK);
+    ASSERT_EQ(editor->Close(), S_OK);
+
+    ComPtr<IWMMetadataEditor2> reader;
+    ASSERT_EQ(WMCreateEditor(reinterpret_cast<IWMMetadataEditor**>(&reader)), S_OK);
+    ASSERT_EQ(reader->OpenEx(path.c_str(), GENERIC_READ, FILE_SHARE_READ), S_OK);
+    EXPECT_EQ(TextOf(reader.get(), u"Title"), u"Both");
+    ComPtr<IWMHeaderInfo3> header = HeaderOf(reader.get());
+    WORD stream = 0, length = 8;
+    WMT_ATTR_DATATYPE type{};
+    std::uint64_t duration = 0;
+    ASSERT_EQ(header->GetAttributeByName(&stream, g_wszWMDuration, &type, reinterpret_cast<BYTE*>(&duration), &length),
+              S_OK);
+    const double expected = frames * 1152.0 / 44100.0 * 1e7;  // 100 ns units
+    EXPECT_NEAR(static_cast<double>(duration), expected, expected * 0.01);
+    std::uint32_t bitrate = 0;
+    length = 4;
+    ASSERT_EQ(header->GetAttributeByName(&stream, g_wszWMBitrate, &type, reinterpret_cast<BYTE*>(&bitrate), &length),
+              S_OK);
+    EXPECT_EQ(bitrate, 128000u);
+    EXPECT_EQ(reader->Close(), S_OK);
   }
 }
 

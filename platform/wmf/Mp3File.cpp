@@ -9,6 +9,7 @@
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 #include <taglib/textidentificationframe.h>
+#include <taglib/tbytevectorstream.h>
 #include <taglib/tfilestream.h>
 #include <taglib/unknownframe.h>
 #include <taglib/unsynchronizedlyricsframe.h>
@@ -19,6 +20,7 @@
 #include <string>
 
 #include "platform/base/ByteWriter.h"
+#include "platform/wmf/FileAccess.h"
 #include "platform/win32/ReplacingFile.h"
 #include "platform/win32/paths.h"
 
@@ -46,6 +48,8 @@ constexpr FrameName kTextFrames[] = {
     {"TOPE", u"WM/OriginalArtist"}, {"TPOS", u"WM/PartOfSet"},
 };
 constexpr char16_t kDescription[] = u"Description";
+// Files up to this size are read whole and parsed from memory.
+constexpr std::uint64_t kReadWholeLimit = 1u << 20;
 
 const char16_t* AttributeOfFrame(const TagLib::ByteVector& id) {
   for (const FrameName& row : kTextFrames)
@@ -265,11 +269,25 @@ bool Mp3File::Recognises(std::span<const std::uint8_t> bytes) {
   return bytes.size() >= 2 && bytes[0] == 0xFF && (bytes[1] & 0xE0) == 0xE0;
 }
 
-HRESULT Mp3File::Open(const std::string& nativePath, std::uint64_t fileSize, std::unique_ptr<Container>& out) {
+HRESULT Mp3File::Open(const std::string& nativePath, int fd, std::uint64_t fileSize, std::unique_ptr<Container>& out) {
   auto file = std::unique_ptr<Mp3File>(new Mp3File());
   file->fileSize_ = fileSize;
+  // TagLib seeks and reads a few bytes at a time, some sixty system calls
+  // for a small file: a small file is read whole with one call and parsed
+  // from memory. A large one is read where TagLib looks (its tags and first
+  // frames), never whole.
+  std::optional<TagLib::ByteVectorStream> inMemory;
+  std::optional<TagLib::FileStream> onDisk;
+  TagLib::IOStream* stream;
+  Bytes whole;
+  if (fileSize <= kReadWholeLimit && ReadAt(fd, 0, fileSize, whole) && whole.size() == fileSize) {
+    stream = &inMemory.emplace(
+        TagLib::ByteVector(reinterpret_cast<const char*>(whole.data()), static_cast<unsigned int>(whole.size())));
+  } else {
+    stream = &onDisk.emplace(nativePath.c_str(), true);
+  }
   std::lock_guard<std::mutex> lock(TagLibLock());
-  TagLib::MPEG::File mpeg(nativePath.c_str(), true, TagLib::AudioProperties::Accurate);
+  TagLib::MPEG::File mpeg(stream, TagLib::ID3v2::FrameFactory::instance(), true, TagLib::AudioProperties::Accurate);
   if (!mpeg.isValid() || mpeg.audioProperties() == nullptr) return NS_E_INVALID_INPUT_FORMAT;
   const TagLib::MPEG::Properties* properties = mpeg.audioProperties();
   file->duration_ = static_cast<std::uint64_t>(properties->lengthInMilliseconds()) * 10000;

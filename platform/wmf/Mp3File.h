@@ -42,9 +42,9 @@ class Mp3File final : public Container {
  public:
   // True when bytes begin like an MP3 file (an ID3v2 tag or a frame sync).
   static bool Recognises(std::span<const std::uint8_t> bytes);
-  // Reads the file at nativePath (a Linux path); NS_E_INVALID_INPUT_FORMAT
-  // when TagLib finds no MPEG stream.
-  static HRESULT Open(const std::string& nativePath, std::uint64_t fileSize, std::unique_ptr<Container>& out);
+  // Reads the file at nativePath (a Linux path), open for reading as fd;
+  // NS_E_INVALID_INPUT_FORMAT when TagLib finds no MPEG stream.
+  static HRESULT Open(const std::string& nativePath, int fd, std::uint64_t fileSize, std::unique_ptr<Container>& out);
 
   std::vector<Attribute> ComputedAttributes() const override;
   std::vector<StreamInfo> Streams() const override;
