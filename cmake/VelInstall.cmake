@@ -16,7 +16,7 @@ set(VEL_PRIVATE_LIBDIR "${CMAKE_INSTALL_LIBDIR}/velitems")
 file(RELATIVE_PATH VEL_MODULE_DIR_FROM_BIN "/${CMAKE_INSTALL_BINDIR}" "/${VEL_PRIVATE_LIBDIR}")
 target_compile_definitions(velitems_host PRIVATE VEL_MODULE_DIR_FROM_BIN="${VEL_MODULE_DIR_FROM_BIN}")
 
-set(vel_installed_libraries velplatform velwmf VelItems VelItemPlugins)
+set(vel_installed_libraries velplatform velwmf velbase64 VelItems VelItemPlugins)
 if(TARGET veldshow)
   list(APPEND vel_installed_libraries veldshow)
 endif()

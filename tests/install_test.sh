@@ -30,6 +30,13 @@ check_tree() {  # check_tree VELITEMS LIBDIR
   grep -q "libtag" <<< "$libs" && { echo "velitems loads TagLib itself"; echo "$libs"; exit 1; }
   # libgdiplus (and the graphics stack it brings) is loaded when an image is first read.
   grep -q "libgdiplus" <<< "$libs" && { echo "velitems loads libgdiplus at start"; echo "$libs"; exit 1; }
+  # Crypto++ is loaded, with the Base64 encoder beside the module, when a byte array is first turned into text.
+  local moduleLibs encoderLibs
+  moduleLibs=$(ldd "$libdir/libVelItemPlugins.so")
+  grep -q "crypto++" <<< "$moduleLibs" && { echo "the module loads Crypto++ with it"; echo "$moduleLibs"; exit 1; }
+  [ -f "$libdir/libvelbase64.so" ] || { echo "no $libdir/libvelbase64.so"; exit 1; }
+  encoderLibs=$(ldd "$libdir/libvelbase64.so")
+  grep -q "libcrypto++.*=> /" <<< "$encoderLibs" || { echo "the encoder does not find Crypto++"; echo "$encoderLibs"; exit 1; }
   "$velitems" read -r "$source/samples" > "$work/read.txt"
   grep -q 'plugin MMS' "$work/read.txt" || { echo "no MMS sample read"; cat "$work/read.txt"; exit 1; }
   grep -q 'plugin Audio' "$work/read.txt" || { echo "no audio sample read"; cat "$work/read.txt"; exit 1; }

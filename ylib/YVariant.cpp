@@ -1,8 +1,6 @@
 #include "ylib/YVariant.h"
 
-#include <cryptopp/argnames.h>
-#include <cryptopp/base64.h>
-#include <cryptopp/filters.h>
+#include <dlfcn.h>
 
 #include <string>
 
@@ -35,23 +33,46 @@ struct OwnedBstr {
   ~OwnedBstr() { SysFreeString(text); }
 };
 
-std::u16string Base64(const VARIANT& variant) {
+// The Crypto++ Base64 encoder lives in libvelbase64.so (ylib/Base64Library.cpp),
+// loaded when a byte array is first turned into text: from the folder of the
+// object this code is linked into, else by the loader's search.
+using Base64EncodeFn = std::size_t (*)(const unsigned char*, std::size_t, char*, std::size_t) noexcept;
+
+Base64EncodeFn Base64Encoder() {
+  static const Base64EncodeFn encoder = [] {
+    constexpr char kLibrary[] = "libvelbase64.so";
+    void* library = nullptr;
+    Dl_info self{};
+    if (dladdr(reinterpret_cast<const void*>(&Base64Encoder), &self) != 0 && self.dli_fname != nullptr) {
+      const std::string object = self.dli_fname;
+      const std::size_t slash = object.rfind('/');
+      const std::string path = (slash == std::string::npos ? std::string() : object.substr(0, slash + 1)) + kLibrary;
+      library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    }
+    if (library == nullptr) library = dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL);
+    return library ? reinterpret_cast<Base64EncodeFn>(dlsym(library, "VelBase64Encode")) : nullptr;
+  }();
+  return encoder;
+}
+
+std::u16string Base64(const VARIANT& variant, const YFrame& frame) {
   // A copy of the caller's array, so its own locks are left alone.
   CYBufSafeArray buffer;
   VARIANT source = variant;
   buffer.Attach(source, true);
   const std::uint64_t size = buffer.GetSize();
   if (size == 0) return {};
-  std::string encoded;
-  CryptoPP::Base64Encoder encoder(new CryptoPP::StringSink(encoded));
-  encoder.IsolatedInitialize(
-      CryptoPP::MakeParameters(CryptoPP::Name::InsertLineBreaks(), false)(CryptoPP::Name::MaxLineLength(), 72));
+  const Base64EncodeFn encode = Base64Encoder();
+  if (encode == nullptr) YThrowHr(HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), frame);
+  std::string encoded((static_cast<std::size_t>(size) + 2) / 3 * 4, '\0');
+  std::size_t length = 0;
   {
     CYLockHolder hold(buffer);
-    encoder.Put(static_cast<const CryptoPP::byte*>(buffer.GetBuf()), static_cast<std::size_t>(size));
+    length = encode(static_cast<const unsigned char*>(buffer.GetBuf()), static_cast<std::size_t>(size), encoded.data(),
+                    encoded.size());
   }
-  encoder.MessageEnd();
-  return std::u16string(encoded.begin(), encoded.end());
+  if (length == 0 || length > encoded.size()) YThrowHr(E_OUTOFMEMORY, frame);
+  return std::u16string(encoded.begin(), encoded.begin() + static_cast<std::ptrdiff_t>(length));
 }
 
 }  // namespace
@@ -183,7 +204,7 @@ std::u16string CYVariant::ToXSDString(const VARIANT& variant, std::u16string& ty
         return CYTime::FormatW3CDate(variant.date);
       case VT_ARRAY | VT_UI1:
         type = u"base64binary";
-        return Base64(variant);
+        return Base64(variant, frame);
       case VT_ARRAY | VT_BSTR: {
         type = u"stringlist";
         const std::vector<std::u16string> strings = VariantToStringVector(variant);
