@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <cstdint>
 #include <fstream>
 #include <thread>
@@ -157,6 +158,9 @@ TEST_F(RegistryStoreTest, ATransactionIsSeenWholeOrNotAtAll) {
   ASSERT_EQ(tx.Commit(), ERROR_SUCCESS);
   reader.join();
   EXPECT_TRUE(sawCommitted);
+  // Folded into the store file: the next process has no log to replay.
+  std::error_code error;
+  EXPECT_EQ(std::filesystem::file_size(vel::RegistryPath() + "-wal", error), 0u) << error.message();
   EXPECT_TRUE(InAnotherProcess([] { return KeyExists(u"Software\\Unit\\Inner"); }));
 }
 

@@ -903,6 +903,15 @@ LONG RegistryTransaction::Commit() {
       reg::Exec(c.db, "ROLLBACK");
     }
     db.Changed(result == ERROR_SUCCESS);
+    if (result == ERROR_SUCCESS && wrote) {
+      // A transaction writes many keys at once (a registration): folded into
+      // the store file now, the log is empty, and the next process to open the
+      // store has nothing to replay. Only when no other connection is using
+      // the log at this moment: it never waits for one.
+      sqlite3_busy_timeout(c.db, 0);
+      sqlite3_wal_checkpoint_v2(c.db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+      sqlite3_busy_timeout(c.db, c.busyMs);
+    }
     c.txOpen = false;
     open_ = false;
   }

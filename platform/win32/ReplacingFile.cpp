@@ -37,7 +37,7 @@ constexpr std::size_t kSlotPath = 4096;
 
 struct CleanupSlot {
   std::atomic<int> state{0};
-  char path[kSlotPath];
+  char path[kSlotPath] = {};  // zero like the rest: no code runs at load to set the slots up
 };
 
 std::array<CleanupSlot, kSlots> g_slots;
