@@ -41,6 +41,7 @@ class AsfFile final : public Container {
   bool IsProtected() const override { return protected_; }
   std::optional<Attribute> DrmProperty(std::u16string_view name) const override;
   HRESULT Save(ReplacingFile& writer) override;
+  std::unique_ptr<Container> Clone() const override { return std::unique_ptr<Container>(new AsfFile(*this)); }
 
   // The header object Save would write for a file of this header's data
   // (exposed for the tests and the fuzz target).

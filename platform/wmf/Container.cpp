@@ -13,11 +13,51 @@ namespace {
 constexpr std::uint64_t kMaxHeaderRead = 256u << 20;
 }  // namespace
 
-HRESULT OpenContainer(const std::u16string& path, std::unique_ptr<Container>& out) {
+namespace {
+
+// The version of a file a container was read from: a file written or
+// replaced since has another inode, size or change time.
+bool SameVersion(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+         a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+// Only small files are kept: for them the reading is the cost, while a large
+// file's header may hold megabytes of pictures that a copy would double.
+constexpr std::uint64_t kKeptFileLimit = 1u << 20;
+
+struct LastContainer {
+  struct stat version {};
+  std::unique_ptr<Container> container;
+};
+thread_local LastContainer t_last;
+
+HRESULT Read(OpenedFile& file, std::unique_ptr<Container>& out);
+
+}  // namespace
+
+HRESULT OpenContainer(const std::u16string& path, std::unique_ptr<Container>& out, bool fresh) {
   out.reset();
   OpenedFile file;
   HRESULT hr = OpenForReading(path, file);
   if (FAILED(hr)) return hr;
+  if (!fresh && t_last.container && SameVersion(t_last.version, file.status)) {
+    out = t_last.container->Clone();
+    return S_OK;
+  }
+  t_last.container.reset();
+  hr = Read(file, out);
+  if (SUCCEEDED(hr) && out && file.size <= kKeptFileLimit) {
+    t_last.version = file.status;
+    t_last.container = out->Clone();
+  }
+  return hr;
+}
+
+namespace {
+
+HRESULT Read(OpenedFile& file, std::unique_ptr<Container>& out) {
   Bytes start;
   if (!ReadAt(file.fd.get(), 0, 30, start)) return NS_E_FILE_READ;
   if (AsfFile::Recognises(start)) {
@@ -32,6 +72,8 @@ HRESULT OpenContainer(const std::u16string& path, std::unique_ptr<Container>& ou
   if (Mp3File::Recognises(start)) return Mp3File::Open(file.nativePath, file.fd.get(), file.size, out);
   return NS_E_INVALID_INPUT_FORMAT;
 }
+
+}  // namespace
 
 HRESULT SaveFailure(DWORD win32Error) {
   return HRESULT_FROM_WIN32(win32Error != 0 ? static_cast<long>(win32Error) : ERROR_WRITE_FAULT);

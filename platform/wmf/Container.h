@@ -47,6 +47,8 @@ class Container {
   // CommitAndHold, so the writer stays locked for a later save. S_OK, or the
   // failure with the file unchanged.
   virtual HRESULT Save(ReplacingFile& writer) = 0;
+  // A copy with its own lists.
+  virtual std::unique_ptr<Container> Clone() const = 0;
 
   // The stored attributes in file order, and the language list.
   std::vector<Attribute>& attributes() { return attributes_; }
@@ -59,8 +61,12 @@ class Container {
 
 // Reads the file at path (a module path text). NS_E_FILE_NOT_FOUND for a
 // missing file, NS_E_INVALID_INPUT_FORMAT for content neither back end reads,
-// the Win32 error as HRESULT for other failures.
-HRESULT OpenContainer(const std::u16string& path, std::unique_ptr<Container>& out);
+// the Win32 error as HRESULT for other failures. A host that reads a file
+// asks for it several times over (protection, attributes, streams): each
+// thread keeps a copy of the last small container it read, handed out again
+// while the file is the same version (inode, size, times). `fresh` reads the file
+// anyway (a writer, which must build on the file as it is under its lock).
+HRESULT OpenContainer(const std::u16string& path, std::unique_ptr<Container>& out, bool fresh = false);
 
 // The HRESULT for a failed replacing write (its Win32 error).
 HRESULT SaveFailure(DWORD win32Error);

@@ -24,6 +24,7 @@ HRESULT OpenForReading(const std::u16string& path, OpenedFile& file) {
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return NS_E_FILE_OPEN_FAILED;
   file.size = static_cast<std::uint64_t>(st.st_size);
+  file.status = st;
   file.nativePath = std::move(mapped.path);
   return S_OK;
 }

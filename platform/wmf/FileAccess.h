@@ -4,6 +4,8 @@
 // Thread safety: pure functions over the caller's descriptors.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <string>
 
@@ -16,6 +18,7 @@ struct OpenedFile {
   UniqueFd fd;
   std::uint64_t size = 0;
   std::string nativePath;
+  struct stat status {};  // as opened
 };
 
 // S_OK, NS_E_FILE_NOT_FOUND, or the Win32 error as HRESULT.

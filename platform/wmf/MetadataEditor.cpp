@@ -74,7 +74,7 @@ HRESULT MetadataEditor::OpenFile(const WCHAR* path, bool writable) {
     writer->Lock();
   }
   std::unique_ptr<Container> container;
-  HRESULT hr = OpenContainer(text, container);
+  HRESULT hr = OpenContainer(text, container, writable);
   if (FAILED(hr)) return hr;  // a file that cannot be read says why, before a lock failure
   if (writer && writer->error() != 0) return SaveFailure(writer->error());
   path_ = std::move(text);

@@ -224,6 +224,37 @@ TEST(MetadataEditorTest, Mp3KeepsNumbersAsTextAndRefusesWhatItCannotKeep) {
   }
 }
 
+// A reader that opens a file it read before sees what was written since:
+// the container a thread keeps is handed out only for the same version.
+TEST(MetadataEditorTest, AReaderSeesWhatWasWrittenSinceItsLastRead) {
+  for (const char* name : {"k.mp3", "k.wma"}) {
+    SCOPED_TRACE(name);
+    TempDir dir;
+    const std::u16string path = dir.Write(name, std::string(name) == "k.mp3" ? Mp3File() : SmallFile());
+    auto write = [&](const std::u16string& title) {
+      ComPtr<IWMMetadataEditor> editor;
+      ASSERT_EQ(WMCreateEditor(&editor), S_OK);
+      ASSERT_EQ(editor->Open(path.c_str()), S_OK);
+      ASSERT_EQ(SetText(HeaderOf(editor.get()).get(), u"Title", title), S_OK);
+      ASSERT_EQ(editor->Flush(), S_OK);
+      ASSERT_EQ(editor->Close(), S_OK);
+    };
+    auto read = [&] {
+      ComPtr<IWMMetadataEditor2> reader;
+      EXPECT_EQ(WMCreateEditor(reinterpret_cast<IWMMetadataEditor**>(&reader)), S_OK);
+      EXPECT_EQ(reader->OpenEx(path.c_str(), GENERIC_READ, FILE_SHARE_READ), S_OK);
+      const std::u16string title = TextOf(reader.get(), u"Title");
+      reader->Close();
+      return title;
+    };
+    write(u"One");
+    EXPECT_EQ(read(), u"One");
+    EXPECT_EQ(read(), u"One");
+    write(u"Two");
+    EXPECT_EQ(read(), u"Two");
+  }
+}
+
 // A small MP3 is parsed from memory, a large one from the file: both read
 // their tag and stream alike.
 TEST(MetadataEditorTest, SmallAndLargeMp3FilesReadAlike) {

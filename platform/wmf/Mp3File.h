@@ -50,6 +50,7 @@ class Mp3File final : public Container {
   std::vector<StreamInfo> Streams() const override;
   bool CanHold(const Attribute& attribute) const override;
   HRESULT Save(ReplacingFile& writer) override;
+  std::unique_ptr<Container> Clone() const override { return std::unique_ptr<Container>(new Mp3File(*this)); }
 
  private:
   std::uint64_t fileSize_ = 0;
