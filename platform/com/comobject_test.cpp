@@ -44,7 +44,7 @@ namespace {
 
 const HRESULT kFailure = VEL_HR(0x80045D53);
 
-int g_finalReleases = 0;
+std::atomic<int> g_finalReleases{0};  // objects are released on several threads in one test
 
 class CCalc : public vel::com::Implements<vel::com::DispatchImpl<ICalc>, IPlain,
                                           vel::com::SupportErrorInfoFor<ICalc>> {
