@@ -1,8 +1,8 @@
 #include "framework/VelPluginHelpers.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "platform/com/oleauto.h"
 #include "platform/registry/store.h"
@@ -16,15 +16,33 @@ namespace {
 constexpr char16_t kSource[] = u"VelPluginHelpers";
 constexpr char16_t kPluginsKey[] = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Zandor\\VelPlatform\\ItemPlugins\\";
 
-// An answer of RegisteredExt2MimeType under one image of the registry.
+// A short text kept in place.
+template <std::size_t N>
+struct ShortText {
+  std::size_t size = 0;
+  char16_t text[N];
+  static bool Fits(std::u16string_view v) { return v.size() <= N; }
+  void Set(std::u16string_view v) {
+    size = v.size();
+    std::copy(v.begin(), v.end(), text);
+  }
+  std::u16string_view View() const { return {text, size}; }
+};
+
+// An answer of RegisteredExt2MimeType under one image of the registry. Plain
+// data, kept per thread in a fixed table: a thread_local with a destructor
+// would register it under the dynamic loader's lock, which another thread
+// loading a media library holds for tens of milliseconds.
 struct KnownMimeType {
   std::uint64_t epoch;
-  std::u16string clsid;
-  std::u16string extension;
-  std::u16string mimeType;
+  ShortText<40> clsid;
+  ShortText<16> extension;
+  ShortText<80> mimeType;
 };
-constexpr std::size_t kMostKnownMimeTypes = 64;
-thread_local std::vector<KnownMimeType> t_knownMimeTypes;
+constexpr std::size_t kKnownMimeTypes = 16;
+thread_local KnownMimeType t_knownMimeTypes[kKnownMimeTypes];
+thread_local std::size_t t_knownMimeCount = 0;
+thread_local std::size_t t_knownMimeNext = 0;  // replaced next when the table is full
 }
 
 void CVelPluginHelpers::QueryCapability(LONG capability, VARIANT_BOOL* result) {
@@ -66,14 +84,33 @@ std::u16string CVelPluginHelpers::RegisteredExt2MimeType(std::u16string_view cls
     // Asked for every file a plugin reads: each thread keeps the answers it
     // had while the registry stays as it was, and asks no other thread.
     const std::uint64_t epoch = vel::RegistryImageEpoch();
-    for (const KnownMimeType& known : t_knownMimeTypes) {
-      if (known.epoch == epoch && known.clsid == clsid && known.extension == extension) return known.mimeType;
+    for (std::size_t i = 0; i < t_knownMimeCount; ++i) {
+      const KnownMimeType& known = t_knownMimeTypes[i];
+      if (known.epoch == epoch && known.clsid.View() == clsid && known.extension.View() == extension)
+        return std::u16string(known.mimeType.View());
     }
     const std::u16string key = kPluginsKey + std::u16string(clsid);
     std::u16string mimeType = CYRegistry::GetStringValue(key, std::u16string(extension).c_str(), u"");
-    std::erase_if(t_knownMimeTypes, [&](const KnownMimeType& known) { return known.epoch != epoch; });
-    if (t_knownMimeTypes.size() == kMostKnownMimeTypes) t_knownMimeTypes.erase(t_knownMimeTypes.begin());
-    t_knownMimeTypes.push_back({epoch, std::u16string(clsid), std::u16string(extension), mimeType});
+    if (decltype(KnownMimeType::clsid)::Fits(clsid) && decltype(KnownMimeType::extension)::Fits(extension) &&
+        decltype(KnownMimeType::mimeType)::Fits(mimeType)) {
+      std::size_t slot = t_knownMimeCount;
+      for (std::size_t i = 0; i < t_knownMimeCount; ++i) {
+        if (t_knownMimeTypes[i].epoch != epoch) {  // from an older image: no longer of use
+          slot = i;
+          break;
+        }
+      }
+      if (slot == kKnownMimeTypes) {
+        slot = t_knownMimeNext;
+        t_knownMimeNext = (t_knownMimeNext + 1) % kKnownMimeTypes;
+      }
+      KnownMimeType& entry = t_knownMimeTypes[slot];
+      entry.epoch = epoch;
+      entry.clsid.Set(clsid);
+      entry.extension.Set(extension);
+      entry.mimeType.Set(mimeType);
+      if (slot == t_knownMimeCount) ++t_knownMimeCount;
+    }
     return mimeType;
   });
 }

@@ -164,22 +164,34 @@ struct ThreadKnownClass {
   std::uint64_t unloads;
   DllGetClassObjectFn getClassObject;
 };
-thread_local std::vector<ThreadKnownClass> t_knownClasses;
+// Plain data, so that no destructor is registered for it (that takes the
+// dynamic loader's lock, which a module being loaded holds for long).
+constexpr std::size_t kThreadKnownClasses = 16;
+thread_local ThreadKnownClass t_knownClasses[kThreadKnownClasses];
+thread_local std::size_t t_knownCount = 0;
+thread_local std::size_t t_knownNext = 0;  // the entry a new class replaces when all are taken
 
 void RememberInThread(REFCLSID clsid, std::uint64_t epoch, std::uint64_t unloads, DllGetClassObjectFn getClassObject) {
-  for (ThreadKnownClass& known : t_knownClasses) {
-    if (SameClass(known.clsid, clsid)) {
-      known = ThreadKnownClass{clsid, epoch, unloads, getClassObject};
+  const ThreadKnownClass entry{clsid, epoch, unloads, getClassObject};
+  for (std::size_t i = 0; i < t_knownCount; ++i) {
+    if (SameClass(t_knownClasses[i].clsid, clsid)) {
+      t_knownClasses[i] = entry;
       return;
     }
   }
-  t_knownClasses.push_back(ThreadKnownClass{clsid, epoch, unloads, getClassObject});
+  if (t_knownCount < kThreadKnownClasses) {
+    t_knownClasses[t_knownCount++] = entry;
+  } else {
+    t_knownClasses[t_knownNext] = entry;
+    t_knownNext = (t_knownNext + 1) % kThreadKnownClasses;
+  }
 }
 
 DllGetClassObjectFn KnownClassObject(REFCLSID clsid, std::uint64_t epoch) {
   ModuleTable& table = Modules();
   const std::uint64_t unloads = table.unloads.load(std::memory_order_acquire);
-  for (const ThreadKnownClass& known : t_knownClasses) {
+  for (std::size_t i = 0; i < t_knownCount; ++i) {
+    const ThreadKnownClass& known = t_knownClasses[i];
     if (SameClass(known.clsid, clsid)) {
       if (known.epoch == epoch && known.unloads == unloads) return known.getClassObject;
       break;

@@ -13,11 +13,13 @@
 #include <algorithm>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <type_traits>
 #include <vector>
 
+#include "platform/base/PerThread.h"
 #include "platform/gdiplus/ExifBlock.h"
 #include "platform/gdiplus/PropertyList.h"
 #include "platform/gdiplus/flat.h"
@@ -97,8 +99,11 @@ constexpr GUID kImageFormatGif = {0xb96b3cb0, 0x0728, 0x11d3, {0x9d, 0x7b, 0x00,
 bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
 
 // The start-up state: whether the library has been started (once, for the
-// life of the process) and the tokens handed out. Guarded by LibraryLock().
+// life of the process) and the tokens handed out. Guarded by its own lock,
+// not LibraryLock(): code that starts GDI+ for every file it reads must not
+// wait for another thread's decoding. Taken before LibraryLock() when both are.
 struct Startup {
+  std::mutex lock;
   bool libraryStarted = false;
   ULONG_PTR nextToken = 0;
   std::set<ULONG_PTR> tokens;
@@ -107,6 +112,13 @@ struct Startup {
 Startup& StartupState() {
   static Startup state;
   return state;
+}
+
+// Whether a start-up token is outstanding.
+bool Started() {
+  Startup& state = StartupState();
+  std::lock_guard<std::mutex> hold(state.lock);
+  return !state.tokens.empty();
 }
 
 Status NoHook(ULONG_PTR* token) {
@@ -172,13 +184,14 @@ Status GdiplusStartup(ULONG_PTR* token, const GdiplusStartupInput* input, Gdiplu
   if (token == nullptr || input == nullptr) return InvalidParameter;
   if (input->GdiplusVersion != 1) return UnsupportedGdiplusVersion;
   if (input->SuppressBackgroundThread && output == nullptr) return InvalidParameter;
-  std::lock_guard<std::mutex> hold(LibraryLock());
   Startup& state = StartupState();
+  std::lock_guard<std::mutex> hold(state.lock);
   if (!state.libraryStarted) {
     const FlatApi* library = Flat();
     if (library == nullptr) return GdiplusNotInitialized;
     ULONG_PTR libraryToken = 0;
     const GpStartupInput libraryInput{1, nullptr, FALSE, FALSE};
+    std::lock_guard<std::mutex> calling(LibraryLock());
     if (library->GdiplusStartup(&libraryToken, &libraryInput, nullptr) != Ok) return GenericError;
     state.libraryStarted = true;
   }
@@ -192,8 +205,9 @@ Status GdiplusStartup(ULONG_PTR* token, const GdiplusStartupInput* input, Gdiplu
 }
 
 void GdiplusShutdown(ULONG_PTR token) {
-  std::lock_guard<std::mutex> hold(LibraryLock());
-  StartupState().tokens.erase(token);
+  Startup& state = StartupState();
+  std::lock_guard<std::mutex> hold(state.lock);
+  state.tokens.erase(token);
 }
 
 namespace {
@@ -246,7 +260,6 @@ struct LastRead {
   Status status = Ok;  // of the read; content only when Ok
   ImageData content;
 };
-thread_local std::unique_ptr<LastRead> t_lastRead;
 
 }  // namespace
 
@@ -270,31 +283,30 @@ Image::Image(const WCHAR* filename, BOOL useEmbeddedColorManagement) {
   }
   close(fd);
   const FileVersion version = FileVersion::Of(info);
-  {
-    std::lock_guard<std::mutex> hold(LibraryLock());
-    if (StartupState().tokens.empty()) {
-      lastResult_ = GdiplusNotInitialized;
-      return;
-    }
-  }
-  if (t_lastRead && t_lastRead->file == version) {
-    if (t_lastRead->status != Ok) {
-      lastResult_ = t_lastRead->status;
-      return;
-    }
-    content_ = new Content{t_lastRead->content};
+  if (!Started()) {
+    lastResult_ = GdiplusNotInitialized;
     return;
   }
-  t_lastRead.reset();
-  auto read = std::make_unique<LastRead>();
-  read->file = version;
-  read->status = Decode(mapped.path, read->content);
-  if (read->status == Ok) {
-    content_ = new Content{read->content};
-  } else {
-    lastResult_ = read->status;
+  // Null when the thread can keep nothing: then the file is simply read.
+  std::optional<LastRead>* last = vel::PerThread<std::optional<LastRead>>::Get();
+  if (last && *last && (*last)->file == version) {
+    if ((*last)->status != Ok) {
+      lastResult_ = (*last)->status;
+      return;
+    }
+    content_ = new Content{(*last)->content};
+    return;
   }
-  t_lastRead = std::move(read);
+  if (last) last->reset();
+  LastRead read;
+  read.file = version;
+  read.status = Decode(mapped.path, read.content);
+  if (read.status == Ok) {
+    content_ = new Content{read.content};
+  } else {
+    lastResult_ = read.status;
+  }
+  if (last) *last = std::move(read);
 }
 
 namespace {
@@ -303,10 +315,9 @@ Status Decode(const std::string& path, ImageData& content) {
   const std::u16string libraryPath = vel::FromUtf8(path);
   GUID format{};
   {
-    std::lock_guard<std::mutex> hold(LibraryLock());
-    if (StartupState().tokens.empty()) return GdiplusNotInitialized;
-    // Started, so loaded.
+    // Started once, so loaded and started for good.
     const FlatApi& library = *Flat();
+    std::lock_guard<std::mutex> hold(LibraryLock());
     GpImage* image = nullptr;
     const GpStatus loaded = library.GdipLoadImageFromFile(libraryPath.c_str(), &image);
     if (loaded != Ok || image == nullptr) {

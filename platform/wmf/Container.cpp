@@ -1,6 +1,7 @@
 #include "platform/wmf/Container.h"
 
 #include "platform/base/ByteOrder.h"
+#include "platform/base/PerThread.h"
 #include "platform/wmf/AsfFile.h"
 #include "platform/wmf/FileAccess.h"
 #include "platform/wmf/Mp3File.h"
@@ -31,7 +32,6 @@ struct LastContainer {
   struct stat version {};
   std::unique_ptr<Container> container;
 };
-thread_local LastContainer t_last;
 
 HRESULT Read(OpenedFile& file, std::unique_ptr<Container>& out);
 
@@ -42,15 +42,17 @@ HRESULT OpenContainer(const std::u16string& path, std::unique_ptr<Container>& ou
   OpenedFile file;
   HRESULT hr = OpenForReading(path, file);
   if (FAILED(hr)) return hr;
-  if (!fresh && t_last.container && SameVersion(t_last.version, file.status)) {
-    out = t_last.container->Clone();
+  // Null when the thread can keep nothing: then the file is simply read.
+  LastContainer* last = PerThread<LastContainer>::Get();
+  if (!fresh && last && last->container && SameVersion(last->version, file.status)) {
+    out = last->container->Clone();
     return S_OK;
   }
-  t_last.container.reset();
+  if (last) last->container.reset();
   hr = Read(file, out);
-  if (SUCCEEDED(hr) && out && file.size <= kKeptFileLimit) {
-    t_last.version = file.status;
-    t_last.container = out->Clone();
+  if (last && SUCCEEDED(hr) && out && file.size <= kKeptFileLimit) {
+    last->version = file.status;
+    last->container = out->Clone();
   }
   return hr;
 }
