@@ -12,8 +12,9 @@ trap 'rm -rf "$work"' EXIT
 
 # No search path of the build tree's objects has an empty entry (the current folder).
 for object in "$build"/bin/velitems "$build"/bin/lib*.so; do
-  readelf -d "$object" | grep -q 'Library \(rpath\|runpath\)' || continue  # no search path at all
-  runpath=$(readelf -d "$object" | sed -n 's/.*Library \(rpath\|runpath\): \[\(.*\)\]/\2/p')
+  dynamic=$(readelf -d "$object")
+  grep -q 'Library \(rpath\|runpath\)' <<< "$dynamic" || continue  # no search path at all
+  runpath=$(sed -n 's/.*Library \(rpath\|runpath\): \[\(.*\)\]/\2/p' <<< "$dynamic")
   case ":$runpath:" in
     *::*) echo "$object searches the current folder: [$runpath]"; exit 1 ;;
   esac
