@@ -257,7 +257,6 @@ struct FileVersion {
 // decodes the file once. Only what an image keeps is held, never pixels.
 struct LastRead {
   FileVersion file;
-  Status status = Ok;  // of the read; content only when Ok
   ImageData content;
 };
 
@@ -290,22 +289,19 @@ Image::Image(const WCHAR* filename, BOOL useEmbeddedColorManagement) {
   // Null when the thread can keep nothing: then the file is simply read.
   std::optional<LastRead>* last = vel::PerThread<std::optional<LastRead>>::Get();
   if (last && *last && (*last)->file == version) {
-    if ((*last)->status != Ok) {
-      lastResult_ = (*last)->status;
-      return;
-    }
     content_ = new Content{(*last)->content};
     return;
   }
   if (last) last->reset();
   LastRead read;
   read.file = version;
-  read.status = Decode(mapped.path, read.content);
-  if (read.status == Ok) {
-    content_ = new Content{read.content};
-  } else {
-    lastResult_ = read.status;
+  // A failure is not kept: the library calls running out of memory and
+  // data it cannot decode alike, and the first may pass.
+  if (const Status status = Decode(mapped.path, read.content); status != Ok) {
+    lastResult_ = status;
+    return;
   }
+  content_ = new Content{read.content};
   if (last) *last = std::move(read);
 }
 
