@@ -1,10 +1,10 @@
 #include "ylib/YVariant.h"
 
-#include <dlfcn.h>
-
 #include <string>
 
 #include "platform/com/oleauto.h"
+#include "platform/win32/thismodule.h"
+#include "platform/win32/winbase.h"
 #include "platform/win32/winerror.h"
 #include "ylib/YBufSafeArray.h"
 #include "ylib/YErrorFrame.h"
@@ -40,17 +40,13 @@ using Base64EncodeFn = std::size_t (*)(const unsigned char*, std::size_t, char*,
 
 Base64EncodeFn Base64Encoder() {
   static const Base64EncodeFn encoder = [] {
-    constexpr char kLibrary[] = "libvelbase64.so";
-    void* library = nullptr;
-    Dl_info self{};
-    if (dladdr(reinterpret_cast<const void*>(&Base64Encoder), &self) != 0 && self.dli_fname != nullptr) {
-      const std::string object = self.dli_fname;
-      const std::size_t slash = object.rfind('/');
-      const std::string path = (slash == std::string::npos ? std::string() : object.substr(0, slash + 1)) + kLibrary;
-      library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    }
-    if (library == nullptr) library = dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL);
-    return library ? reinterpret_cast<Base64EncodeFn>(dlsym(library, "VelBase64Encode")) : nullptr;
+    constexpr char16_t kLibrary[] = u"libvelbase64.so";
+    HMODULE library = nullptr;
+    const std::u16string self = vel::ThisModulePath();
+    if (const std::size_t slash = self.rfind(u'/'); slash != std::u16string::npos)
+      library = LoadLibraryW((self.substr(0, slash + 1) + kLibrary).c_str());
+    if (library == nullptr) library = LoadLibraryW(kLibrary);
+    return library ? reinterpret_cast<Base64EncodeFn>(GetProcAddress(library, "VelBase64Encode")) : nullptr;
   }();
   return encoder;
 }
