@@ -19,6 +19,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "platform/base/FileVersion.h"
 #include "platform/base/PerThread.h"
 #include "platform/gdiplus/ExifBlock.h"
 #include "platform/gdiplus/PropertyList.h"
@@ -233,30 +234,11 @@ struct Image::Content : ImageData {};
 
 namespace {
 
-// A file as the file system tells its versions apart: a file replaced or
-// written since has another inode, size or change time.
-struct FileVersion {
-  dev_t device = 0;
-  ino_t inode = 0;
-  off_t size = 0;
-  timespec modified{};
-  timespec changed{};
-
-  static FileVersion Of(const struct stat& info) {
-    return {info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
-  }
-  bool operator==(const FileVersion& o) const {
-    return device == o.device && inode == o.inode && size == o.size && modified.tv_sec == o.modified.tv_sec &&
-           modified.tv_nsec == o.modified.tv_nsec && changed.tv_sec == o.changed.tv_sec &&
-           changed.tv_nsec == o.changed.tv_nsec;
-  }
-};
-
 // Each thread's last image read: code that asks one image for a file's
 // properties and then another for its size (as the image plugin does)
 // decodes the file once. Only what an image keeps is held, never pixels.
 struct LastRead {
-  FileVersion file;
+  vel::FileVersion file;
   ImageData content;
 };
 
@@ -281,7 +263,7 @@ Image::Image(const WCHAR* filename, BOOL useEmbeddedColorManagement) {
     return;
   }
   close(fd);
-  const FileVersion version = FileVersion::Of(info);
+  const vel::FileVersion version = vel::FileVersion::Of(info);
   if (!Started()) {
     lastResult_ = GdiplusNotInitialized;
     return;

@@ -1,6 +1,7 @@
 #include "platform/wmf/Container.h"
 
 #include "platform/base/ByteOrder.h"
+#include "platform/base/FileVersion.h"
 #include "platform/base/PerThread.h"
 #include "platform/wmf/AsfFile.h"
 #include "platform/wmf/FileAccess.h"
@@ -12,24 +13,13 @@ namespace vel::wmf {
 namespace {
 // A header object larger than this is read only this far (and never saved).
 constexpr std::uint64_t kMaxHeaderRead = 256u << 20;
-}  // namespace
-
-namespace {
-
-// The version of a file a container was read from: a file written or
-// replaced since has another inode, size or change time.
-bool SameVersion(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
-         a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
-}
 
 // Only small files are kept: for them the reading is the cost, while a large
 // file's header may hold megabytes of pictures that a copy would double.
 constexpr std::uint64_t kKeptFileLimit = 1u << 20;
 
 struct LastContainer {
-  struct stat version {};
+  FileVersion version;
   std::unique_ptr<Container> container;
 };
 
@@ -44,14 +34,14 @@ HRESULT OpenContainer(const std::u16string& path, std::unique_ptr<Container>& ou
   if (FAILED(hr)) return hr;
   // Null when the thread can keep nothing: then the file is simply read.
   LastContainer* last = PerThread<LastContainer>::Get();
-  if (!fresh && last && last->container && SameVersion(last->version, file.status)) {
+  if (!fresh && last && last->container && last->version == FileVersion::Of(file.status)) {
     out = last->container->Clone();
     return S_OK;
   }
   if (last) last->container.reset();
   hr = Read(file, out);
   if (last && SUCCEEDED(hr) && out && file.size <= kKeptFileLimit) {
-    last->version = file.status;
+    last->version = FileVersion::Of(file.status);
     last->container = out->Clone();
   }
   return hr;
