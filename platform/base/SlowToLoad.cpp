@@ -16,7 +16,11 @@ bool g_waited = false;  // the loader may resolve the function more than once
 
 using LoadedFn = int (*)();
 
-LoadedFn ResolveVelSlowToLoad() {
+}  // namespace
+
+extern "C" {
+
+static LoadedFn ResolveVelSlowToLoad() {
 #if defined(__x86_64__)
   if (g_waited) return &Loaded;
   g_waited = true;
@@ -31,11 +35,7 @@ LoadedFn ResolveVelSlowToLoad() {
   return &Loaded;
 }
 
-}  // namespace
-
-extern "C" {
-
-[[gnu::visibility("default")]] int VelSlowToLoad() __attribute__((ifunc("_ZN12_GLOBAL__N_120ResolveVelSlowToLoadEv")));
+[[gnu::visibility("default")]] int VelSlowToLoad() __attribute__((ifunc("ResolveVelSlowToLoad")));
 
 // A reference the loader must resolve while it relocates the library.
 [[gnu::used, gnu::visibility("default")]] int (*volatile g_velSlowToLoad)() = &VelSlowToLoad;

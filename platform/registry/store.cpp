@@ -137,12 +137,12 @@ std::int64_t CoarseMs() {
 // The mapping itself stays: RegistryImageEpoch may be reading it without the
 // lock at this moment. A connection is closed only on a reset or in a forked
 // child, so what stays is a page or two in the life of a process.
-void UnmapCounter(SharedCounter& counter) { counter = SharedCounter{}; }
+void ForgetCounter(SharedCounter& counter) { counter = SharedCounter{}; }
 
 // Maps "<store>-generation"; without it (a folder we may not write, a file
 // system without shared mappings) every read asks SQLite, as before.
 void MapCounter(SharedCounter& counter, const std::string& storePath) {
-  UnmapCounter(counter);
+  ForgetCounter(counter);
   const std::string path = storePath + "-generation";
   bool writable = true;
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
@@ -252,7 +252,7 @@ void CloseLocked(Connection& c, bool finalize) {
   c.db = nullptr;
   c.classesRoot = 0;
   c.cache.Clear();
-  UnmapCounter(c.counter);
+  ForgetCounter(c.counter);
   c.seenDataVersion = -1;
 }
 
