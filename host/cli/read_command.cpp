@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
-#include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -99,35 +97,25 @@ class FolderWalk {
   std::vector<Level> levels_;
 };
 
-// One plugin object per plugin type, shared by all worker threads. The
-// factory is free-threaded: workers ask it at the same time; only the map of
-// plugins is guarded.
-class PluginCache {
+// The plugin the factory picks for each file. The factory is free-threaded:
+// workers ask it at the same time.
+class PluginPicker {
  public:
-  explicit PluginCache(IVelItemPluginFactory* factory) : factory_(factory) {}
+  explicit PluginPicker(IVelItemPluginFactory* factory) : factory_(factory) {}
   // The plugin for the file (null when none); false with failure on error.
   bool For(const std::string& path, ComPtr<IVelItemPlugin>& plugin, std::string& name, Failure& failure) {
-    ComPtr<IVelItemPlugin> chosen;
-    const HRESULT hr = factory_->CreateWithFile(_bstr_t(Wide(path)), &chosen);
+    plugin = nullptr;
+    const HRESULT hr = factory_->CreateWithFile(_bstr_t(Wide(path)), &plugin);
     if (FAILED(hr)) {
       failure = MakeFailure("CreateWithFile", hr);
       return false;
     }
-    if (!chosen) {
-      plugin = nullptr;
-      return true;
-    }
-    name = PluginName(chosen);
-    std::lock_guard<std::mutex> hold(lock_);
-    auto [it, inserted] = plugins_.try_emplace(name, chosen);
-    plugin = it->second;
+    if (plugin) name = PluginName(plugin);
     return true;
   }
 
  private:
-  std::mutex lock_;
   IVelItemPluginFactory* factory_;
-  std::map<std::string, ComPtr<IVelItemPlugin>> plugins_;
 };
 
 struct ReadOptions {
@@ -145,13 +133,13 @@ struct FileResult {
   std::string err;  // standard error text
 };
 
-FileResult ReadOne(PluginCache& cache, const std::string& path, bool explicitPath, const ReadOptions& o) {
+FileResult ReadOne(PluginPicker& picker, const std::string& path, bool explicitPath, const ReadOptions& o) {
   const bool json = o.json;
   FileResult r;
   ComPtr<IVelItemPlugin> plugin;
   std::string name;
   Failure failure;
-  bool ok = cache.For(path, plugin, name, failure);
+  bool ok = picker.For(path, plugin, name, failure);
   if (ok && !plugin) {
     if (!explicitPath) {
       r.skipped = true;
@@ -229,7 +217,7 @@ int RunRead(const Args& args) {
   ComPtr<IVelItemPluginFactory> factory = CreateFactory();
   if (!factory) return 1;
 
-  PluginCache cache(factory);
+  PluginPicker picker(factory);
   // Declared before the walk's state: it stops (and joins its thread) after
   // every read is done.
   vel::cli::ReadAhead readAhead(InitCom, [&](const std::string& path) {
@@ -238,7 +226,7 @@ int RunRead(const Args& args) {
     Failure failure;
     ComPtr<IVelItem> item;
     // Only what the read loads counts: its item and any failure are dropped.
-    if (cache.For(path, plugin, name, failure) && plugin) plugin->ReadMetadata(_bstr_t(Wide(path)), &item);
+    if (picker.For(path, plugin, name, failure) && plugin) plugin->ReadMetadata(_bstr_t(Wide(path)), &item);
   });
 
   // Files are read as the folders are walked: nothing holds the list of all
@@ -274,7 +262,7 @@ int RunRead(const Args& args) {
   const bool progress = _isatty(2) != 0;
   vel::cli::ForEachOrderedFrom<std::pair<std::string, bool>, FileResult>(
       next, o.jobs > 1 ? static_cast<std::size_t>(o.jobs) : 1, [] { InitCom(); },
-      [&](const std::pair<std::string, bool>& file, std::size_t) { return ReadOne(cache, file.first, file.second, o); },
+      [&](const std::pair<std::string, bool>& file, std::size_t) { return ReadOne(picker, file.first, file.second, o); },
       [&](std::size_t i, const std::pair<std::string, bool>& file, const FileResult& r) {
         if (progress) std::fputs("\r\033[K", stderr);
         // Standard output is buffered as the C library does (line by line
