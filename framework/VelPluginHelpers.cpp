@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/base/PerThread.h"
 #include "platform/com/oleauto.h"
 #include "platform/registry/store.h"
 #include "platform/text.h"
@@ -29,20 +30,21 @@ struct ShortText {
   std::u16string_view View() const { return {text, size}; }
 };
 
-// An answer of RegisteredExt2MimeType under one image of the registry. Plain
-// data, kept per thread in a fixed table: a thread_local with a destructor
-// would register it under the dynamic loader's lock, which another thread
-// loading a media library holds for tens of milliseconds.
+// An answer of RegisteredExt2MimeType under one image of the registry.
 struct KnownMimeType {
   std::uint64_t epoch;
   ShortText<40> clsid;
   ShortText<16> extension;
   ShortText<80> mimeType;
 };
-constexpr std::size_t kKnownMimeTypes = 16;
-thread_local KnownMimeType t_knownMimeTypes[kKnownMimeTypes];
-thread_local std::size_t t_knownMimeCount = 0;
-thread_local std::size_t t_knownMimeNext = 0;  // replaced next when the table is full
+// Each thread's answers: plain data, so this module may still be unloaded
+// (see vel::PerThread).
+struct KnownMimeTypes {
+  static constexpr std::size_t kSize = 16;
+  KnownMimeType entries[kSize];
+  std::size_t count = 0;
+  std::size_t next = 0;  // replaced next when the table is full
+};
 }
 
 void CVelPluginHelpers::QueryCapability(LONG capability, VARIANT_BOOL* result) {
@@ -84,32 +86,35 @@ std::u16string CVelPluginHelpers::RegisteredExt2MimeType(std::u16string_view cls
     // Asked for every file a plugin reads: each thread keeps the answers it
     // had while the registry stays as it was, and asks no other thread.
     const std::uint64_t epoch = vel::RegistryImageEpoch();
-    for (std::size_t i = 0; i < t_knownMimeCount; ++i) {
-      const KnownMimeType& known = t_knownMimeTypes[i];
-      if (known.epoch == epoch && known.clsid.View() == clsid && known.extension.View() == extension)
-        return std::u16string(known.mimeType.View());
+    KnownMimeTypes* known = vel::PerThread<KnownMimeTypes>::Get();  // null: nothing kept
+    if (known) {
+      for (std::size_t i = 0; i < known->count; ++i) {
+        const KnownMimeType& entry = known->entries[i];
+        if (entry.epoch == epoch && entry.clsid.View() == clsid && entry.extension.View() == extension)
+          return std::u16string(entry.mimeType.View());
+      }
     }
     const std::u16string key = kPluginsKey + std::u16string(clsid);
     std::u16string mimeType = CYRegistry::GetStringValue(key, std::u16string(extension).c_str(), u"");
-    if (decltype(KnownMimeType::clsid)::Fits(clsid) && decltype(KnownMimeType::extension)::Fits(extension) &&
+    if (known && decltype(KnownMimeType::clsid)::Fits(clsid) && decltype(KnownMimeType::extension)::Fits(extension) &&
         decltype(KnownMimeType::mimeType)::Fits(mimeType)) {
-      std::size_t slot = t_knownMimeCount;
-      for (std::size_t i = 0; i < t_knownMimeCount; ++i) {
-        if (t_knownMimeTypes[i].epoch != epoch) {  // from an older image: no longer of use
+      std::size_t slot = known->count;
+      for (std::size_t i = 0; i < known->count; ++i) {
+        if (known->entries[i].epoch != epoch) {  // from an older image: no longer of use
           slot = i;
           break;
         }
       }
-      if (slot == kKnownMimeTypes) {
-        slot = t_knownMimeNext;
-        t_knownMimeNext = (t_knownMimeNext + 1) % kKnownMimeTypes;
+      if (slot == KnownMimeTypes::kSize) {
+        slot = known->next;
+        known->next = (known->next + 1) % KnownMimeTypes::kSize;
       }
-      KnownMimeType& entry = t_knownMimeTypes[slot];
+      KnownMimeType& entry = known->entries[slot];
       entry.epoch = epoch;
       entry.clsid.Set(clsid);
       entry.extension.Set(extension);
       entry.mimeType.Set(mimeType);
-      if (slot == t_knownMimeCount) ++t_knownMimeCount;
+      if (slot == known->count) ++known->count;
     }
     return mimeType;
   });

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
@@ -54,47 +55,91 @@ struct FirstUse {
   std::string owned;  // a destructor to run when the thread ends
 };
 
-// A thread's first use does not wait for a library another thread is
-// loading (a C++ thread_local with a destructor would: its registration
-// takes the dynamic loader's lock, held through the whole load).
-TEST(PerThreadTest, FirstUseDoesNotWaitForALibraryBeingLoaded) {
-#if !defined(__x86_64__)
-  GTEST_SKIP() << "the slow library waits on x86-64 only";
-#endif
+// Loads the test library that waits in its loading for a byte on descriptor
+// 1000, on a thread of its own, until Finish.
+class SlowLoad {
+ public:
+  explicit SlowLoad(const std::string& bin) {
+    if (pipe(gate_) != 0 || dup2(gate_[0], 1000) != 1000) return;
+    close(gate_[0]);
+    loader_ = std::thread([this, bin] {
+      library_ = dlopen((bin + "/libvel_slow_to_load.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+      loaded_ = library_ != nullptr;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the loader waits in the library by now
+  }
+  // Whether the load was still under way; lets it end, and unloads the
+  // library so that the next load waits again.
+  bool Finish() {
+    const bool stillLoading = !loaded_;
+    const char byte = 1;
+    EXPECT_EQ(write(gate_[1], &byte, 1), 1);
+    loader_.join();
+    close(gate_[1]);
+    close(1000);
+    EXPECT_TRUE(loaded_);
+    if (library_) dlclose(library_);
+    return stillLoading;
+  }
+
+ private:
+  int gate_[2] = {-1, -1};
+  std::atomic<bool> loaded_{false};
+  void* library_ = nullptr;
+  std::thread loader_;
+};
+
+// Runs use on a thread made before the slow load starts (making a thread
+// also waits for a library being loaded) and tells whether it ended while
+// the load was still under way.
+bool EndsWhileALibraryLoads(const std::function<bool()>& use) {
   const char* bin = std::getenv("VEL_TEST_BIN");
-  ASSERT_NE(bin, nullptr);
-  // The library's loading waits for a byte on descriptor 1000.
-  int gate[2];
-  ASSERT_EQ(pipe(gate), 0);
-  ASSERT_EQ(dup2(gate[0], 1000), 1000);
-  close(gate[0]);
-  // Made first: making a thread also waits for a library being loaded.
+  EXPECT_NE(bin, nullptr);
+  if (bin == nullptr) return false;
   std::atomic<bool> go{false};
   std::atomic<bool> used{false};
   std::thread user([&] {
     while (!go) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    used = vel::PerThread<FirstUse>::Get() != nullptr;
+    used = use();
   });
-  std::atomic<bool> loaded{false};
-  std::thread loader([&] {
-    void* library = dlopen((std::string(bin) + "/libvel_slow_to_load.so").c_str(), RTLD_NOW | RTLD_LOCAL);
-    loaded = library != nullptr;
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the loader waits in the library by now
+  SlowLoad load(bin);
   go = true;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-  while (!used && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  while (!used && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   const bool usedWhileLoading = used;
-  const bool stillLoading = !loaded;
-  const char byte = 1;
-  EXPECT_EQ(write(gate[1], &byte, 1), 1);  // lets the load finish
+  EXPECT_TRUE(load.Finish()) << "the library did not wait";
   user.join();
-  loader.join();
-  close(gate[1]);
-  close(1000);
-  EXPECT_TRUE(stillLoading) << "the library did not wait";
-  EXPECT_TRUE(loaded);
-  EXPECT_TRUE(usedWhileLoading) << "the first use waited for the library being loaded";
+  return usedWhileLoading;
+}
+
+// A thread's first use does not wait for a library another thread is
+// loading: not here (a C++ thread_local with a destructor would, its
+// registration takes the dynamic loader's lock, held through the whole load),
+// and not in a library loaded with dlopen (its thread-local storage would be
+// made under a lock the loader holds too), for objects with and without a
+// destructor and for a module's lock count. (The loader places a library's
+// thread-local storage on the first use in the process; later threads'
+// first uses do not wait.)
+TEST(PerThreadTest, FirstUseDoesNotWaitForALibraryBeingLoaded) {
+#if !defined(__x86_64__)
+  GTEST_SKIP() << "the slow library waits on x86-64 only";
+#endif
+  EXPECT_TRUE(EndsWhileALibraryLoads([] { return vel::PerThread<FirstUse>::Get() != nullptr; }))
+      << "the first use waited for the library being loaded";
+
+  const char* bin = std::getenv("VEL_TEST_BIN");
+  ASSERT_NE(bin, nullptr);
+  void* user = dlopen((std::string(bin) + "/libvel_per_thread_user.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(user, nullptr) << dlerror();
+  auto use = reinterpret_cast<int (*)()>(dlsym(user, "VelUsePerThread"));
+  ASSERT_NE(use, nullptr);
+  // The first use in the process: thread-local storage of a library loaded
+  // with dlopen would be placed then, under the loader's lock.
+  EXPECT_TRUE(EndsWhileALibraryLoads([use] { return use() == 1; }))
+      << "a first use in a library loaded with dlopen waited for the library being loaded";
+  EXPECT_EQ(use(), 1) << "on this thread too";
+  dlclose(user);
 }
 
 }  // namespace

@@ -27,6 +27,8 @@
 // guards its own state.
 #pragma once
 
+#include <sched.h>
+
 #include <atomic>
 #include <cstdint>
 #include <new>
@@ -40,9 +42,12 @@ namespace vel::com {
 // This module's count of live objects and server locks. Threads that create
 // and release objects at the same time must not all write one shared word
 // (its cache line would travel between the cores on every object), so the
-// count is kept in cells, one per thread (threads beyond kCells share), each
-// on a line of its own, as the objects added and the objects removed there.
-// An object may be removed on another thread than the one that added it.
+// count is kept in cells, one per processor (processors beyond kCells share),
+// each on a line of its own, as the objects added and the objects removed
+// there. An object may be removed on another processor than the one that
+// added it. The cell is chosen by the processor, not kept per thread: a
+// module's thread-local storage is made on a thread's first use under a lock
+// the dynamic loader holds through every load (see vel::PerThread).
 class [[gnu::visibility("hidden")]] LockCount {
  public:
   static constexpr unsigned kCells = 64;
@@ -79,9 +84,8 @@ class [[gnu::visibility("hidden")]] LockCount {
     std::atomic<std::uint64_t> removed{0};
   };
   Cell& Mine() noexcept {
-    static std::atomic<unsigned> nextThread{0};
-    static thread_local const unsigned mine = nextThread.fetch_add(1, std::memory_order_relaxed) % kCells;
-    return cells_[mine];
+    const int processor = sched_getcpu();
+    return cells_[processor < 0 ? 0 : static_cast<unsigned>(processor) % kCells];
   }
   Cell cells_[kCells];
 };
