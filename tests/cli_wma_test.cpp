@@ -485,6 +485,21 @@ TEST_F(CliWmaFilesTest, ReadingInParallelPrintsWhatOneThreadPrints) {
     EXPECT_EQ(p["Duration"].vt, "VT_R8") << path;
   }
   EXPECT_EQ(std::count(one.out.begin(), one.out.end(), '\n'), static_cast<long>(files.size())) << one.out;
+  // In the walk's order (names by byte value, the subfolder where its name
+  // sorts), whichever files were read first: the first MP3 and the first WMA
+  // are read ahead, and files of their kinds are set aside meanwhile.
+  std::vector<std::string> walked;
+  for (const char* name :
+       {"sub/tone10.mp3", "sub/tone11.wma", "sub/tone6.mp3", "sub/tone7.wma", "sub/tone8.mp3", "sub/tone9.wma",
+        "tone0.mp3", "tone1.wma", "tone2.mp3", "tone3.wma", "tone4.mp3", "tone5.wma"})
+    walked.push_back(media + "/" + name);
+  std::vector<std::string> printed;
+  for (std::size_t at = one.out.find("{\"path\":\""); at != std::string::npos;
+       at = one.out.find("{\"path\":\"", at + 1)) {
+    const std::size_t start = at + 9;
+    printed.push_back(one.out.substr(start, one.out.find('"', start) - start));
+  }
+  EXPECT_EQ(printed, walked);
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, CliWmaTest,

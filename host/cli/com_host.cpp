@@ -203,6 +203,13 @@ bool EnsureRegistered() {
 
 ComPtr<IVelItemPluginFactory> CreateFactory() { return Create<IVelItemPluginFactory>(kFactoryProgId); }
 ComPtr<IVelItem> CreateItem() { return Create<IVelItem>(kVelItemProgId); }
+
+void LoadItemModule() {
+  CLSID clsid{};
+  if (!ClassOfProgId(kVelItemProgId, &clsid)) return;
+  ComPtr<IClassFactory> classFactory;
+  CoGetClassObject(clsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, reinterpret_cast<void**>(&classFactory));
+}
 ComPtr<IVelEnum> CreateEnum() { return Create<IVelEnum>(kVelEnumProgId); }
 
 std::string HrText(HRESULT hr) {

@@ -34,6 +34,12 @@ bool EnsureRegistered();
 // standard error and gives null.
 ComPtr<IVelItemPluginFactory> CreateFactory();
 ComPtr<IVelItem> CreateItem();
+// Loads the module of the host's item classes, making no item; quiet when it
+// cannot (a read then reports that). velitems read does this before its
+// workers start: every plugin makes items, and a worker's first load of the
+// module would wait for any library the read-ahead is loading at that moment
+// (the dynamic loader takes one at a time, even one already loaded).
+void LoadItemModule();
 ComPtr<IVelEnum> CreateEnum();
 // The plugin's name (get_Name) in UTF-8; empty when it answers none.
 std::string PluginName(IVelItemPlugin* plugin);

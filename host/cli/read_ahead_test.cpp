@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <future>
 #include <mutex>
 #include <string>
@@ -55,6 +56,48 @@ TEST(ReadAhead, NothingOfferedStartsNoThreadAndDestructionWaitsForTheReadUnderWa
     ASSERT_EQ(inRead.get_future().wait_for(std::chrono::seconds(60)), std::future_status::ready);
   }
   EXPECT_TRUE(finished);
+}
+
+// Only the kind being read ahead is pending: a file of it would wait for the
+// same loading. A queued kind is not, and is no longer read ahead once asked
+// for (its file is read by the caller). The end of a read moves Changes.
+TEST(ReadAhead, OnlyTheKindBeingReadAheadIsPendingAndAQueuedKindAskedForIsDropped) {
+  std::promise<void> inRead, release;
+  std::shared_future<void> released = release.get_future().share();
+  std::atomic<int> reads{0};
+  std::mutex lock;
+  std::vector<std::string> read;
+  std::promise<void> allRead;
+  ReadAhead ahead([] {},
+                  [&](const std::string& path) {
+                    {
+                      std::lock_guard<std::mutex> hold(lock);
+                      read.push_back(path);
+                    }
+                    if (reads++ == 0) {
+                      inRead.set_value();
+                      released.wait();
+                    }
+                    if (path == "d/e.wav") allRead.set_value();
+                  });
+  EXPECT_FALSE(ahead.Pending("d/a.avi")) << "nothing offered yet";
+  ahead.Offer("d/a.avi");
+  ahead.Offer("d/b.png");
+  ahead.Offer("d/e.wav");
+  ASSERT_EQ(inRead.get_future().wait_for(std::chrono::seconds(60)), std::future_status::ready);
+  const std::uint64_t before = ahead.Changes();
+  EXPECT_TRUE(ahead.Pending("other/c.AVI")) << "any file of the kind, case-blind";
+  EXPECT_FALSE(ahead.Pending("d/c.png")) << "queued, not being read";
+  EXPECT_FALSE(ahead.Pending("d/avi")) << "no kind";
+  EXPECT_FALSE(ahead.Pending("d.avi/x")) << "no kind";
+  release.set_value();
+  for (int tries = 0; ahead.Changes() == before && tries < 60000; ++tries)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_NE(ahead.Changes(), before);
+  EXPECT_FALSE(ahead.Pending("other/c.avi"));
+  ASSERT_EQ(allRead.get_future().wait_for(std::chrono::seconds(60)), std::future_status::ready);
+  std::lock_guard<std::mutex> hold(lock);
+  EXPECT_EQ(read, (std::vector<std::string>{"d/a.avi", "d/e.wav"})) << "the PNG was asked for: not read ahead";
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // velitems read: each file's item read by the plugin the factory picks for
 // it, printed as a table or as JSON, with -j N on N threads in file order.
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -19,6 +20,12 @@
 
 namespace velitems {
 namespace {
+
+// How many files read holds at most between taking them and printing them
+// (files set aside while their kind is read ahead, and results waiting for
+// an earlier file): a result is a line of text or so, so this bounds what
+// they cost to about a megabyte whatever the tree holds.
+constexpr std::size_t kMaxHeldResults = 1024;
 
 struct Failure {
   std::string what;
@@ -216,6 +223,7 @@ int RunRead(const Args& args) {
   if (!EnsureRegistered()) return 1;
   ComPtr<IVelItemPluginFactory> factory = CreateFactory();
   if (!factory) return 1;
+  LoadItemModule();
 
   PluginPicker picker(factory);
   // Declared before the walk's state: it stops (and joins its thread) after
@@ -259,10 +267,21 @@ int RunRead(const Args& args) {
     }
   };
 
+  // A file whose kind is still being read ahead would only wait for the same
+  // loading: it is set aside while later files are read (its output keeps
+  // its place). Files named on the command line are never read ahead.
+  struct SetAsideWhileReadAhead {
+    vel::cli::ReadAhead& ahead;
+    bool SetAside(const std::pair<std::string, bool>& file) const { return !file.second && ahead.Pending(file.first); }
+    std::uint64_t Changes() const { return ahead.Changes(); }
+  };
   const bool progress = _isatty(2) != 0;
   vel::cli::ForEachOrderedFrom<std::pair<std::string, bool>, FileResult>(
-      next, o.jobs > 1 ? static_cast<std::size_t>(o.jobs) : 1, [] { InitCom(); },
-      [&](const std::pair<std::string, bool>& file, std::size_t) { return ReadOne(picker, file.first, file.second, o); },
+      next, SetAsideWhileReadAhead{readAhead}, kMaxHeldResults, o.jobs > 1 ? static_cast<std::size_t>(o.jobs) : 1,
+      [] { InitCom(); },
+      [&](const std::pair<std::string, bool>& file, std::size_t) {
+        return ReadOne(picker, file.first, file.second, o);
+      },
       [&](std::size_t i, const std::pair<std::string, bool>& file, const FileResult& r) {
         if (progress) std::fputs("\r\033[K", stderr);
         // Standard output is buffered as the C library does (line by line
