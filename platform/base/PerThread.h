@@ -2,13 +2,13 @@
 // destroyed when the thread ends; null when none can be had (no memory, no
 // key left), which callers of a cache treat as "nothing kept".
 //
-// Kept under a POSIX key, not in C++ thread-local storage. A library loaded
-// with dlopen gets its thread-local storage on a thread's first use, under a
-// lock the dynamic loader holds through every load; and a thread_local with a
-// destructor is registered under the loader's lock too. Either way a thread's
-// first use would wait for any library another thread is loading at that
-// moment (the media libraries take tens of milliseconds). A key's values and
-// its destructor need no such lock.
+// Kept under a POSIX key, not in C++ thread-local storage. The thread-local
+// storage of a library loaded with dlopen is placed on its first use in the
+// process, under a lock the dynamic loader holds through every load; and a
+// thread_local with a destructor is registered under the loader's lock on
+// each thread's first use. Either way a first use would wait for any library
+// another thread is loading at that moment (the media libraries take tens of
+// milliseconds). A key's values and its destructor need no such lock.
 //
 // A T with a destructor is destroyed from the key, so that code must stay
 // loaded while threads that used it live: use such a T only in libraries that

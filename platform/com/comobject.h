@@ -45,9 +45,10 @@ namespace vel::com {
 // count is kept in cells, one per processor (processors beyond kCells share),
 // each on a line of its own, as the objects added and the objects removed
 // there. An object may be removed on another processor than the one that
-// added it. The cell is chosen by the processor, not kept per thread: a
-// module's thread-local storage is made on a thread's first use under a lock
-// the dynamic loader holds through every load (see vel::PerThread).
+// added it. The cell is chosen by the processor, not kept per thread: the
+// thread-local storage of a module loaded with dlopen is placed on its first
+// use under a lock the dynamic loader holds through every load (see
+// vel::PerThread).
 class [[gnu::visibility("hidden")]] LockCount {
  public:
   static constexpr unsigned kCells = 64;
