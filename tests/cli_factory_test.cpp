@@ -3,8 +3,11 @@
 // a broken configuration, and a missing configuration key.
 #include <gtest/gtest.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -136,6 +139,27 @@ TEST_F(CliFactoryTest, FailingFilesAreReportedAndTheRunGoesOn) {
 
   r = Velitems("write " + a + " Year:VT_BOGUS=1");
   EXPECT_EQ(r.status, 2) << r.err;
+}
+
+// A folder's pipe (or socket, or device) is never opened: opening one may
+// wait for ever. The files beside it are read.
+TEST_F(CliFactoryTest, AFolderReadLeavesOutWhatIsNeitherAFileNorAFolder) {
+  const std::string folder = dir_ + "/tree";
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  ASSERT_EQ(mkfifo((folder + "/a.mp3").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((folder + "/c.vmg").c_str(), 0600), 0);
+  const char* source = std::getenv("VEL_SOURCE_DIR");
+  ASSERT_NE(source, nullptr);
+  {
+    std::ifstream in(std::string(source) + "/samples/hello.vmg", std::ios::binary);
+    std::ofstream(folder + "/b.vmg", std::ios::binary) << in.rdbuf();
+  }
+  const ProcessResult r =
+      RunCommand("timeout 60 " + TestBinDir() + "/velitems read --json -r -j 2 " + folder + " 2>/dev/null");
+  EXPECT_EQ(r.status, 0) << "124: the time limit ended it";
+  const std::vector<std::string> lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 1u) << r.out;
+  EXPECT_EQ(lines[0].rfind("{\"path\":\"" + folder + "/b.vmg\",\"plugin\":\"SMS\"", 0), 0u) << lines[0];
 }
 
 TEST_F(CliFactoryTest, TheTableShowsTheValuesItHoldsWithIsoDates) {

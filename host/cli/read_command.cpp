@@ -89,8 +89,12 @@ class FolderWalk {
     for (; it != std::filesystem::directory_iterator(); it.increment(ec)) {
       if (ec) break;
       std::error_code typeError;
-      const bool isDir = it->is_directory(typeError);  // a link counts as what it names
-      level.entries.emplace_back(it->path().filename().string(), isDir && !typeError);
+      const bool isDir = it->is_directory(typeError) && !typeError;  // a link counts as what it names
+      // A pipe, socket or device is never opened: opening one may wait for
+      // ever. What cannot be told (a link that leads nowhere) is read, and
+      // its failure reported.
+      if (!isDir && !typeError && !it->is_regular_file(typeError) && !typeError) continue;
+      level.entries.emplace_back(it->path().filename().string(), isDir);
     }
     std::sort(level.entries.begin(), level.entries.end());
     if (listed_) {
