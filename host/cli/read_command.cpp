@@ -88,13 +88,14 @@ class FolderWalk {
     if (ec) return;
     for (; it != std::filesystem::directory_iterator(); it.increment(ec)) {
       if (ec) break;
+      // A link counts as what it names. A pipe, socket or device is never
+      // opened: opening one may wait for ever. What cannot be told (a link
+      // that leads nowhere) is read as a file, and its failure reported.
       std::error_code typeError;
-      const bool isDir = it->is_directory(typeError) && !typeError;  // a link counts as what it names
-      // A pipe, socket or device is never opened: opening one may wait for
-      // ever. What cannot be told (a link that leads nowhere) is read, and
-      // its failure reported.
-      if (!isDir && !typeError && !it->is_regular_file(typeError) && !typeError) continue;
-      level.entries.emplace_back(it->path().filename().string(), isDir);
+      const bool isDir = it->is_directory(typeError);
+      const bool known = !typeError;
+      if (known && !isDir && !it->is_regular_file(typeError) && !typeError) continue;
+      level.entries.emplace_back(it->path().filename().string(), known && isDir);
     }
     std::sort(level.entries.begin(), level.entries.end());
     if (listed_) {
